@@ -1,0 +1,251 @@
+#include "TNumEditUnit.h"
+
+#include "NumberConversion.h"
+
+#include <QKeyEvent>
+#include <QKeySequence>
+
+#include <cmath>
+
+namespace {
+
+constexpr QChar kBackspace(u'\b');
+
+int digit_value(QChar c, int base) {
+  if (c >= u'0' && c <= u'9')
+    return c.unicode() - u'0';
+  const QChar u = c.toUpper();
+  if (base == 16 && u >= u'A' && u <= u'F')
+    return u.unicode() - u'A' + 10;
+  return -1;
+}
+
+// The leading [-]digits of `s` as a number in `base`; `whole` says whether that was all of s.
+double leading_integer(QStringView s, int base, bool *whole = nullptr) {
+  qsizetype i = 0;
+  const bool negative = !s.isEmpty() && s[0] == u'-';
+  if (negative)
+    ++i;
+  const qsizetype first_digit = i;
+  double v = 0;
+  for (int d; i < s.size() && (d = digit_value(s[i], base)) >= 0; ++i)
+    v = v * base + d;
+  if (whole)
+    *whole = i > first_digit && i == s.size();
+  return negative ? -v : v;
+}
+
+} // namespace
+
+TNumEdit::TNumEdit(QWidget *parent) : QLineEdit(parent) {}
+
+QChar TNumEdit::point() const { return locale_decimal_separator(); }
+
+bool TNumEdit::allowed_char(QChar c) const {
+  if (c == kBackspace)
+    return true;
+  const bool digit = c >= u'0' && c <= u'9';
+  switch (data_type_) {
+  case tInteger: return digit || c == u'-';
+  case tReal: return digit || c == u'-' || c == u'.' || c == point();
+  case tHex: return digit || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
+  case tGeneral: return digit || c == u'-' || c == u'.' || c == point() || c == u'E' || c == u'e';
+  }
+  return false;
+}
+
+bool TNumEdit::magnitude_ok(const QString &s) const {
+  switch (data_type_) {
+  case tInteger:
+  case tHex: {
+    bool whole = false;
+    const double v = leading_integer(s, data_type_ == tHex ? 16 : 10, &whole);
+    return whole && std::fabs(v) <= max_value_;
+  }
+  case tReal:
+  case tGeneral: {
+    // An exponent still being typed ("1E", "1E-") is judged by the number in front of it.
+    QStringView t(s);
+    if (data_type_ == tGeneral) {
+      if (t.endsWith(u'-') || t.endsWith(u'+'))
+        t.chop(1);
+      if (t.endsWith(u'E') || t.endsWith(u'e'))
+        t.chop(1);
+    }
+    long double v = 0;
+    return text_to_real(t, v, point()) && std::fabs(v) <= max_value_;
+  }
+  }
+  return false;
+}
+
+bool TNumEdit::check_text(const QString &s) const {
+  if (s.contains(kBackspace))
+    return false;
+  const QChar pt = point();
+  const qsizetype len = s.size();
+  const qsizetype first_minus = s.indexOf(u'-') + 1;
+  const qsizetype first_point = s.indexOf(pt) + 1;
+  const qsizetype first_zero = s.indexOf(u'0') + 1;
+  const bool has_minus = first_minus > 0;
+  const bool test_magnitude = !text().isEmpty() && !s.isEmpty() && s != QStringLiteral("-");
+
+  switch (data_type_) {
+  case tInteger:
+    if (len > digit_count_ + (has_minus ? 1 : 0))
+      return false;
+    if (allow_negative_ ? first_minus > 1 : has_minus)
+      return false;
+    if (s.count(u'-') > 1)
+      return false;
+    break;
+  case tReal: {
+    const int r = (has_minus ? 1 : 0) + (first_point > 0 ? 1 : 0);
+    if (first_point >= max_decimal_pos_ + r || first_point == 1)
+      return false;
+    if (first_point == 0 && len > max_decimal_pos_ + r - 1)
+      return false;
+    if (allow_less_than_one_) {
+      if (first_minus == 1) {
+        if (first_zero == 2 && len > 2 && first_point != 3)
+          return false;
+      } else if (first_zero == 1 && len > 1 && first_point != 2) {
+        return false;
+      }
+    } else if ((first_minus == 1 && first_zero == 2) || (first_minus != 1 && first_zero == 1)) {
+      return false;
+    }
+    if (len > digit_count_ + r)
+      return false;
+    if (allow_negative_ ? first_minus > 1 : has_minus)
+      return false;
+    if (s.count(pt) > 1 || s.count(u'-') > 1)
+      return false;
+    break;
+  }
+  case tHex:
+    if (len > digit_count_)
+      return false;
+    break;
+  case tGeneral:
+    if (s.count(pt) > 1)
+      return false;
+    break;
+  }
+  return !test_magnitude || magnitude_ok(s);
+}
+
+double TNumEdit::Value() const {
+  const QString t = text();
+  if (t.isEmpty() || t == QStringLiteral("-"))
+    return 0;
+  switch (data_type_) {
+  case tInteger: return leading_integer(t, 10);
+  case tHex: return leading_integer(t, 16);
+  case tReal:
+  case tGeneral: {
+    const qsizetype n = leading_real_length(t, point());
+    long double v = 0;
+    // Out of the range of double (or of long double) reads as 0 like any other non-number.
+    if (n == 0 || !text_to_real(QStringView(t).left(n), v, point()) ||
+        std::fabs(v) > static_cast<long double>(std::numeric_limits<double>::max()))
+      return 0;
+    return static_cast<double>(v);
+  }
+  }
+  return 0;
+}
+
+QString TNumEdit::formatted(double v) const {
+  if (!std::isfinite(v))
+    return {};
+  auto cut = [this](QString s, int extra) {
+    const int n = digit_count_ + extra + (s.startsWith(u'-') ? 1 : 0);
+    if (n >= 0 && s.size() > n)
+      s.truncate(n);
+    return s;
+  };
+  switch (data_type_) {
+  case tInteger:
+  case tHex: {
+    if (std::fabs(v) > max_value_)
+      v = std::copysign(max_value_, v);
+    const double n = std::nearbyint(v);
+    if (data_type_ == tInteger)
+      return cut(QString::number(n, 'f', 0), 0);
+    QString digits = QString::number(static_cast<qulonglong>(std::fabs(n)), 16).toUpper();
+    if (digits.size() < digit_count_)
+      digits.prepend(QString(digit_count_ - digits.size(), u'0'));
+    return cut(n < 0 ? QStringLiteral("-") + digits : digits, 0);
+  }
+  case tReal: return cut(float_to_fixed(v, digit_count_, digit_count_, point()), 1);
+  case tGeneral:
+    // The general form already holds DigitCount significant digits; cutting it further would
+    // drop an exponent or significant zeros and change the value.
+    return float_to_general(v, digit_count_, point());
+  }
+  return {};
+}
+
+void TNumEdit::setValue(double v) {
+  const QString s = formatted(v);
+  if (!s.isEmpty() && check_text(s))
+    setText(s);
+}
+
+void TNumEdit::keyPressEvent(QKeyEvent *event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    event->accept();
+    emit OnValueChange();
+    return;
+  }
+  // Clipboard, undo and selection shortcuts keep working; their text passes no check.
+  if (event->matches(QKeySequence::Paste) || event->matches(QKeySequence::Copy) ||
+      event->matches(QKeySequence::Cut) || event->matches(QKeySequence::SelectAll) ||
+      event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo)) {
+    QLineEdit::keyPressEvent(event);
+    return;
+  }
+  QChar ch;
+  if (event->key() == Qt::Key_Backspace) {
+    ch = kBackspace;
+  } else {
+    const QString typed = event->text();
+    if (typed.isEmpty()) {
+      // Caret movement, Delete, Home/End and the like.
+      QLineEdit::keyPressEvent(event);
+      return;
+    }
+    if (typed.size() != 1) {
+      event->accept();
+      return;
+    }
+    ch = typed.front();
+  }
+  event->accept();
+  if (!allowed_char(ch))
+    return;
+  const bool backspace = ch == kBackspace;
+  if (!backspace && (ch == u'.' || ch == point()) && (data_type_ == tReal || data_type_ == tGeneral))
+    ch = point();
+
+  QString candidate = text();
+  if (hasSelectedText()) {
+    const int start = selectionStart();
+    candidate.remove(start, static_cast<int>(selectedText().size()));
+    if (!backspace)
+      candidate.insert(start, ch);
+    if (backspace || check_text(candidate)) {
+      setText(candidate);
+      setCursorPosition(backspace ? start : start + 1);
+    }
+    return;
+  }
+  if (backspace) {
+    QLineEdit::keyPressEvent(event);
+    return;
+  }
+  candidate.insert(cursorPosition(), ch);
+  if (check_text(candidate))
+    insert(QString(ch));
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QChar>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+// Field splitting of one text line, as the waveform files are read: leading separators are
+// ignored, a run of separators counts as one, a line ending in separators yields one final
+// empty field, and an empty line yields no field.
+
+// Takes one field starting at `pos` (0-based), skipping the separators in front of it, and moves
+// `pos` just past the separator that ends the field. When only separators remain, the field is
+// empty and `pos` stays where it was.
+QString next_field(QStringView line, QChar separator, qsizetype &pos);
+
+// Appends every field of `line` to `list`.
+void split_line(QStringView line, QChar separator, QStringList &list);

@@ -248,10 +248,7 @@ void TQX5200Waveform::append_hold(long double hold, bool last) {
 
 void TQX5200Waveform::resample(const TWaveSegment &segment, long double period) {
   sampler_.reset_data();
-  for (qsizetype i = 0; i < segment.point_count; ++i) {
-    const TWavePoint &p = points_[std::size_t(segment.first + i)];
-    sampler_.add_raw_point(p.time, p.value);
-  }
+  sampler_.add_raw_points(&first_point(segment), segment.point_count);
   sampler_.interpolate = true;
   sampler_.sample_period = period;
   // Every sample after the first costs at least one word, so two more than the words left

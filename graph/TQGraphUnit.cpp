@@ -1,6 +1,15 @@
 #include "TQGraphUnit.h"
 
+#include "NumberConversion.h"
+#include "TAxisDlgUnit.h"
+#include "TLabelDialogUnit.h"
+
+#include <QAction>
 #include <QFontMetrics>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -107,7 +116,22 @@ const TTextMeasure &GraphTextMeasure() {
   return measure;
 }
 
-TQGraph::TQGraph(QWidget *parent) : QWidget(parent), area_(DefaultGraphArea()) {
+int TGraphModals::ShowAxisDialog(TAxisDlg &dialog) { return dialog.exec(); }
+
+int TGraphModals::ShowLabelDialog(TLabelDialog &dialog) { return dialog.exec(); }
+
+bool TGraphModals::Confirm(QWidget *owner, const QString &text, const QString &caption) {
+  QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Ok | QMessageBox::Cancel, owner);
+  return box.exec() == QMessageBox::Ok;
+}
+
+void TGraphModals::Popup(QMenu &menu, const QPoint &global_position) { menu.popup(global_position); }
+
+namespace {
+TGraphModals real_modals;
+} // namespace
+
+TQGraph::TQGraph(QWidget *parent) : QWidget(parent), area_(DefaultGraphArea()), modals_(&real_modals) {
   scaling_.previous_width = width();
   scaling_.previous_height = height();
   for (TCurve &c : curves_)
@@ -115,6 +139,9 @@ TQGraph::TQGraph(QWidget *parent) : QWidget(parent), area_(DefaultGraphArea()) {
   labels_.reserve(100);
   setAttribute(Qt::WA_OpaquePaintEvent);
   setFocusPolicy(Qt::StrongFocus);
+  setMouseTracking(true);
+  axis_dialog_ = new TAxisDlg(this);
+  create_menu();
 }
 
 TQGraph::~TQGraph() = default;
@@ -398,10 +425,12 @@ void TQGraph::draw_titles(QPainter &p) {
 void TQGraph::draw_overlay(QPainter &p) {
   // The font stays at the subtitle size.
   const QColor white(Qt::white);
+  p.setPen(QPen(Qt::black, 2));
+  p.setBrush(white);
+  if (readout_visible_)
+    text_out(p, readout_position_.x(), readout_position_.y(), readout_text_, white);
   for (const TQLabel &label : labels_) {
-    const QFontMetrics fm(p.font(), p.device());
-    TGraphRect box{label.X - 5 - (label.ShowLine ? scaling_.sample_line_length : 0), label.Y - 5,
-                   label.X + fm.horizontalAdvance(label.Text) + 5, label.Y + fm.height() + 5};
+    const TGraphRect box = LabelRect(label);
     if (label.Selected) {
       p.setPen(QPen(Qt::black, 2));
       p.setBrush(white);
@@ -441,4 +470,441 @@ void TQGraph::resizeEvent(QResizeEvent *event) {
     return;
   apply_align();
   RescaleGraph(area_, labels_, scaling_, width(), height());
+}
+
+// ---- Interaction ----
+
+namespace {
+
+bool inside(const TGraphRect &r, const QPoint &p) {
+  return r.left <= p.x() && p.x() <= r.right && r.top <= p.y() && p.y() <= r.bottom;
+}
+
+// General format with 4 significant digits; where it needs an exponent, at least 4 exponent
+// digits ("1.5E-0007").
+QString fit_number(double v) {
+  QString text = float_to_general(v, 4, locale_decimal_separator());
+  const qsizetype e = text.indexOf(u'E');
+  if (e < 0)
+    return text;
+  qsizetype digits = e + 1;
+  if (digits < text.size() && (text[digits] == u'-' || text[digits] == u'+'))
+    ++digits;
+  const qsizetype count = text.size() - digits;
+  if (count < 4)
+    text.insert(digits, QString(4 - count, u'0'));
+  return text;
+}
+
+} // namespace
+
+void TQGraph::setModals(TGraphModals *modals) { modals_ = modals ? modals : &real_modals; }
+
+TLabelDialog &TQGraph::LabelDialog() {
+  if (!label_dialog_)
+    label_dialog_ = new TLabelDialog(this);
+  return *label_dialog_;
+}
+
+void TQGraph::create_menu() {
+  static const char *const captions[kGraphMenuItems] = {
+      "Graph Setup (Ctrl-S)", "Add Label (Ctrl-A)", "Edit Label",   "Delete Label",
+      "Linear Curve Fit",     "Remove Curve Fit",   "Delete Curve", "Deselect Data",
+      "Zoom To Fit (Ctrl-E)", "Zoom Out (Ctrl-B)"};
+  void (TQGraph::*const commands[kGraphMenuItems])() = {
+      &TQGraph::GraphSetup,     &TQGraph::AddLabel,       &TQGraph::EditLabel,   &TQGraph::DeleteLabel,
+      &TQGraph::LinearCurveFit, &TQGraph::RemoveCurveFit, &TQGraph::DeleteCurve, &TQGraph::DeselectData,
+      &TQGraph::ZoomToFit,      &TQGraph::ZoomOut};
+  menu_ = new QMenu(this);
+  for (int i = 0; i < kGraphMenuItems; ++i) {
+    items_[i] = menu_->addAction(QString::fromLatin1(captions[i]));
+    connect(items_[i], &QAction::triggered, this, commands[i]);
+    items_[i]->setVisible(i == miGraphSetup || i == miAddLabel || i == miZoomOut);
+  }
+  menu_->setDefaultAction(items_[miGraphSetup]);
+}
+
+TGraphRect TQGraph::LabelRect(const TQLabel &label) const {
+  // Measured in the font the overlay leaves on the canvas.
+  const TTextMeasure &m = GraphTextMeasure();
+  const int size = area_.SubtitleFontSize;
+  return {label.X - 5 - (label.ShowLine ? scaling_.sample_line_length : 0), label.Y - 5,
+          label.X + m.TextWidth(label.Text, size) + 5, label.Y + m.TextHeight(label.Text, size) + 5};
+}
+
+void TQGraph::KeyDown(int key, Qt::KeyboardModifiers modifiers) {
+  if (!(modifiers & Qt::ControlModifier))
+    return;
+  switch (key) {
+  case Qt::Key_B: ZoomOut(); break;
+  case Qt::Key_E: ZoomToFit(); break;
+  case Qt::Key_A: AddLabel(); break;
+  case Qt::Key_S: GraphSetup(); break;
+  default: break;
+  }
+}
+
+void TQGraph::keyPressEvent(QKeyEvent *event) {
+  KeyDown(event->key(), event->modifiers());
+  QWidget::keyPressEvent(event);
+}
+
+void TQGraph::mousePressEvent(QMouseEvent *event) {
+  const QPoint pos = event->position().toPoint();
+  if (event->button() == Qt::RightButton) {
+    last_mouse_ = pos;
+    items_[miEditLabel]->setVisible(false);
+    items_[miDeleteLabel]->setVisible(false);
+    // The last label hit wins: it is the one drawn on top.
+    for (int i = 0; i < int(labels_.size()); ++i)
+      if (inside(LabelRect(labels_[i]), pos)) {
+        items_[miEditLabel]->setVisible(true);
+        items_[miDeleteLabel]->setVisible(true);
+        clicked_label_ = i;
+      }
+    modals_->Popup(*menu_, event->globalPosition().toPoint());
+    return;
+  }
+  if (event->button() != Qt::LeftButton)
+    return;
+  bool hit = false;
+  for (TQLabel &label : labels_) {
+    label.Selected = inside(LabelRect(label), pos);
+    hit = hit || label.Selected;
+  }
+  if (hit) {
+    dragging_labels_ = true;
+  } else {
+    const TGraphRect &pl = area_.plot;
+    const int x = std::clamp(pos.x(), std::min(pl.left, pl.right), std::max(pl.left, pl.right));
+    const int y = std::clamp(pos.y(), std::min(pl.top, pl.bottom), std::max(pl.top, pl.bottom));
+    rubber_band_ = true;
+    band_ = {x, y, x, y};
+  }
+  Redraw();
+  last_mouse_ = pos;
+}
+
+void TQGraph::draw_band(QPainter &p, bool erase) {
+  if (band_.left == band_.right && band_.top == band_.bottom)
+    return;
+  p.setCompositionMode(erase ? QPainter::RasterOp_NotSourceXorDestination
+                             : QPainter::CompositionMode_SourceOver);
+  p.setPen(QPen(Qt::black, 1, Qt::DashLine));
+  p.setBrush(Qt::NoBrush);
+  p.drawRect(QRect(QPoint(band_.left, band_.top), QPoint(band_.right, band_.bottom)).normalized());
+  p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+}
+
+void TQGraph::show_frame() {
+  frame_ready_ = true;
+  repaint();
+  frame_ready_ = false;
+}
+
+void TQGraph::mouseMoveEvent(QMouseEvent *event) {
+  const QPoint pos = event->position().toPoint();
+  if (event->buttons() & Qt::LeftButton) {
+    if (dragging_labels_) {
+      const QPoint d = pos - last_mouse_;
+      for (TQLabel &label : labels_)
+        if (label.Selected) {
+          label.X += d.x();
+          label.Y += d.y();
+          Redraw();
+        }
+    } else if (rubber_band_) {
+      // Repaint the layers over the frame without re-ranging, then move the band outline.
+      QPainter p(&back_buffer_);
+      paint_layers(p);
+      draw_band(p, true);
+      const TGraphRect &pl = area_.plot;
+      band_.right = std::clamp(pos.x(), std::min(pl.left, pl.right), std::max(pl.left, pl.right));
+      band_.bottom = std::clamp(pos.y(), std::min(pl.top, pl.bottom), std::max(pl.top, pl.bottom));
+      draw_band(p, false);
+      p.end();
+      show_frame();
+    }
+    last_mouse_ = pos;
+    return;
+  }
+  if (readout_frozen_) {
+    hide_readout();
+    return;
+  }
+  TMouseData hit;
+  if (!HitTestData(pos.x(), pos.y(), hit)) {
+    items_[miDeleteCurve]->setVisible(false);
+    hide_readout();
+    return;
+  }
+  hovered_curve_ = hit.sweep;
+  items_[miDeleteCurve]->setVisible(true);
+  readout_text_ = FormatAxisValue(area_, 1, hit.x) + QStringLiteral(", ") +
+                  FormatAxisValue(area_, hit.axis + 1, hit.value);
+  const TTextMeasure &m = GraphTextMeasure();
+  const int tw = m.TextWidth(readout_text_, area_.SubtitleFontSize);
+  const int th = m.TextHeight(readout_text_, area_.SubtitleFontSize);
+  const int rx = pos.x() > width() / 2 ? pos.x() - tw - 10 : pos.x() + 10;
+  const int ry = pos.y() > height() / 2 ? pos.y() - th : pos.y();
+  readout_position_ = QPoint(rx, std::max(ry, th));
+  readout_visible_ = true;
+  mouse_data_ = hit;
+  emit OnMouseOverData(this);
+  Redraw();
+}
+
+void TQGraph::hide_readout() {
+  if (!readout_visible_)
+    return;
+  readout_visible_ = false;
+  emit OnMouseExitData(this);
+  Redraw();
+}
+
+void TQGraph::mouseReleaseEvent(QMouseEvent *event) {
+  if (event->button() != Qt::LeftButton)
+    return;
+  bool changed = false;
+  if (dragging_labels_) {
+    for (TQLabel &label : labels_)
+      label.Selected = 0;
+    dragging_labels_ = false;
+    changed = true;
+  }
+  if (rubber_band_) {
+    rubber_band_ = false;
+    changed = true;
+    if (event->modifiers() & Qt::ShiftModifier) {
+      SelectInBox(true);
+      items_[miLinearCurveFit]->setVisible(data_selected_);
+      items_[miDeselectData]->setVisible(data_selected_);
+    } else if (std::abs(band_.right - band_.left) > 10 && std::abs(band_.bottom - band_.top) > 10) {
+      items_[miZoomToFit]->setVisible(true);
+      zoomed_ = true;
+      double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+      PixelToValue(area_, std::min(band_.left, band_.right), std::max(band_.top, band_.bottom), x0, y0);
+      PixelToValue(area_, std::max(band_.left, band_.right), std::min(band_.top, band_.bottom), x1, y1);
+      area_.x.MinVal = x0;
+      area_.y.MinVal = y0;
+      area_.x.MaxVal = x1;
+      area_.y.MaxVal = y1;
+      area_.x.AutoRange = 0;
+      area_.y.AutoRange = 0;
+    }
+  }
+  if (changed)
+    Redraw();
+}
+
+void TQGraph::mouseDoubleClickEvent(QMouseEvent *) { readout_frozen_ = !readout_frozen_; }
+
+bool TQGraph::HitTestData(int x, int y, TMouseData &hit) const {
+  const QPoint at(x, y);
+  bool found = false;
+  for (int n = 1; n <= kDataCurveCount; ++n) {
+    const std::vector<TGraphPoint> &points = curves_[n].points;
+    // Later points and curves replace earlier hits.
+    if (area_.y.curve[n].show_points)
+      for (size_t k = 0; k < points.size(); ++k)
+        if (inside(points[k].y_box, at)) {
+          hit = {n, int(k) + 1, 1, points[k].x, points[k].y};
+          found = true;
+        }
+    if (!found && area_.y2.curve[n].show_points)
+      for (size_t k = 0; k < points.size(); ++k)
+        if (inside(points[k].y2_box, at)) {
+          hit = {n, int(k) + 1, 2, points[k].x, points[k].y2};
+          found = true;
+        }
+  }
+  return found;
+}
+
+QString TQGraph::MouseDataString() const {
+  const TMouseData &d = mouse_data_;
+  return QStringLiteral("sweep:%1,axis:%2,data:%3,x:%4,y:%5")
+      .arg(d.sweep)
+      .arg(d.axis)
+      .arg(d.point_number / 2)
+      .arg(FormatAxisValue(area_, 1, d.x), FormatAxisValue(area_, d.axis + 1, d.value));
+}
+
+void TQGraph::SelectInBox(bool additive) {
+  // The band as dragged: only one dragged rightward and downward can contain a box.
+  auto in_band = [this](const TGraphRect &b) {
+    return b.left >= band_.left && b.right <= band_.right && b.top >= band_.top && b.bottom <= band_.bottom;
+  };
+  data_selected_ = false;
+  for (int n = 1; n <= kDataCurveCount; ++n)
+    for (TGraphPoint &pt : curves_[n].points) {
+      if (area_.y.curve[n].show_points) {
+        if (in_band(pt.y_box))
+          pt.selected_y = 1;
+        else if (!additive)
+          pt.selected_y = 0;
+      }
+      if (area_.showY2Axis && area_.y2.curve[n].show_points) {
+        if (in_band(pt.y2_box))
+          pt.selected_y2 = 1;
+        else if (!additive)
+          pt.selected_y2 = 0;
+      }
+      // Earlier groups of an additive selection still count.
+      if (pt.selected_y || pt.selected_y2)
+        data_selected_ = true;
+    }
+}
+
+void TQGraph::GraphSetup() {
+  axis_dialog_->Settings = area_;
+  modals_->ShowAxisDialog(*axis_dialog_);
+  if (!axis_dialog_->Cancelled)
+    area_ = axis_dialog_->Settings;
+  Redraw();
+}
+
+void TQGraph::AddLabel() {
+  TLabelDialog &d = LabelDialog();
+  if (modals_->ShowLabelDialog(d) == QDialog::Accepted) {
+    TQLabel label;
+    label.X = last_mouse_.x();
+    label.Y = last_mouse_.y();
+    label.Text = d.LabelText();
+    label.ShowLine = d.ShowLine();
+    label.line_color = d.LineColor();
+    labels_.push_back(label);
+  }
+  Redraw();
+}
+
+void TQGraph::EditLabel() {
+  // The remembered label may have gone since the right-click (fits removed, label deleted).
+  if (clicked_label_ < 0 || clicked_label_ >= int(labels_.size()))
+    return;
+  TLabelDialog &d = LabelDialog();
+  TQLabel &label = labels_[clicked_label_];
+  d.setLabelText(label.Text);
+  d.setShowLine(label.ShowLine);
+  d.setLineColor(label.line_color);
+  if (modals_->ShowLabelDialog(d) == QDialog::Accepted) {
+    TQLabel &edited = labels_[clicked_label_];
+    edited.Text = d.LabelText();
+    edited.ShowLine = d.ShowLine();
+    edited.line_color = d.LineColor();
+  }
+  Redraw();
+}
+
+void TQGraph::DeleteLabel() {
+  if (clicked_label_ >= 0 && clicked_label_ < int(labels_.size()))
+    labels_.erase(labels_.begin() + clicked_label_);
+  clicked_label_ = -1;
+  Redraw();
+}
+
+void TQGraph::LinearCurveFit() {
+  if (data_selected_) {
+    fit();
+    items_[miLinearCurveFit]->setVisible(false);
+    items_[miRemoveCurveFit]->setVisible(true);
+  }
+  Redraw();
+}
+
+void TQGraph::fit() {
+  if (fit_count_ >= kMaxFits)
+    return;
+  ++fit_count_;
+  double n = 0, sx = 0, sy = 0, sxy = 0, sxx = 0;
+  double x_lo = qInf(), x_hi = -qInf();
+  auto take = [&](double x, double y) {
+    n += 1;
+    sx += x;
+    sy += y;
+    sxy += x * y;
+    sxx += x * x;
+    x_lo = std::min(x_lo, x);
+    x_hi = std::max(x_hi, x);
+  };
+  for (int c = 1; c <= kDataCurveCount; ++c)
+    for (const TGraphPoint &pt : curves_[c].points) {
+      if (pt.selected_y)
+        take(pt.x, pt.y);
+      if (pt.selected_y2)
+        take(pt.x, pt.y2);
+    }
+  TQLabel label;
+  label.X = back_buffer_.width() / 2;
+  label.Y = back_buffer_.height() / 2;
+  const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+  const double intercept = (sy - slope * sx) / n;
+  if (n > 0 && x_lo < x_hi && std::isfinite(slope) && std::isfinite(intercept)) {
+    const double x0 = area_.x.MinVal, x1 = area_.x.MaxVal;
+    AddPoint(kDataCurveCount + fit_count_, x0, slope * x0 + intercept, 0);
+    AddPoint(kDataCurveCount + fit_count_, x1, slope * x1 + intercept, 0);
+    label.Text =
+        QStringLiteral("Slope=") + fit_number(slope) + QStringLiteral(", Intercept=") + fit_number(intercept);
+  } else {
+    // Points all at one x have no line of the form y = a x + b: no line, and a label saying why.
+    // It still counts as a fit, so Remove Curve Fit takes its label away.
+    label.Text = n > 0 ? QStringLiteral("Slope=undefined, Intercept=undefined (all points at x=%1)")
+                             .arg(fit_number(x_lo))
+                       : QStringLiteral("Slope=undefined, Intercept=undefined (no points selected)");
+  }
+  labels_.push_back(label);
+}
+
+void TQGraph::RemoveCurveFit() {
+  for (int c = kDataCurveCount + 1; c <= kDataCurveCount + fit_count_; ++c)
+    ClearCurve(c);
+  fit_count_ = 0;
+  items_[miLinearCurveFit]->setVisible(data_selected_);
+  items_[miRemoveCurveFit]->setVisible(false);
+  std::erase_if(labels_, [](const TQLabel &l) { return l.Text.contains(QStringLiteral("Slope")); });
+  clicked_label_ = -1;
+  Redraw();
+}
+
+void TQGraph::DeleteCurve() {
+  if (modals_->Confirm(this, QStringLiteral("Delete Curve #%1?").arg(hovered_curve_),
+                       QStringLiteral("Delete Curve")))
+    emit OnDeleteCurve(hovered_curve_);
+}
+
+void TQGraph::DeselectData() {
+  band_ = {};
+  SelectInBox(false);
+  RemoveCurveFit();
+  data_selected_ = false;
+  items_[miLinearCurveFit]->setVisible(false);
+  items_[miDeselectData]->setVisible(false);
+  Redraw();
+}
+
+void TQGraph::ZoomOut() {
+  if (never_had_data_)
+    return;
+  TQAxis &x = area_.x, &y = area_.y;
+  const double dx = (x.MaxVal - x.MinVal) * 0.1;
+  x.MaxVal += dx;
+  x.MinVal -= dx;
+  x.AutoRange = 0;
+  const double dy = (y.MaxVal - y.MinVal) * 0.1;
+  y.MaxVal += dy;
+  y.MinVal -= dy;
+  y.AutoRange = 0;
+  items_[miZoomToFit]->setVisible(true);
+  zoomed_ = true;
+  Redraw();
+}
+
+void TQGraph::ZoomToFit() {
+  if (!zoomed_)
+    return;
+  area_.x.AutoRange = 1;
+  area_.y.AutoRange = 1;
+  items_[miZoomToFit]->setVisible(false);
+  Redraw();
+  zoomed_ = false;
 }

@@ -5,7 +5,41 @@
 #include <QImage>
 #include <QWidget>
 
+#include <array>
+
+class QAction;
+class QMenu;
 class QPainter;
+class TAxisDlg;
+class TLabelDialog;
+
+// The modal parts of the graph: its two dialogs, the delete question and the popup menu. The
+// graph goes through this interface so that tests can answer in place of a person.
+class TGraphModals {
+public:
+  virtual ~TGraphModals() = default;
+  // Shows the dialog modally; returns QDialog::Accepted or QDialog::Rejected.
+  virtual int ShowAxisDialog(TAxisDlg &dialog);
+  virtual int ShowLabelDialog(TLabelDialog &dialog);
+  // An OK/Cancel question; true for OK.
+  virtual bool Confirm(QWidget *owner, const QString &text, const QString &caption);
+  virtual void Popup(QMenu &menu, const QPoint &global_position);
+};
+
+// Popup menu items, in menu order.
+enum TGraphMenuItem {
+  miGraphSetup = 0,
+  miAddLabel,
+  miEditLabel,
+  miDeleteLabel,
+  miLinearCurveFit,
+  miRemoveCurveFit,
+  miDeleteCurve,
+  miDeselectData,
+  miZoomToFit,
+  miZoomOut,
+  kGraphMenuItems
+};
 
 // The canvas font ("ARIAL", resolved to a metric-compatible face) at a point size, as drawn on
 // the back buffer, and text sizes measured in it.
@@ -136,9 +170,53 @@ public:
   // The whole frame: ranges, layout, background, then every layer.
   void RenderGraph();
 
+  // Interaction. The owner forwards its key presses here while the graph's page is active.
+  void KeyDown(int key, Qt::KeyboardModifiers modifiers);
+  QString MouseDataString() const;
+  const TMouseData &MouseData() const { return mouse_data_; }
+  bool HitTestData(int x, int y, TMouseData &hit) const;
+  void SelectInBox(bool additive);
+  TGraphRect LabelRect(const TQLabel &label) const;
+
+  // Commands of the popup menu.
+  void GraphSetup();
+  void AddLabel();
+  void EditLabel();
+  void DeleteLabel();
+  void LinearCurveFit();
+  void RemoveCurveFit();
+  void DeleteCurve();
+  void DeselectData();
+  void ZoomOut();
+  void ZoomToFit();
+
+  QMenu *PopupMenu() const { return menu_; }
+  QAction *MenuItem(TGraphMenuItem item) const { return items_[item]; }
+  TAxisDlg &AxisDialog() const { return *axis_dialog_; }
+  // The label editor; the owner may share one instance between graphs.
+  TLabelDialog &LabelDialog();
+  void setLabelDialog(TLabelDialog *dialog) { label_dialog_ = dialog; }
+  // Replaces the modal parts (nullptr restores the real ones). Not owned.
+  void setModals(TGraphModals *modals);
+  int FitCount() const { return fit_count_; }
+  bool DataSelected() const { return data_selected_; }
+  bool ReadOutVisible() const { return readout_visible_; }
+  bool ReadOutFrozen() const { return readout_frozen_; }
+
+signals:
+  void OnMouseOverData(TQGraph *sender);
+  void OnMouseExitData(TQGraph *sender);
+  // Asks the owner to delete a data curve (1..10); the graph itself removes nothing.
+  void OnDeleteCurve(int curve);
+
 protected:
   void paintEvent(QPaintEvent *event) override;
   void resizeEvent(QResizeEvent *event) override;
+  void keyPressEvent(QKeyEvent *event) override;
+  void mousePressEvent(QMouseEvent *event) override;
+  void mouseMoveEvent(QMouseEvent *event) override;
+  void mouseReleaseEvent(QMouseEvent *event) override;
+  void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
   template <class T, class V> void set_redraw(T &field, const V &value) {
@@ -156,6 +234,12 @@ private:
   void draw_overlay(QPainter &p);
   void layout();
   void apply_align();
+  void hide_readout();
+  void fit();
+  void draw_band(QPainter &p, bool erase);
+  // Copies the back buffer to the screen without rendering it again.
+  void show_frame();
+  void create_menu();
 
   TQGraphArea area_;
   TCurves curves_;
@@ -166,4 +250,25 @@ private:
   bool never_had_data_ = true;
   bool frame_ready_ = false;
   bool in_align_ = false;
+
+  // Interaction state.
+  TGraphModals *modals_;
+  TAxisDlg *axis_dialog_ = nullptr;
+  TLabelDialog *label_dialog_ = nullptr;
+  QMenu *menu_ = nullptr;
+  std::array<QAction *, kGraphMenuItems> items_{};
+  QPoint last_mouse_;
+  int clicked_label_ = -1;
+  bool dragging_labels_ = false;
+  bool rubber_band_ = false;
+  TGraphRect band_;
+  bool data_selected_ = false;
+  QPoint readout_position_;
+  QString readout_text_;
+  bool readout_visible_ = false;
+  bool readout_frozen_ = false;
+  int fit_count_ = 0;
+  int hovered_curve_ = 0;
+  bool zoomed_ = false;
+  TMouseData mouse_data_;
 };

@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -223,6 +224,15 @@ void TAxisDlg::showEvent(QShowEvent *event) {
   QDialog::showEvent(event);
   if (!event->spontaneous())
     FormShow();
+}
+
+void TAxisDlg::keyPressEvent(QKeyEvent *event) {
+  // Escape is the Cancel button's key; the close box alone leaves the flag as it was.
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    CancelBtnClick();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void TAxisDlg::FormShow() { LoadControls(); }

@@ -70,6 +70,7 @@ public:
 
 protected:
   void showEvent(QShowEvent *event) override;
+  void keyPressEvent(QKeyEvent *event) override;
 
 private:
   // The Range drop-down: eight prefixes, each with the axis's stored unit; Range + 4 selected.

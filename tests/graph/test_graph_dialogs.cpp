@@ -154,6 +154,13 @@ void TestGraphDialogs::cancel_and_close_box_store_nothing() {
   g.GraphSetup();
   QCOMPARE(g.Title(), QStringLiteral("before"));
   m.axis = [](TAxisDlg &d) {
+    d.edTitle->setText(QStringLiteral("escaped"));
+    QTest::keyClick(&d, Qt::Key_Escape);
+    QVERIFY(d.Cancelled);
+  };
+  g.GraphSetup();
+  QCOMPARE(g.Title(), QStringLiteral("before"));
+  m.axis = [](TAxisDlg &d) {
     d.edTitle->setText(QStringLiteral("after"));
     d.OKBtn->click();
   };

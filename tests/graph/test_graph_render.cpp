@@ -52,6 +52,9 @@ private slots:
   void points_outside_are_erased_by_bands();
   void widget_shows_the_back_buffer();
   void degenerate_ranges_render();
+  void which_setters_redraw();
+  void resize_rescales_and_moves_labels();
+  void align_follows_parent();
   void sample_picture();
 };
 
@@ -186,6 +189,60 @@ void TestGraphRender::degenerate_ranges_render() {
   g.resize(0, 0);
   g.Redraw();
   QVERIFY(!g.BackBuffer().isNull());
+}
+
+void TestGraphRender::which_setters_redraw() {
+  TQGraph g;
+  g.resize(200, 200);
+  g.setTitleFontSize(20);
+  g.setXAutoRange(true);
+  g.setYLineWidth(3);
+  g.setXTitleFontSize(12);
+  g.setAlign(alNone);
+  QVERIFY(g.BackBuffer().isNull()); // stored only
+  g.AddPoint(1, 1, 1, 0);
+  QVERIFY(g.BackBuffer().isNull());
+  g.setXMajInc(4);
+  QCOMPARE(g.BackBuffer().size(), QSize(200, 200));
+  QCOMPARE(g.GraphArea().x.pixels_per_major * 4, g.GraphArea().plot.right - g.GraphArea().plot.left);
+}
+
+void TestGraphRender::resize_rescales_and_moves_labels() {
+  QWidget page;
+  page.resize(1000, 500);
+  auto *g = new TQGraph(&page);
+  g->setGeometry(2, 1, 450, 450);
+  page.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&page));
+  QCOMPARE(g->GraphArea().TitleFontSize, 14);
+  QCOMPARE(g->GraphArea().x.tick_label_font_size, 7);
+  TQLabel label;
+  label.X = 100;
+  label.Y = 100;
+  g->Labels().push_back(label);
+  g->resize(900, 450);
+  QCOMPARE(g->Labels()[0].X, 200);
+  QCOMPARE(g->Labels()[0].Y, 100);
+  QCOMPARE(g->SampleLineLength(), 90);
+  QCOMPARE(g->GraphArea().TitleFontSize, 14);
+  QCOMPARE(g->GraphArea().y.curve[10].marker_size, 6);
+}
+
+void TestGraphRender::align_follows_parent() {
+  QWidget page;
+  page.resize(600, 400);
+  auto *g = new TQGraph(&page);
+  g->setAlign(alClient);
+  g->setGeometry(10, 10, 450, 450);
+  page.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&page));
+  QCOMPARE(g->geometry(), QRect(0, 0, 600, 400));
+  g->setAlign(alRight);
+  g->resize(200, 100);
+  QCOMPARE(g->geometry(), QRect(400, 0, 200, 400));
+  g->setAlign(alTop); // no rule of its own: the size stays as set
+  g->resize(300, 120);
+  QCOMPARE(g->geometry(), QRect(400, 0, 300, 120));
 }
 
 // Writes a picture of a typical frame to $QX5200_GRAPH_PNG for a person to look at.

@@ -73,6 +73,7 @@ private slots:
   void double_click_freezes_read_out();
   void zoom_box_and_zoom_to_fit();
   void small_band_does_not_zoom();
+  void rubber_band_keeps_ranges_while_dragged();
   void zoom_out_waits_for_first_point();
   void delete_curve_asks_the_owner();
   void fits();
@@ -191,6 +192,17 @@ void TestGraphInteraction::shift_drags_add_up() {
   QVERIFY(pts[2].selected_y && pts[3].selected_y && pts[7].selected_y && pts[8].selected_y);
   QVERIFY(!pts[5].selected_y);
   QVERIFY(f.g.DataSelected());
+
+  // Selected markers are drawn as a one-pixel frame, the others filled.
+  f.g.SetYCurveColors(1, 0x0000FF, 0xFF0000);
+  f.g.GraphArea().y.curve[1].show_lines = 0;
+  f.g.Redraw();
+  const QImage &img = f.g.BackBuffer();
+  const QColor blue(0, 0, 255);
+  QCOMPARE(img.pixelColor(pts[2].px - 3, pts[2].py - 3), blue);
+  QCOMPARE(img.pixelColor(pts[2].px + 2, pts[2].py + 2), blue);
+  QVERIFY(img.pixelColor(pts[2].px - 1, pts[2].py - 1) != blue);
+  QCOMPARE(img.pixelColor(pts[5].px - 1, pts[5].py - 1), blue);
 }
 
 void TestGraphInteraction::hover_read_out() {
@@ -290,6 +302,38 @@ void TestGraphInteraction::small_band_does_not_zoom() {
   QCOMPARE(f.g.xMinVal(), 0.0);
   QCOMPARE(f.g.xMaxVal(), 10.0);
   QCOMPARE(f.g.yMaxVal(), 10.0);
+}
+
+void TestGraphInteraction::rubber_band_keeps_ranges_while_dragged() {
+  Fixture f;
+  f.g.setXAutoRange(true);
+  f.g.GraphArea().y.show_major_grid = 0;
+  f.g.GraphArea().x.show_major_grid = 0;
+  f.g.SetYCurveColors(1, 0x0000FF, 0x0000FF);
+  f.g.AddPoint(1, 0, 1, 0);
+  f.g.AddPoint(1, 10, 9, 0);
+  f.g.Redraw();
+  const TGraphRect pl = f.g.GraphArea().plot;
+  const QPoint from(pl.left + 20, pl.top + 20), to(pl.left + 120, pl.top + 90);
+  QTest::mousePress(&f.g, Qt::LeftButton, {}, from);
+  f.g.AddPoint(1, 40, 5, 0); // arrives mid-drag without a Redraw
+  QTest::mouseMove(&f.g, to - QPoint(30, 30));
+  QTest::mouseMove(&f.g, to);
+  QCOMPARE(f.g.xMaxVal(), 10.0);
+  // The band: a dashed outline from the press to the mouse; the earlier outline is gone.
+  const QImage &img = f.g.BackBuffer();
+  int black = 0;
+  for (int x = from.x(); x <= to.x(); ++x)
+    black += img.pixelColor(x, from.y()) == QColor(Qt::black);
+  QVERIFY2(black > 20 && black < to.x() - from.x(), qPrintable(QString::number(black)));
+  int left_over = 0;
+  for (int x = from.x() + 2; x < to.x() - 32; ++x)
+    left_over += img.pixelColor(x, to.y() - 30) == QColor(Qt::black);
+  for (int y = from.y() + 2; y < to.y() - 32; ++y)
+    left_over += img.pixelColor(to.x() - 30, y) == QColor(Qt::black);
+  QCOMPARE(left_over, 0);
+  QTest::mouseRelease(&f.g, Qt::LeftButton, Qt::ShiftModifier, to); // a selection, no zoom
+  QCOMPARE(f.g.xMaxVal(), 40.0);                                    // the next full frame ranges again
 }
 
 void TestGraphInteraction::zoom_out_waits_for_first_point() {

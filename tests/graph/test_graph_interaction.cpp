@@ -78,6 +78,7 @@ private slots:
   void delete_curve_asks_the_owner();
   void fits();
   void fit_over_one_x();
+  void fit_label_with_exponent();
   void remove_curve_fit_deletes_slope_labels();
   void deselect_data();
 };
@@ -419,6 +420,20 @@ void TestGraphInteraction::fit_over_one_x() {
   QVERIFY(f.g.Labels().back().Text.contains(QStringLiteral("x=5")));
   f.g.RemoveCurveFit();
   QVERIFY(f.g.Labels().empty());
+}
+
+void TestGraphInteraction::fit_label_with_exponent() {
+  Fixture f;
+  f.g.GraphArea().x.MinVal = -1e6;
+  f.g.GraphArea().x.MaxVal = 3e6;
+  f.g.AddPoint(1, 0, 2, 0);
+  f.g.AddPoint(1, 2e6, 5, 0);
+  f.g.Redraw();
+  const TGraphRect pl = f.g.GraphArea().plot;
+  f.drag(QPoint(pl.left, pl.top), QPoint(pl.right, pl.bottom), Qt::ShiftModifier);
+  f.g.LinearCurveFit();
+  QCOMPARE(f.g.Labels().back().Text, QStringLiteral("Slope=") + localized(QStringLiteral("1.5E-0006")) +
+                                         QStringLiteral(", Intercept=2"));
 }
 
 void TestGraphInteraction::remove_curve_fit_deletes_slope_labels() {

@@ -428,6 +428,27 @@ TGridFileResult TQGridModel::save_to_file(const QString &file_name) const {
   return result;
 }
 
+void TQGridModel::split_fields(QStringView line, QChar separator, std::vector<QStringView> &out) {
+  // split_line without a string per field: the loader's hot path.
+  out.clear();
+  const qsizetype n = line.size();
+  qsizetype pos = 0;
+  while (pos < n) {
+    qsizetype p = pos;
+    while (p < n && line[p] == separator)
+      ++p;
+    if (p >= n) {
+      out.push_back({});
+      break;
+    }
+    const qsizetype start = p;
+    while (p < n && line[p] != separator)
+      ++p;
+    out.push_back(line.mid(start, p - start));
+    pos = p < n ? p + 1 : p;
+  }
+}
+
 TGridFileResult TQGridModel::load_from_file(const QString &file_name) {
   TGridFileResult result;
   const QFileInfo info(file_name);
@@ -466,30 +487,17 @@ TGridFileResult TQGridModel::load_from_file(const QString &file_name) {
       if (!f.seek(0))
         return fail(f.errorString());
 
-      QByteArray buf;
-      qsizetype pos = 0;
-      bool eof = false;
       bool restart = false;
-      bool at_start = true;
       qsizetype line_no = 0;
-      QStringList fields;
-      std::vector<QStringView> views(std::max(data_cols, 1));
-
-      auto store_line = [&](QByteArrayView bytes) -> bool {
-        if (bytes.size() > max_cell_length) {
-          result.error = tr("Line %1 is too long").arg(line_no + 1);
-          return false;
-        }
-        if (!latin1 && !bytes.isValidUtf8()) {
-          restart = true;
-          return false;
-        }
-        const QString line = latin1 ? QString::fromLatin1(bytes) : QString::fromUtf8(bytes);
-        fields.clear();
-        split_line(line, sep, fields);
-        const int n = std::min<int>(fields.size(), data_cols);
+      std::vector<QStringView> fields;
+      auto store_line = [&](QStringView line) -> bool {
+        split_fields(line, sep, fields);
+        const int n = std::min<int>(int(fields.size()), data_cols);
         for (int j = 0; j < n; ++j)
-          views[j] = fields[j];
+          if (fields[j].size() > max_cell_length) {
+            result.error = tr("Line %1 is too long").arg(line_no + 1);
+            return false;
+          }
         if (line_no >= qsizetype(rows.size())) {
           if (rows.size() >= size_t(INT_MAX)) {
             result.error = tr("Too many lines");
@@ -498,61 +506,88 @@ TGridFileResult TQGridModel::load_from_file(const QString &file_name) {
           rows.push_back(PackedRow());
         }
         // Missing trailing fields leave their cells as reset_table left them: empty.
-        PackedRow &row = rows[line_no];
         if (n > 0)
-          row = PackedRow::build(row, first, views.data(), n, col_count_);
+          rows[line_no] = PackedRow::build(rows[line_no], first, fields.data(), n, col_count_);
         ++line_no;
         return true;
       };
 
+      // The file is read in pieces and decoded a piece at a time, each piece ending at a line
+      // end. Line ends are LF, CR LF or a lone CR.
+      QByteArray buf;
+      QString text;
+      qsizetype pos = 0;
+      qint64 read_size = 4 << 20;
+      bool eof = false;
+      bool at_start = true;
       bool stopped = false;
-      while (!stopped) {
-        if (!eof) {
-          const QByteArray chunk = f.read(4 << 20);
-          if (f.error() != QFileDevice::NoError)
-            return fail(f.errorString());
-          if (chunk.isEmpty())
-            eof = true;
-          buf = buf.mid(pos) + chunk;
-          pos = 0;
-          if (at_start && (buf.size() >= 3 || eof)) {
-            at_start = false;
-            if (!latin1 && buf.startsWith("\xEF\xBB\xBF")) {
-              bom = true;
-              pos = 3;
-            }
-          }
-          if (at_start)
+      while (!stopped && !restart) {
+        const QByteArray chunk = f.read(read_size);
+        if (f.error() != QFileDevice::NoError)
+          return fail(f.errorString());
+        eof = chunk.isEmpty();
+        buf = buf.mid(pos) + chunk;
+        pos = 0;
+        if (at_start) {
+          if (buf.size() < 3 && !eof)
             continue;
+          at_start = false;
+          if (!latin1 && buf.startsWith("\xEF\xBB\xBF")) {
+            bom = true;
+            pos = 3;
+          }
         }
-        const char *d = buf.constData();
-        const qsizetype size = buf.size();
-        for (;;) {
-          qsizetype i = pos;
-          while (i < size && d[i] != '\n' && d[i] != '\r')
+        // Cut after the last line end; a CR at the very end may be the first half of a CR LF.
+        qsizetype cut = -1;
+        if (eof) {
+          cut = buf.size();
+        } else {
+          qsizetype i = buf.size() - 1;
+          if (i >= pos && buf.at(i) == '\r')
+            --i;
+          while (i >= pos && buf.at(i) != '\n' && buf.at(i) != '\r')
+            --i;
+          if (i >= pos)
+            cut = i + 1;
+        }
+        if (cut < 0) {
+          read_size *= 2; // one long line: read more at a time
+          continue;
+        }
+        read_size = 4 << 20;
+        if (line_no == 0 && !eof) {
+          // Guess the line count from the first piece so the row list grows once.
+          qsizetype ends = 0;
+          for (qsizetype i = pos; i < cut; ++i)
+            ends += buf.at(i) == '\n' || (buf.at(i) == '\r' && i + 1 < cut && buf.at(i + 1) != '\n');
+          const double per_line = double(cut - pos) / double(std::max<qsizetype>(ends, 1));
+          const double guess = 1.05 * double(info.size()) / std::max(per_line, 1.0);
+          rows.reserve(size_t(std::min(guess, double(INT_MAX / 2))));
+        }
+        const QByteArrayView piece(buf.constData() + pos, cut - pos);
+        pos = cut;
+        if (!latin1 && !piece.isValidUtf8()) {
+          restart = true;
+          break;
+        }
+        text = latin1 ? QString::fromLatin1(piece) : QString::fromUtf8(piece);
+        const QChar *d = text.constData();
+        const qsizetype size = text.size();
+        qsizetype start = 0;
+        while (start < size) {
+          qsizetype i = start;
+          while (i < size && d[i] != u'\n' && d[i] != u'\r')
             ++i;
-          if (i == size) {
-            if (eof) {
-              if (pos < size && !store_line(QByteArrayView(d + pos, size - pos)))
-                stopped = true;
-              pos = size;
-              stopped = true;
-            }
-            break;
-          }
-          qsizetype next = i + 1;
-          if (d[i] == '\r') {
-            if (i + 1 == size && !eof)
-              break; // the LF of a CR LF may be in the next chunk
-            if (i + 1 < size && d[i + 1] == '\n')
-              next = i + 2;
-          }
-          if (!store_line(QByteArrayView(d + pos, i - pos))) {
+          if (!store_line(QStringView(d + start, i - start))) {
             stopped = true;
             break;
           }
-          pos = next;
+          if (i < size && d[i] == u'\r' && i + 1 < size && d[i + 1] == u'\n')
+            ++i;
+          start = i + 1;
         }
+        if (eof)
+          break;
       }
       if (restart) {
         latin1 = true;

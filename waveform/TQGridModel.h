@@ -92,6 +92,9 @@ public:
   // that cannot be read leaves it untouched too (the new table is swapped in only once complete).
   TGridFileResult load_from_file(const QString &file_name);
 
+  // The fields of one line exactly as split_line gives them, as views into the line.
+  static void split_fields(QStringView line, QChar separator, std::vector<QStringView> &out);
+
   // True when the table was read from a file that was not UTF-8 (and is kept as Latin-1).
   bool latin1() const { return latin1_; }
 

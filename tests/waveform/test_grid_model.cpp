@@ -1,4 +1,5 @@
 // The point table's cells, row operations, clipboard text and files, without widgets.
+#include "SplitFunctions.h"
 #include "TQGridModel.h"
 
 #include <QFile>
@@ -130,6 +131,22 @@ private slots:
     QCOMPARE(t.cell(1, 1), time);
     QCOMPARE(t.cell(2, 1), value);
     QCOMPARE(t.cell(1, 2), QString("x")); // the line after it lands in the next row
+  }
+
+  void split_fields_matches_split_line() {
+    // The loader splits with views; it must agree with split_line on every shape of line.
+    const QStringList lines = {"",     ",",   ",,",   "a",      "a,",   "a,,", ",a",
+                               ",,a,", "a,b", "a,,b", "a,,b,,", ",,,,", " , ", "a,b,c,d"};
+    for (const QString &line : lines) {
+      QStringList expected;
+      split_line(line, u',', expected);
+      std::vector<QStringView> got;
+      TQGridModel::split_fields(line, u',', got);
+      QStringList got_list;
+      for (QStringView v : got)
+        got_list << v.toString();
+      QCOMPARE(got_list, expected);
+    }
   }
 
   void load_line_ends_data() {

@@ -210,7 +210,7 @@ bool TQGrid::eventFilter(QObject *watched, QEvent *event) {
     QPainter painter(corner);
     QStyleOptionHeader opt;
     opt.initFrom(corner);
-    opt.state |= QStyle::State_Raised;
+    opt.state |= QStyle::State_Raised | QStyle::State_Enabled;
     opt.rect = corner->rect();
     opt.position = QStyleOptionHeader::OnlyOneSection;
     opt.text = model_->cell(0, 0);

@@ -49,6 +49,11 @@ TQGrid::TQGrid(QWidget *parent, int col_count, int row_count)
       corner->update();
   });
 
+  // The selection outlives a reload or shrinking of the table, as the user saw it: show it again.
+  auto reselect = [this] { set_grid_selection(grid_selection()); };
+  connect(model_, &QAbstractItemModel::modelReset, this, reselect);
+  connect(model_, &QAbstractItemModel::rowsRemoved, this, reselect);
+
   connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex &current) {
     if (current.isValid())
       emit SelectCell(current.column() + TQGridModel::fixed_cols, current.row() + TQGridModel::fixed_rows);
@@ -123,8 +128,10 @@ void TQGrid::insert_row() {
   const TGridRect s = data_selection();
   if (s.top <= s.bottom)
     model_->insert_row_at(s.top);
-  else
-    model_->insert_row_at(-1); // nothing to insert at; still renumbers and marks the change
+  // Even when nothing could be inserted, Insert renumbers and marks the change.
+  if (model_->auto_number())
+    model_->renumber();
+  model_->set_changed(true);
 }
 
 void TQGrid::clear_selected_rows() {

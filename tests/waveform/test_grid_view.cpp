@@ -122,6 +122,13 @@ private slots:
     QTRY_COMPARE(grid_->cell(1, 3), QString("42")); // the delegate commits on a queued call
   }
 
+  void selection_stays_visible_after_shrinking() {
+    grid_->set_grid_selection({1, 15, 2, 18});
+    grid_->grid()->delete_rows(2, 4); // 18 rows remain
+    QCOMPARE(grid_->grid_selection(), TGridRect({1, 15, 2, 17}));
+    QCOMPARE(grid_->selectionModel()->selectedIndexes().size(), 6);
+  }
+
   void headers_show_row_zero_and_column_zero() {
     QCOMPARE(grid_->model()->headerData(0, Qt::Horizontal).toString(), QString("Time"));
     QCOMPARE(grid_->model()->headerData(19, Qt::Vertical).toString(), QString("20"));

@@ -18,6 +18,7 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QtTest>
 
@@ -273,6 +274,16 @@ private slots:
   void hardware_information_is_queued() {
     w_->ac_hardwareExecute();
     QCOMPARE(w_->command_queue->get().toInt(), 227);
+  }
+
+  void help_opens_at_context_11() {
+    w_->HelpContents1->trigger();
+    QVERIFY(dialogs_->errors.isEmpty());
+    auto *browser = w_->findChild<QTextBrowser *>("help_browser");
+    QVERIFY(browser);
+    QCOMPARE(browser->source().fileName(), QString("QX5200 Waveform Generator.html"));
+    QCOMPARE(browser->source().fragment(), QString("context-11"));
+    QVERIFY(browser->toHtml().contains("context-11")); // the page has that topic
   }
 
   void about_box_shows_build_version() {

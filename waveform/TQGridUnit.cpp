@@ -217,7 +217,9 @@ bool TQGrid::eventFilter(QObject *watched, QEvent *event) {
     QPainter painter(corner);
     QStyleOptionHeader opt;
     opt.initFrom(corner);
+    // The button is disabled (a click on it does nothing) but its heading reads like the others.
     opt.state |= QStyle::State_Raised | QStyle::State_Enabled;
+    opt.palette.setCurrentColorGroup(QPalette::Active);
     opt.rect = corner->rect();
     opt.position = QStyleOptionHeader::OnlyOneSection;
     opt.text = model_->cell(0, 0);

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <climits>
@@ -570,7 +571,14 @@ TGridFileResult TQGridModel::load_from_file(const QString &file_name) {
           restart = true;
           break;
         }
-        text = latin1 ? QString::fromLatin1(piece) : QString::fromUtf8(piece);
+        if (latin1) {
+          text = QString::fromLatin1(piece);
+        } else {
+          // fromUtf8 would drop a U+FEFF at the start of a piece; keep every character.
+          QStringDecoder decode(QStringDecoder::Utf8,
+                                QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+          text = decode.decode(piece);
+        }
         const QChar *d = text.constData();
         const qsizetype size = text.size();
         qsizetype start = 0;

@@ -1,41 +1,17 @@
 #include "WaveFileLoader.h"
 
-#include "NumberConversion.h"
-#include "SplitFunctions.h"
-
-#include <QFile>
-#include <QStringList>
+#include "TQGridModel.h"
+#include "TablePoints.h"
 
 bool load_wave_file(const QString &path, QChar separator, std::vector<TWavePoint> &points, QString &reason) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    reason = file.errorString();
-    return false;
+  TQGridModel table;
+  table.set_auto_number(true);
+  table.set_data_separator(separator.toLatin1());
+  const TGridFileResult result = table.load_from_file(path);
+  switch (result.status) {
+  case TGridFileResult::Done: table_points(table, points); return true;
+  case TGridFileResult::Missing: reason = QStringLiteral("No such file"); return false;
+  case TGridFileResult::Failed: reason = result.error; return false;
   }
-  const QChar decimal = locale_decimal_separator();
-  QStringList fields;
-  bool heading = true;
-  while (!file.atEnd()) {
-    QByteArray line = file.readLine();
-    if (line.isEmpty() && file.error() != QFileDevice::NoError)
-      break;
-    while (line.endsWith('\n') || line.endsWith('\r'))
-      line.chop(1);
-    if (heading) {
-      heading = false;
-      continue;
-    }
-    fields.clear();
-    split_line(QString::fromLocal8Bit(line), separator, fields);
-    long double time = 0;
-    long double value = 0;
-    if (fields.size() >= 2 && text_to_real(fields[0], time, decimal) &&
-        text_to_real(fields[1], value, decimal))
-      points.push_back({time, value});
-  }
-  if (file.error() != QFileDevice::NoError) {
-    reason = file.errorString();
-    return false;
-  }
-  return true;
+  return false;
 }

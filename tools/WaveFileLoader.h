@@ -7,9 +7,8 @@
 
 #include <vector>
 
-// Stand-in for the point table's file loading until the checker can use the table model itself:
-// reads a waveform text file as Open does (the first line is the heading row; each further line
-// is split with split_line at `separator`) and keeps the rows whose first two fields (time,
-// value) both parse as numbers with the locale's decimal separator, in file order.
-// Returns false, with the reason, when the file cannot be opened or read.
+// Reads a waveform text file exactly as the window's Open does: into a point table laid out as
+// the window's (three columns, numbered rows), then the rows whose time and value both parse
+// become points, in file order. Returns false, with the reason, when the file is missing or
+// cannot be read.
 bool load_wave_file(const QString &path, QChar separator, std::vector<TWavePoint> &points, QString &reason);

@@ -169,7 +169,7 @@ void TestQx5200Wave::usage_errors_data() {
   QTest::addColumn<QStringList>("args");
   QTest::addColumn<QString>("message");
   QTest::newRow("missing file") << QStringList{"no-such-file.csv"} << "no-such-file.csv";
-  QTest::newRow("a folder") << QStringList{"."} << "directory";
+  QTest::newRow("a folder") << QStringList{"."} << "Not a regular file";
   QTest::newRow("no file") << QStringList{} << "FILE";
   QTest::newRow("two files") << QStringList{"a", "b"} << "FILE";
   QTest::newRow("separator") << QStringList{"--separator", "semicolon", "x.csv"} << "semicolon";

@@ -81,9 +81,10 @@ void TEngineeringEdit::write_value(double x, bool limit) {
   const double b = std::fabs(x + 1e-20);
   int e = 0;
   if (x != 0) {
-    e = static_cast<int>(std::trunc(std::log10(b)));
-    if (b < 1)
-      e -= 1;
+    // The decade is floor(log10 b). Taking trunc - 1 below one, as for values between powers of
+    // ten, would put an exact power such as 0.001 (log10 exactly -3) one decade too low, where its
+    // mantissa of 1000 does not fit the number field and the value would be lost.
+    e = static_cast<int>(std::floor(std::log10(b)));
   }
   const int p = e < 0 ? ((e + 1) / 3 - 1) * 3 : (e / 3) * 3;
   const int c = p / 3 - first_base_;

@@ -171,6 +171,9 @@ QString TNumEdit::formatted(double v) const {
     if (std::fabs(v) > max_value_)
       v = std::copysign(max_value_, v);
     const double n = std::nearbyint(v);
+    // Beyond 64 bits there is no whole number to write (a field with a huge MaxValue).
+    if (std::fabs(n) >= 18446744073709551616.0)
+      return {};
     if (data_type_ == tInteger)
       return cut(QString::number(n, 'f', 0), 0);
     QString digits = QString::number(static_cast<qulonglong>(std::fabs(n)), 16).toUpper();

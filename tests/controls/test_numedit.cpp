@@ -221,6 +221,10 @@ void TestNumEdit::hex_field() {
   QCOMPARE(e.Value(), double(0x1AF2));
   e.setValue(255);
   QCOMPARE(e.text(), QStringLiteral("00FF"));
+  // A value beyond 64 bits has no hexadecimal text: the field keeps what it had.
+  e.setMaxValue(1e300);
+  e.setValue(5e24);
+  QCOMPARE(e.text(), QStringLiteral("00FF"));
 }
 
 QTEST_MAIN(TestNumEdit)

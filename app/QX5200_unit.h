@@ -1,0 +1,143 @@
+#pragma once
+
+#include "WindowDialogs.h"
+
+#include <QMainWindow>
+
+#include <array>
+#include <memory>
+
+class QAction;
+class QButtonGroup;
+class QDialog;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QStatusBar;
+class QTabWidget;
+class QTimer;
+class TCircularBuffer;
+class TNumEdit;
+class TQGrid;
+class Tabout_box;
+
+// The main window: pages, menus and actions, the right-hand panel, the status bar and the
+// timer. Fixed size; it sees key presses before its controls.
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+public:
+  explicit TForm1(QWidget *parent = nullptr);
+  ~TForm1() override;
+
+  // Replaces the message boxes and file dialogs (tests).
+  void set_dialogs(std::unique_ptr<TWindowDialogs> dialogs);
+
+  // Pages of PageControl1.
+  enum { page_graph = 0, page_data = 1, page_pulse_generator = 2 };
+
+  // Controls, named as in the window layout.
+  QTabWidget *PageControl1 = nullptr;
+  QWidget *pn_graph = nullptr;
+  QWidget *pn_data = nullptr;
+  QWidget *pn_pulse_generator = nullptr;
+  TQGrid *sg_data = nullptr;
+  QWidget *pn_arb_right = nullptr;
+  QPushButton *bt_waveform_start = nullptr;
+  QLabel *lb_repeat_count = nullptr;
+  TNumEdit *ne_waveform_repeat_count = nullptr;
+  QGroupBox *rg_data_separator = nullptr;
+  QButtonGroup *rg_data_separator_items = nullptr;
+  QWidget *pn_statistics = nullptr;
+  QStatusBar *status_bar = nullptr;
+  std::array<QLabel *, 5> status_panels{};
+  QTimer *timer = nullptr;
+
+  QAction *ac_load_data = nullptr;
+  QAction *ac_data_save = nullptr;
+  QAction *ac_cut = nullptr;
+  QAction *ac_copy = nullptr;
+  QAction *ac_paste = nullptr;
+  QAction *ac_add = nullptr;
+  QAction *ac_insert = nullptr;
+  QAction *ac_clear = nullptr;
+  QAction *ac_delete = nullptr;
+  QAction *ac_select_all = nullptr;
+  QAction *ac_delete_all = nullptr;
+  QAction *ac_hardware = nullptr;
+  QAction *HelpContents1 = nullptr;
+  QAction *ac_about = nullptr;
+
+  TCircularBuffer *command_queue = nullptr;
+  Tabout_box *about_box = nullptr;
+
+  // The nine Edit actions, in menu order.
+  QList<QAction *> edit_actions() const;
+
+  // Watched data file (the one last opened or saved) and its file age when last read or written.
+  QString watched_file_name() const { return watched_file_name_; }
+  qint64 watched_file_age() const { return watched_file_age_; }
+  bool file_watch_enabled() const { return file_watch_enabled_; }
+  // Filters and default extension both file dialogs get (set by the Data Separator choice).
+  QStringList dialog_filters() const { return dialog_filters_; }
+  QString dialog_default_ext() const { return dialog_default_ext_; }
+  QString help_file_name() const { return help_file_name_; }
+
+  void ac_load_dataExecute();
+  void ac_data_saveExecute();
+  void ac_cutExecute();
+  void ac_copyExecute();
+  void ac_pasteExecute();
+  void ac_addExecute();
+  void ac_insertExecute();
+  void ac_clearExecute();
+  void ac_deleteExecute();
+  void ac_select_allExecute();
+  void ac_delete_allExecute();
+  void ac_hardwareExecute();
+  void HelpContents1Execute();
+  void ac_aboutExecute();
+
+  void load_data_file(const QString &file_name);
+  void update_start_button();
+  void enable_edit_actions();
+  void disable_edit_actions();
+  void enable_device_controls();
+  void disable_device_controls();
+
+  // The file age the watch compares: modification time in ms, -1 for a missing file.
+  static qint64 file_age(const QString &file_name);
+
+protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+  void build_layout();
+  void build_actions();
+  void FormCreate();
+  void FormKeyDown(int key, Qt::KeyboardModifiers shift);
+  void PageControl1Change(int index);
+  void sg_dataKeyPress();
+  void sg_dataSelectCell();
+  void rg_data_separatorClick(int item);
+  void bt_waveform_startClick();
+  void timerTimer();
+  bool update_waveform();
+  bool driver_over_temperature() const;
+  void show_help(int context);
+  QPoint message_position() const;
+
+  std::unique_ptr<TWindowDialogs> dialogs_;
+  QDialog *help_viewer_ = nullptr;
+
+  bool file_watch_enabled_ = true;
+  QString watched_file_name_;
+  qint64 watched_file_age_ = 0;
+  bool waveform_valid_ = false;
+
+  QStringList dialog_filters_;
+  QString dialog_default_ext_;
+  QString help_file_name_;
+};
+
+// The file dialog filters of a Data Separator item, "Description (*.ext)" as Qt shows them.
+QStringList data_separator_filters(int item);

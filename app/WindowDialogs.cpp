@@ -1,0 +1,44 @@
+#include "WindowDialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+QString TQtWindowDialogs::run(QWidget *parent, bool save, const QStringList &filters,
+                              const QString &default_suffix) {
+  QFileDialog dialog(parent);
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  dialog.setNameFilters(filters);
+  dialog.setDefaultSuffix(default_suffix);
+  if (!directory_.isEmpty())
+    dialog.setDirectory(directory_);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    return {};
+  const QString name = dialog.selectedFiles().constFirst();
+  directory_ = QFileInfo(name).absolutePath();
+  return name;
+}
+
+QString TQtWindowDialogs::open_file_name(QWidget *parent, const QStringList &filters,
+                                         const QString &default_suffix) {
+  return run(parent, false, filters, default_suffix);
+}
+
+QString TQtWindowDialogs::save_file_name(QWidget *parent, const QStringList &filters,
+                                         const QString &default_suffix) {
+  return run(parent, true, filters, default_suffix);
+}
+
+void TQtWindowDialogs::information(QWidget *parent, const QString &text, const QPoint &pos) {
+  QMessageBox box(QMessageBox::Information, QApplication::applicationDisplayName(), text, QMessageBox::Ok,
+                  parent);
+  box.move(pos);
+  box.exec();
+}
+
+void TQtWindowDialogs::error(QWidget *parent, const QString &text) {
+  QMessageBox::warning(parent, QApplication::applicationDisplayName(), text);
+}

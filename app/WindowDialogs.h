@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+// The main window's message boxes and file dialogs. The window owns one; tests replace it so
+// nothing modal ever waits for a user who is not there.
+class TWindowDialogs {
+public:
+  virtual ~TWindowDialogs() = default;
+  // The chosen file name, empty when cancelled.
+  virtual QString open_file_name(QWidget *parent, const QStringList &filters,
+                                 const QString &default_suffix) = 0;
+  virtual QString save_file_name(QWidget *parent, const QStringList &filters,
+                                 const QString &default_suffix) = 0;
+  // An information box with an OK button, its top-left corner at `pos` (global coordinates).
+  virtual void information(QWidget *parent, const QString &text, const QPoint &pos) = 0;
+  // A failure the user has to know about (a file that could not be read or written).
+  virtual void error(QWidget *parent, const QString &text) = 0;
+};
+
+// The real dialogs: Qt's own file dialog (not the desktop's), which remembers its folder.
+class TQtWindowDialogs : public TWindowDialogs {
+public:
+  QString open_file_name(QWidget *parent, const QStringList &filters, const QString &default_suffix) override;
+  QString save_file_name(QWidget *parent, const QStringList &filters, const QString &default_suffix) override;
+  void information(QWidget *parent, const QString &text, const QPoint &pos) override;
+  void error(QWidget *parent, const QString &text) override;
+
+private:
+  QString run(QWidget *parent, bool save, const QStringList &filters, const QString &default_suffix);
+  QString directory_;
+};

@@ -1,0 +1,105 @@
+// Loading and saving a table of a million lines (a heading plus two numeric columns, ~40 MB).
+#include "TQGridModel.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+
+#include <sys/resource.h>
+
+namespace {
+
+const QString &big_file() {
+  static QTemporaryDir dir;
+  static const QString name = [] {
+    // QX5200_BENCH_TABLE keeps the file, e.g. to time awk over the same bytes.
+    const QString kept = qEnvironmentVariable("QX5200_BENCH_TABLE");
+    const QString n = kept.isEmpty() ? dir.filePath("big.tab") : kept;
+    QFile f(n);
+    if (!f.open(QIODevice::WriteOnly))
+      return QString();
+    QByteArray text = "Time\tValue\r\n";
+    for (int i = 1; i < 1000000; ++i) {
+      // Times in steps of 1.25 us and values with the digits real exports carry.
+      text += QByteArray::number(i * 1.25e-6, 'e', 14) + '\t' +
+              QByteArray::number(12.5 + (i % 977) * 0.0123456789, 'f', 12) + "\r\n";
+      if (text.size() > (1 << 20)) {
+        f.write(text);
+        text.clear();
+      }
+    }
+    f.write(text);
+    return n;
+  }();
+  return name;
+}
+
+TQGridModel &window_table(TQGridModel &t) {
+  t.set_default_row_count(21);
+  t.set_auto_number(true);
+  t.set_data_separator('\t');
+  return t;
+}
+
+// Resident memory now, from /proc.
+double rss_mb() {
+  QFile f("/proc/self/statm");
+  if (!f.open(QIODevice::ReadOnly))
+    return 0;
+  const QList<QByteArray> fields = f.readAll().split(' ');
+  return fields.size() > 1 ? fields[1].toDouble() * 4096.0 / 1048576.0 : 0;
+}
+
+long peak_rss_mb() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_maxrss / 1024;
+}
+
+void BM_LoadTable(benchmark::State &state) {
+  const QString &name = big_file();
+  if (name.isEmpty()) {
+    state.SkipWithError("cannot write the test file");
+    return;
+  }
+  state.counters["file_MB"] = double(QFileInfo(name).size()) / 1e6;
+  double table_mb = 0;
+  for (auto _ : state) {
+    const double before = rss_mb();
+    TQGridModel t;
+    window_table(t);
+    if (!t.load_from_file(name).ok())
+      state.SkipWithError("load failed");
+    // Freed tables stay mapped for the next iteration: the first one tells the size.
+    table_mb = std::max(table_mb, rss_mb() - before);
+    benchmark::DoNotOptimize(t.row_count());
+    state.counters["rows"] = t.row_count();
+    state.counters["peak_RSS_MB"] = double(peak_rss_mb());
+  }
+  state.counters["table_MB"] = table_mb;
+}
+BENCHMARK(BM_LoadTable)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_SaveTable(benchmark::State &state) {
+  const QString &name = big_file();
+  TQGridModel t;
+  window_table(t);
+  if (!t.load_from_file(name).ok()) {
+    state.SkipWithError("load failed");
+    return;
+  }
+  QTemporaryDir out;
+  const QString out_name = out.filePath("saved.tab");
+  for (auto _ : state) {
+    if (!t.save_to_file(out_name).ok())
+      state.SkipWithError("save failed");
+  }
+  state.counters["peak_RSS_MB"] = double(peak_rss_mb());
+}
+BENCHMARK(BM_SaveTable)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+} // namespace

@@ -1,0 +1,910 @@
+#include "TQGraphUnit.h"
+
+#include "NumberConversion.h"
+#include "TAxisDlgUnit.h"
+#include "TLabelDialogUnit.h"
+
+#include <QAction>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QResizeEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The back buffer is a 96 dpi canvas, so point sizes come out as on the desktop the sizes were
+// chosen for.
+constexpr int kDotsPerMeter = 3780;
+
+QImage make_canvas(int width, int height) {
+  QImage image(std::max(width, 1), std::max(height, 1), QImage::Format_RGB32);
+  image.setDotsPerMeterX(kDotsPerMeter);
+  image.setDotsPerMeterY(kDotsPerMeter);
+  return image;
+}
+
+// 0x00BBGGRR as stored in the settings.
+QColor to_qcolor(int c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
+
+Qt::PenStyle to_pen_style(quint8 style) {
+  switch (style) {
+  case 1: return Qt::DashLine;
+  case 2: return Qt::DotLine;
+  case 3: return Qt::DashDotLine;
+  case 4: return Qt::DashDotDotLine;
+  case 5: return Qt::NoPen;
+  default: return Qt::SolidLine;
+  }
+}
+
+QPen make_pen(int color, int width, quint8 style = 0) {
+  // Width 0 is the canvas's one-pixel line.
+  QPen pen(to_qcolor(color), std::max(width, 0), to_pen_style(style));
+  pen.setCapStyle(Qt::FlatCap);
+  pen.setJoinStyle(Qt::MiterJoin);
+  return pen;
+}
+
+// A box given by its edges, right and bottom outside, as a QRect.
+QRect to_qrect(const TGraphRect &r) { return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top); }
+
+class CanvasMeasure : public TTextMeasure {
+public:
+  CanvasMeasure() : device_(make_canvas(1, 1)) {}
+  int TextWidth(const QString &text, int size) const override {
+    return QFontMetrics(GraphFont(size), &device_).horizontalAdvance(text);
+  }
+  int TextHeight(const QString &, int size) const override {
+    return QFontMetrics(GraphFont(size), &device_).height();
+  }
+
+private:
+  QImage device_;
+};
+
+// Text drawn black with its top-left at (x, y); opaque on `background` unless that is invalid.
+void text_out(QPainter &p, int x, int y, const QString &text, const QColor &background) {
+  const QFontMetrics fm(p.font(), p.device());
+  if (background.isValid())
+    p.fillRect(QRect(x, y, fm.horizontalAdvance(text), fm.height()), background);
+  const QPen pen = p.pen();
+  p.setPen(Qt::black);
+  p.drawText(QPoint(x, y + fm.ascent()), text);
+  p.setPen(pen);
+}
+
+int text_width(QPainter &p, const QString &text) {
+  return QFontMetrics(p.font(), p.device()).horizontalAdvance(text);
+}
+int text_height(QPainter &p) { return QFontMetrics(p.font(), p.device()).height(); }
+
+// Text turned counter-clockwise by `angle` degrees about (x, y), on a clear background; at 90
+// it reads upward from (x, y).
+void DrawRotatedText(QPainter &p, int x, const QString &text, int angle, int y) {
+  p.save();
+  p.translate(x, y);
+  p.rotate(-angle);
+  p.setPen(Qt::black);
+  p.drawText(QPoint(0, QFontMetrics(p.font(), p.device()).ascent()), text);
+  p.restore();
+}
+
+} // namespace
+
+QFont GraphFont(int size) {
+  // fontconfig maps Arial to Liberation Sans already; the substitution makes it explicit for
+  // machines whose configuration does not.
+  static const bool substituted = [] {
+    QFont::insertSubstitution(QStringLiteral("ARIAL"), QStringLiteral("Liberation Sans"));
+    return true;
+  }();
+  (void)substituted;
+  QFont font(QStringLiteral("ARIAL"));
+  font.setPointSize(std::max(size, 1));
+  return font;
+}
+
+const TTextMeasure &GraphTextMeasure() {
+  static const CanvasMeasure measure;
+  return measure;
+}
+
+int TGraphModals::ShowAxisDialog(TAxisDlg &dialog) { return dialog.exec(); }
+
+int TGraphModals::ShowLabelDialog(TLabelDialog &dialog) { return dialog.exec(); }
+
+bool TGraphModals::Confirm(QWidget *owner, const QString &text, const QString &caption) {
+  QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Ok | QMessageBox::Cancel, owner);
+  return box.exec() == QMessageBox::Ok;
+}
+
+void TGraphModals::Popup(QMenu &menu, const QPoint &global_position) { menu.popup(global_position); }
+
+namespace {
+TGraphModals real_modals;
+} // namespace
+
+TQGraph::TQGraph(QWidget *parent) : QWidget(parent), area_(DefaultGraphArea()), modals_(&real_modals) {
+  scaling_.previous_width = width();
+  scaling_.previous_height = height();
+  for (TCurve &c : curves_)
+    c.points.reserve(100);
+  labels_.reserve(100);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setFocusPolicy(Qt::StrongFocus);
+  setMouseTracking(true);
+  axis_dialog_ = new TAxisDlg(this);
+  create_menu();
+}
+
+TQGraph::~TQGraph() = default;
+
+void TQGraph::AddPoint(int curve, double x, double y, double y2) {
+  if (curve < 1 || curve > kCurveCount)
+    return;
+  never_had_data_ = false;
+  TCurve &c = curves_[curve];
+  if (c.points.empty()) {
+    c.max_x = c.min_x = x;
+    c.max_y = c.min_y = y;
+    c.max_y2 = c.min_y2 = y2;
+  }
+  TGraphPoint p;
+  p.x = x;
+  p.y = y;
+  p.y2 = y2;
+  c.points.push_back(p);
+  if (x > c.max_x)
+    c.max_x = x;
+  if (!(x >= c.min_x))
+    c.min_x = x;
+  if (y > c.max_y)
+    c.max_y = y;
+  if (!(y >= c.min_y))
+    c.min_y = y;
+  if (y2 > c.max_y2)
+    c.max_y2 = y2;
+  if (!(y2 >= c.min_y2))
+    c.min_y2 = y2;
+}
+
+void TQGraph::ClearCurve(int curve) {
+  if (curve < 1 || curve > kCurveCount)
+    return;
+  // Extremes stay; the next AddPoint resets them because the list is empty.
+  std::vector<TGraphPoint> empty;
+  empty.reserve(100);
+  curves_[curve].points.swap(empty);
+}
+
+void TQGraph::SetYCurveColors(int curve, int line_color, int marker_color) {
+  if (curve < 1 || curve > kDataCurveCount)
+    return;
+  area_.y.curve[curve].line_color = line_color;
+  area_.y.curve[curve].marker_color = marker_color;
+}
+
+void TQGraph::SetY2CurveColors(int curve, int line_color, int marker_color) {
+  if (curve < 1 || curve > kDataCurveCount)
+    return;
+  area_.y2.curve[curve].line_color = line_color;
+  area_.y2.curve[curve].marker_color = marker_color;
+}
+
+void TQGraph::SetCurvePointsVisible(int curve, bool points_on_y, bool points_on_y2) {
+  if (curve < 1 || curve > kDataCurveCount)
+    return;
+  area_.y.curve[curve].show_points = points_on_y;
+  area_.y2.curve[curve].show_points = points_on_y2;
+}
+
+void TQGraph::Redraw() {
+  RenderGraph();
+  // The paint handler copies the frame just rendered instead of rendering it again.
+  frame_ready_ = true;
+  repaint();
+  frame_ready_ = false;
+}
+
+void TQGraph::paintEvent(QPaintEvent *) {
+  if (!frame_ready_)
+    RenderGraph();
+  QPainter p(this);
+  p.drawImage(0, 0, back_buffer_);
+}
+
+void TQGraph::layout() {
+  ComputeLayout(area_, width(), height(), GraphTextMeasure());
+  if (back_buffer_.width() != std::max(width(), 1) || back_buffer_.height() != std::max(height(), 1))
+    back_buffer_ = make_canvas(width(), height());
+}
+
+void TQGraph::RenderGraph() {
+  ComputeRanges(area_, curves_);
+  layout();
+  QPainter p(&back_buffer_);
+  p.fillRect(back_buffer_.rect(), to_qcolor(area_.background_color));
+  paint_layers(p);
+}
+
+void TQGraph::paint_layers(QPainter &p) {
+  draw_grid(p);
+  draw_curves(p);
+  draw_margin_bands(p);
+  draw_y_axis(p);
+  draw_x_axis(p);
+  draw_titles(p);
+  draw_overlay(p);
+}
+
+void TQGraph::draw_grid(QPainter &p) {
+  const TGraphRect &pl = area_.plot;
+  TQAxis &x = area_.x;
+  if (x.show_major_grid) {
+    if (x.MinInc == 0)
+      x.MinInc = 1;
+    const int P = x.pixels_per_major;
+    const int m = P / x.MinInc;
+    auto line = [&](int X) { p.drawLine(X, pl.bottom - x.line_width, X, pl.top - x.line_width / 2); };
+    for (int i = 0; i < x.MajInc; ++i) {
+      if (x.show_minor_grid) {
+        p.setPen(make_pen(x.minor_grid_color, x.minor_grid_width, x.minor_grid_style));
+        if (x.Style == Log)
+          for (int j = 2; j <= 9; ++j)
+            line(pl.left + i * P + static_cast<int>(std::nearbyint(std::log10(j) * P)));
+        else
+          for (int j = 1; j <= x.MinInc; ++j)
+            line(pl.left + i * P + j * m);
+      }
+      p.setPen(make_pen(x.major_grid_color, x.major_grid_width, x.major_grid_style));
+      line(pl.left + (i + 1) * P);
+    }
+  }
+  TQAxis &y = area_.y;
+  if (y.show_major_grid) {
+    if (y.MinInc == 0)
+      y.MinInc = 1;
+    const int P = y.pixels_per_major;
+    const int m = P / y.MinInc;
+    auto line = [&](int Y) { p.drawLine(pl.left - y.line_width, Y, pl.right + y.line_width / 2, Y); };
+    for (int i = 0; i < y.MajInc; ++i) {
+      if (y.show_minor_grid) {
+        p.setPen(make_pen(y.minor_grid_color, y.minor_grid_width, y.minor_grid_style));
+        if (y.Style == Log)
+          for (int j = 2; j <= 9; ++j)
+            line(pl.bottom + i * P + static_cast<int>(std::nearbyint(std::log10(j) * P)));
+        else
+          for (int j = 1; j <= y.MinInc; ++j)
+            line(pl.bottom + i * P + j * m);
+      }
+      p.setPen(make_pen(y.major_grid_color, y.major_grid_width, y.major_grid_style));
+      line(pl.bottom + (i + 1) * P);
+    }
+  }
+}
+
+void TQGraph::draw_curves(QPainter &p) {
+  p.setBrush(Qt::NoBrush);
+  for (int n = 1; n <= kCurveCount; ++n) {
+    std::vector<TGraphPoint> &points = curves_[n].points;
+    if (points.empty())
+      continue;
+    const int marker_size = area_.y.curve[n].marker_size;
+    for (TGraphPoint &pt : points)
+      ValueToPixel(area_, pt, marker_size);
+
+    auto pass = [&](const TCurveStyle &style, int line_width, int TGraphPoint::*row,
+                    TGraphRect TGraphPoint::*box, quint8 TGraphPoint::*selected) {
+      p.setPen(make_pen(style.line_color, line_width));
+      const QColor marker = to_qcolor(style.marker_color);
+      QPoint previous;
+      bool first = true;
+      for (const TGraphPoint &pt : points) {
+        const QPoint here(pt.px, pt.*row);
+        // The marker goes down before the line reaches its point.
+        if (style.show_points) {
+          const QRect r = to_qrect(pt.*box);
+          if (pt.*selected) {
+            p.fillRect(QRect(r.left(), r.top(), r.width(), 1), marker);
+            p.fillRect(QRect(r.left(), r.bottom(), r.width(), 1), marker);
+            p.fillRect(QRect(r.left(), r.top(), 1, r.height()), marker);
+            p.fillRect(QRect(r.right(), r.top(), 1, r.height()), marker);
+          } else {
+            p.fillRect(r, marker);
+          }
+        }
+        if (!first && style.show_lines)
+          p.drawLine(previous, here);
+        previous = here;
+        first = false;
+      }
+    };
+    pass(area_.y.curve[n], area_.yLineWidth, &TGraphPoint::py, &TGraphPoint::y_box, &TGraphPoint::selected_y);
+    if (area_.showY2Axis)
+      pass(area_.y2.curve[n], area_.y2LineWidth, &TGraphPoint::py2, &TGraphPoint::y2_box,
+           &TGraphPoint::selected_y2);
+  }
+}
+
+void TQGraph::draw_margin_bands(QPainter &p) {
+  // Erases whatever the curves drew outside the plot rectangle.
+  const QColor bg = to_qcolor(area_.background_color);
+  const TGraphRect &pl = area_.plot;
+  const int w = back_buffer_.width(), h = back_buffer_.height();
+  p.fillRect(to_qrect({0, pl.bottom, w, h}), bg);
+  p.fillRect(to_qrect({0, 0, w, pl.top}), bg);
+  p.fillRect(to_qrect({0, 0, pl.left, h}), bg);
+  p.fillRect(to_qrect({pl.right, 0, w, h}), bg);
+}
+
+void TQGraph::draw_y_axis(QPainter &p) {
+  const TGraphRect &pl = area_.plot;
+  const QColor bg = to_qcolor(area_.background_color);
+  const bool log = area_.y.Style == Log;
+  TQAxis &y = area_.y;
+  p.setPen(make_pen(y.line_color, y.line_width));
+  p.drawLine(pl.left, pl.bottom, pl.left, pl.top);
+
+  int title_height = 0;
+  if (y.show_title) {
+    p.setFont(GraphFont(y.TitleFontSize));
+    title_height = text_height(p);
+    DrawRotatedText(p, area_.gap0, area_.y_title, 90,
+                    (pl.bottom + pl.top) / 2 + text_width(p, area_.y_title) / 2);
+  }
+  p.setPen(make_pen(y.tick_label_color, 1));
+  p.setFont(GraphFont(y.tick_label_font_size));
+  const int half = text_height(p) / 2;
+  for (int r = 0; r <= y.MajInc; ++r)
+    text_out(p, area_.gap0 + title_height + y.gapA, pl.bottom + r * y.pixels_per_major - half,
+             TickText(y, r, log), bg);
+
+  if (!area_.showY2Axis)
+    return;
+  TQAxis &y2 = area_.y2;
+  p.setPen(make_pen(y2.tick_label_color, 1));
+  p.setFont(GraphFont(y2.tick_label_font_size));
+  const int half2 = text_height(p) / 2;
+  int last_width = 0;
+  for (int r = 0; r <= y.MajInc; ++r) {
+    const QString text = TickText(y2, r, log);
+    text_out(p, pl.right + y2.gapA, pl.bottom + r * y.pixels_per_major - half2, text, bg);
+    last_width = text_width(p, text);
+  }
+  if (y2.show_title) {
+    p.setFont(GraphFont(y2.TitleFontSize));
+    DrawRotatedText(p, pl.right + y2.gapA + last_width + y2.gapB, area_.y2_title, 90,
+                    (pl.bottom + pl.top) / 2 + text_width(p, area_.y2_title) / 2);
+  }
+}
+
+void TQGraph::draw_x_axis(QPainter &p) {
+  const TGraphRect &pl = area_.plot;
+  const QColor bg = to_qcolor(area_.background_color);
+  TQAxis &x = area_.x;
+  const int w = x.line_width;
+  p.setPen(make_pen(x.line_color, w));
+  p.setBrush(Qt::NoBrush);
+  const QPoint frame[] = {
+      {pl.left - w / 2, pl.bottom}, {pl.right, pl.bottom}, {pl.right, pl.top}, {pl.left - w / 2, pl.top}};
+  p.drawPolyline(frame, 4);
+
+  const int H = back_buffer_.height();
+  p.setFont(GraphFont(x.TitleFontSize));
+  text_out(p, (pl.left + pl.right) / 2 - text_width(p, area_.x_title) / 2, H - text_height(p) - area_.gap0,
+           area_.x_title, bg);
+
+  p.setPen(make_pen(x.tick_label_color, 1));
+  p.setFont(GraphFont(x.tick_label_font_size));
+  const int row = H - area_.gap0 - text_height(p) - x.gapB - text_height(p);
+  const bool log = x.Style == Log;
+  for (int r = 0; r <= x.MajInc; ++r) {
+    const QString text = TickText(x, r, log);
+    text_out(p, pl.left + r * x.pixels_per_major - text_width(p, text) / 2, row, text, bg);
+  }
+}
+
+void TQGraph::draw_titles(QPainter &p) {
+  const TGraphRect &pl = area_.plot;
+  const QColor bg = to_qcolor(area_.background_color);
+  p.setFont(GraphFont(area_.TitleFontSize));
+  const int title_height = text_height(p);
+  text_out(p, (pl.left + pl.right - text_width(p, area_.Title)) / 2, 5, area_.Title, bg);
+  p.setFont(GraphFont(area_.SubtitleFontSize));
+  text_out(p, (pl.left + pl.right - text_width(p, area_.Subtitle)) / 2, title_height + 10, area_.Subtitle,
+           bg);
+}
+
+void TQGraph::draw_overlay(QPainter &p) {
+  // The font stays at the subtitle size.
+  const QColor white(Qt::white);
+  p.setPen(QPen(Qt::black, 2));
+  p.setBrush(white);
+  if (readout_visible_)
+    text_out(p, readout_position_.x(), readout_position_.y(), readout_text_, white);
+  for (const TQLabel &label : labels_) {
+    const TGraphRect box = LabelRect(label);
+    if (label.Selected) {
+      p.setPen(QPen(Qt::black, 2));
+      p.setBrush(white);
+      p.drawRect(to_qrect(box));
+    }
+    if (label.ShowLine) {
+      p.setPen(make_pen(label.line_color, 2));
+      p.fillRect(to_qrect(box), white);
+      const int row = (box.top + box.bottom) / 2;
+      p.drawLine(box.left + 1, row, box.left + scaling_.sample_line_length - 1, row);
+    }
+    text_out(p, label.X, label.Y, label.Text, white);
+  }
+}
+
+void TQGraph::apply_align() {
+  QWidget *parent = parentWidget();
+  if (!parent || in_align_)
+    return;
+  QRect g = geometry();
+  switch (align_) {
+  case alLeft: g = QRect(0, 0, width(), parent->height()); break;
+  case alRight: g = QRect(parent->width() - width(), 0, width(), parent->height()); break;
+  case alClient: g = QRect(0, 0, parent->width(), parent->height()); break;
+  default: return;
+  }
+  if (g == geometry())
+    return;
+  in_align_ = true;
+  setGeometry(g);
+  in_align_ = false;
+}
+
+void TQGraph::resizeEvent(QResizeEvent *event) {
+  QWidget::resizeEvent(event);
+  if (in_align_)
+    return;
+  apply_align();
+  RescaleGraph(area_, labels_, scaling_, width(), height());
+}
+
+// ---- Interaction ----
+
+namespace {
+
+bool inside(const TGraphRect &r, const QPoint &p) {
+  return r.left <= p.x() && p.x() <= r.right && r.top <= p.y() && p.y() <= r.bottom;
+}
+
+// General format with 4 significant digits; where it needs an exponent, at least 4 exponent
+// digits ("1.5E-0007").
+QString fit_number(double v) {
+  QString text = float_to_general(v, 4, locale_decimal_separator());
+  const qsizetype e = text.indexOf(u'E');
+  if (e < 0)
+    return text;
+  qsizetype digits = e + 1;
+  if (digits < text.size() && (text[digits] == u'-' || text[digits] == u'+'))
+    ++digits;
+  const qsizetype count = text.size() - digits;
+  if (count < 4)
+    text.insert(digits, QString(4 - count, u'0'));
+  return text;
+}
+
+} // namespace
+
+void TQGraph::setModals(TGraphModals *modals) { modals_ = modals ? modals : &real_modals; }
+
+TLabelDialog &TQGraph::LabelDialog() {
+  if (!label_dialog_)
+    label_dialog_ = new TLabelDialog(this);
+  return *label_dialog_;
+}
+
+void TQGraph::create_menu() {
+  static const char *const captions[kGraphMenuItems] = {
+      "Graph Setup (Ctrl-S)", "Add Label (Ctrl-A)", "Edit Label",   "Delete Label",
+      "Linear Curve Fit",     "Remove Curve Fit",   "Delete Curve", "Deselect Data",
+      "Zoom To Fit (Ctrl-E)", "Zoom Out (Ctrl-B)"};
+  void (TQGraph::*const commands[kGraphMenuItems])() = {
+      &TQGraph::GraphSetup,     &TQGraph::AddLabel,       &TQGraph::EditLabel,   &TQGraph::DeleteLabel,
+      &TQGraph::LinearCurveFit, &TQGraph::RemoveCurveFit, &TQGraph::DeleteCurve, &TQGraph::DeselectData,
+      &TQGraph::ZoomToFit,      &TQGraph::ZoomOut};
+  menu_ = new QMenu(this);
+  for (int i = 0; i < kGraphMenuItems; ++i) {
+    items_[i] = menu_->addAction(QString::fromLatin1(captions[i]));
+    connect(items_[i], &QAction::triggered, this, commands[i]);
+    items_[i]->setVisible(i == miGraphSetup || i == miAddLabel || i == miZoomOut);
+  }
+  menu_->setDefaultAction(items_[miGraphSetup]);
+}
+
+TGraphRect TQGraph::LabelRect(const TQLabel &label) const {
+  // Measured in the font the overlay leaves on the canvas.
+  const TTextMeasure &m = GraphTextMeasure();
+  const int size = area_.SubtitleFontSize;
+  return {label.X - 5 - (label.ShowLine ? scaling_.sample_line_length : 0), label.Y - 5,
+          label.X + m.TextWidth(label.Text, size) + 5, label.Y + m.TextHeight(label.Text, size) + 5};
+}
+
+void TQGraph::KeyDown(int key, Qt::KeyboardModifiers modifiers) {
+  if (!(modifiers & Qt::ControlModifier))
+    return;
+  switch (key) {
+  case Qt::Key_B: ZoomOut(); break;
+  case Qt::Key_E: ZoomToFit(); break;
+  case Qt::Key_A: AddLabel(); break;
+  case Qt::Key_S: GraphSetup(); break;
+  default: break;
+  }
+}
+
+void TQGraph::keyPressEvent(QKeyEvent *event) {
+  KeyDown(event->key(), event->modifiers());
+  QWidget::keyPressEvent(event);
+}
+
+void TQGraph::mousePressEvent(QMouseEvent *event) {
+  const QPoint pos = event->position().toPoint();
+  if (event->button() == Qt::RightButton) {
+    last_mouse_ = pos;
+    items_[miEditLabel]->setVisible(false);
+    items_[miDeleteLabel]->setVisible(false);
+    // The last label hit wins: it is the one drawn on top.
+    for (int i = 0; i < int(labels_.size()); ++i)
+      if (inside(LabelRect(labels_[i]), pos)) {
+        items_[miEditLabel]->setVisible(true);
+        items_[miDeleteLabel]->setVisible(true);
+        clicked_label_ = i;
+      }
+    modals_->Popup(*menu_, event->globalPosition().toPoint());
+    return;
+  }
+  if (event->button() != Qt::LeftButton)
+    return;
+  bool hit = false;
+  for (TQLabel &label : labels_) {
+    label.Selected = inside(LabelRect(label), pos);
+    hit = hit || label.Selected;
+  }
+  if (hit) {
+    dragging_labels_ = true;
+  } else {
+    const TGraphRect &pl = area_.plot;
+    const int x = std::clamp(pos.x(), std::min(pl.left, pl.right), std::max(pl.left, pl.right));
+    const int y = std::clamp(pos.y(), std::min(pl.top, pl.bottom), std::max(pl.top, pl.bottom));
+    rubber_band_ = true;
+    band_ = {x, y, x, y};
+  }
+  Redraw();
+  last_mouse_ = pos;
+}
+
+void TQGraph::draw_band(QPainter &p, bool erase) {
+  if (band_.left == band_.right && band_.top == band_.bottom)
+    return;
+  p.setCompositionMode(erase ? QPainter::RasterOp_NotSourceXorDestination
+                             : QPainter::CompositionMode_SourceOver);
+  p.setPen(QPen(Qt::black, 1, Qt::DashLine));
+  p.setBrush(Qt::NoBrush);
+  p.drawRect(QRect(QPoint(band_.left, band_.top), QPoint(band_.right, band_.bottom)).normalized());
+  p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+}
+
+void TQGraph::show_frame() {
+  frame_ready_ = true;
+  repaint();
+  frame_ready_ = false;
+}
+
+void TQGraph::mouseMoveEvent(QMouseEvent *event) {
+  const QPoint pos = event->position().toPoint();
+  if (event->buttons() & Qt::LeftButton) {
+    if (dragging_labels_) {
+      const QPoint d = pos - last_mouse_;
+      for (TQLabel &label : labels_)
+        if (label.Selected) {
+          label.X += d.x();
+          label.Y += d.y();
+          Redraw();
+        }
+    } else if (rubber_band_) {
+      // Repaint the layers over the frame without re-ranging, then move the band outline.
+      QPainter p(&back_buffer_);
+      paint_layers(p);
+      draw_band(p, true);
+      const TGraphRect &pl = area_.plot;
+      band_.right = std::clamp(pos.x(), std::min(pl.left, pl.right), std::max(pl.left, pl.right));
+      band_.bottom = std::clamp(pos.y(), std::min(pl.top, pl.bottom), std::max(pl.top, pl.bottom));
+      draw_band(p, false);
+      p.end();
+      show_frame();
+    }
+    last_mouse_ = pos;
+    return;
+  }
+  if (readout_frozen_) {
+    hide_readout();
+    return;
+  }
+  TMouseData hit;
+  if (!HitTestData(pos.x(), pos.y(), hit)) {
+    items_[miDeleteCurve]->setVisible(false);
+    hide_readout();
+    return;
+  }
+  hovered_curve_ = hit.sweep;
+  items_[miDeleteCurve]->setVisible(true);
+  readout_text_ = FormatAxisValue(area_, 1, hit.x) + QStringLiteral(", ") +
+                  FormatAxisValue(area_, hit.axis + 1, hit.value);
+  const TTextMeasure &m = GraphTextMeasure();
+  const int tw = m.TextWidth(readout_text_, area_.SubtitleFontSize);
+  const int th = m.TextHeight(readout_text_, area_.SubtitleFontSize);
+  const int rx = pos.x() > width() / 2 ? pos.x() - tw - 10 : pos.x() + 10;
+  const int ry = pos.y() > height() / 2 ? pos.y() - th : pos.y();
+  readout_position_ = QPoint(rx, std::max(ry, th));
+  readout_visible_ = true;
+  mouse_data_ = hit;
+  emit OnMouseOverData(this);
+  Redraw();
+}
+
+void TQGraph::hide_readout() {
+  if (!readout_visible_)
+    return;
+  readout_visible_ = false;
+  emit OnMouseExitData(this);
+  Redraw();
+}
+
+void TQGraph::mouseReleaseEvent(QMouseEvent *event) {
+  if (event->button() != Qt::LeftButton)
+    return;
+  bool changed = false;
+  if (dragging_labels_) {
+    for (TQLabel &label : labels_)
+      label.Selected = 0;
+    dragging_labels_ = false;
+    changed = true;
+  }
+  if (rubber_band_) {
+    rubber_band_ = false;
+    changed = true;
+    if (event->modifiers() & Qt::ShiftModifier) {
+      SelectInBox(true);
+      items_[miLinearCurveFit]->setVisible(data_selected_);
+      items_[miDeselectData]->setVisible(data_selected_);
+    } else if (std::abs(band_.right - band_.left) > 10 && std::abs(band_.bottom - band_.top) > 10) {
+      items_[miZoomToFit]->setVisible(true);
+      zoomed_ = true;
+      double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+      PixelToValue(area_, std::min(band_.left, band_.right), std::max(band_.top, band_.bottom), x0, y0);
+      PixelToValue(area_, std::max(band_.left, band_.right), std::min(band_.top, band_.bottom), x1, y1);
+      area_.x.MinVal = x0;
+      area_.y.MinVal = y0;
+      area_.x.MaxVal = x1;
+      area_.y.MaxVal = y1;
+      area_.x.AutoRange = 0;
+      area_.y.AutoRange = 0;
+    }
+  }
+  if (changed)
+    Redraw();
+}
+
+void TQGraph::mouseDoubleClickEvent(QMouseEvent *) { readout_frozen_ = !readout_frozen_; }
+
+bool TQGraph::HitTestData(int x, int y, TMouseData &hit) const {
+  const QPoint at(x, y);
+  bool found = false;
+  for (int n = 1; n <= kDataCurveCount; ++n) {
+    const std::vector<TGraphPoint> &points = curves_[n].points;
+    // Later points and curves replace earlier hits.
+    if (area_.y.curve[n].show_points)
+      for (size_t k = 0; k < points.size(); ++k)
+        if (inside(points[k].y_box, at)) {
+          hit = {n, int(k) + 1, 1, points[k].x, points[k].y};
+          found = true;
+        }
+    if (!found && area_.y2.curve[n].show_points)
+      for (size_t k = 0; k < points.size(); ++k)
+        if (inside(points[k].y2_box, at)) {
+          hit = {n, int(k) + 1, 2, points[k].x, points[k].y2};
+          found = true;
+        }
+  }
+  return found;
+}
+
+QString TQGraph::MouseDataString() const {
+  const TMouseData &d = mouse_data_;
+  return QStringLiteral("sweep:%1,axis:%2,data:%3,x:%4,y:%5")
+      .arg(d.sweep)
+      .arg(d.axis)
+      .arg(d.point_number / 2)
+      .arg(FormatAxisValue(area_, 1, d.x), FormatAxisValue(area_, d.axis + 1, d.value));
+}
+
+void TQGraph::SelectInBox(bool additive) {
+  // The band as dragged: only one dragged rightward and downward can contain a box.
+  auto in_band = [this](const TGraphRect &b) {
+    return b.left >= band_.left && b.right <= band_.right && b.top >= band_.top && b.bottom <= band_.bottom;
+  };
+  data_selected_ = false;
+  for (int n = 1; n <= kDataCurveCount; ++n)
+    for (TGraphPoint &pt : curves_[n].points) {
+      if (area_.y.curve[n].show_points) {
+        if (in_band(pt.y_box))
+          pt.selected_y = 1;
+        else if (!additive)
+          pt.selected_y = 0;
+      }
+      if (area_.showY2Axis && area_.y2.curve[n].show_points) {
+        if (in_band(pt.y2_box))
+          pt.selected_y2 = 1;
+        else if (!additive)
+          pt.selected_y2 = 0;
+      }
+      // Earlier groups of an additive selection still count.
+      if (pt.selected_y || pt.selected_y2)
+        data_selected_ = true;
+    }
+}
+
+void TQGraph::GraphSetup() {
+  axis_dialog_->Settings = area_;
+  modals_->ShowAxisDialog(*axis_dialog_);
+  if (!axis_dialog_->Cancelled)
+    area_ = axis_dialog_->Settings;
+  Redraw();
+}
+
+void TQGraph::AddLabel() {
+  TLabelDialog &d = LabelDialog();
+  if (modals_->ShowLabelDialog(d) == QDialog::Accepted) {
+    TQLabel label;
+    label.X = last_mouse_.x();
+    label.Y = last_mouse_.y();
+    label.Text = d.LabelText();
+    label.ShowLine = d.ShowLine();
+    label.line_color = d.LineColor();
+    labels_.push_back(label);
+  }
+  Redraw();
+}
+
+void TQGraph::EditLabel() {
+  // The remembered label may have gone since the right-click (fits removed, label deleted).
+  if (clicked_label_ < 0 || clicked_label_ >= int(labels_.size()))
+    return;
+  TLabelDialog &d = LabelDialog();
+  TQLabel &label = labels_[clicked_label_];
+  d.setLabelText(label.Text);
+  d.setShowLine(label.ShowLine);
+  d.setLineColor(label.line_color);
+  if (modals_->ShowLabelDialog(d) == QDialog::Accepted) {
+    TQLabel &edited = labels_[clicked_label_];
+    edited.Text = d.LabelText();
+    edited.ShowLine = d.ShowLine();
+    edited.line_color = d.LineColor();
+  }
+  Redraw();
+}
+
+void TQGraph::DeleteLabel() {
+  if (clicked_label_ >= 0 && clicked_label_ < int(labels_.size()))
+    labels_.erase(labels_.begin() + clicked_label_);
+  clicked_label_ = -1;
+  Redraw();
+}
+
+void TQGraph::LinearCurveFit() {
+  if (data_selected_) {
+    fit();
+    items_[miLinearCurveFit]->setVisible(false);
+    items_[miRemoveCurveFit]->setVisible(true);
+  }
+  Redraw();
+}
+
+void TQGraph::fit() {
+  if (fit_count_ >= kMaxFits)
+    return;
+  ++fit_count_;
+  double n = 0, sx = 0, sy = 0, sxy = 0, sxx = 0;
+  double x_lo = qInf(), x_hi = -qInf();
+  auto take = [&](double x, double y) {
+    n += 1;
+    sx += x;
+    sy += y;
+    sxy += x * y;
+    sxx += x * x;
+    x_lo = std::min(x_lo, x);
+    x_hi = std::max(x_hi, x);
+  };
+  for (int c = 1; c <= kDataCurveCount; ++c)
+    for (const TGraphPoint &pt : curves_[c].points) {
+      if (pt.selected_y)
+        take(pt.x, pt.y);
+      if (pt.selected_y2)
+        take(pt.x, pt.y2);
+    }
+  TQLabel label;
+  label.X = back_buffer_.width() / 2;
+  label.Y = back_buffer_.height() / 2;
+  const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+  const double intercept = (sy - slope * sx) / n;
+  if (n > 0 && x_lo < x_hi && std::isfinite(slope) && std::isfinite(intercept)) {
+    const double x0 = area_.x.MinVal, x1 = area_.x.MaxVal;
+    AddPoint(kDataCurveCount + fit_count_, x0, slope * x0 + intercept, 0);
+    AddPoint(kDataCurveCount + fit_count_, x1, slope * x1 + intercept, 0);
+    label.Text =
+        QStringLiteral("Slope=") + fit_number(slope) + QStringLiteral(", Intercept=") + fit_number(intercept);
+  } else {
+    // Points all at one x have no line of the form y = a x + b: no line, and a label saying why.
+    // It still counts as a fit, so Remove Curve Fit takes its label away.
+    label.Text = n > 0 ? QStringLiteral("Slope=undefined, Intercept=undefined (all points at x=%1)")
+                             .arg(fit_number(x_lo))
+                       : QStringLiteral("Slope=undefined, Intercept=undefined (no points selected)");
+  }
+  labels_.push_back(label);
+}
+
+void TQGraph::RemoveCurveFit() {
+  for (int c = kDataCurveCount + 1; c <= kDataCurveCount + fit_count_; ++c)
+    ClearCurve(c);
+  fit_count_ = 0;
+  items_[miLinearCurveFit]->setVisible(data_selected_);
+  items_[miRemoveCurveFit]->setVisible(false);
+  std::erase_if(labels_, [](const TQLabel &l) { return l.Text.contains(QStringLiteral("Slope")); });
+  clicked_label_ = -1;
+  Redraw();
+}
+
+void TQGraph::DeleteCurve() {
+  if (modals_->Confirm(this, QStringLiteral("Delete Curve #%1?").arg(hovered_curve_),
+                       QStringLiteral("Delete Curve")))
+    emit OnDeleteCurve(hovered_curve_);
+}
+
+void TQGraph::DeselectData() {
+  band_ = {};
+  SelectInBox(false);
+  RemoveCurveFit();
+  data_selected_ = false;
+  items_[miLinearCurveFit]->setVisible(false);
+  items_[miDeselectData]->setVisible(false);
+  Redraw();
+}
+
+void TQGraph::ZoomOut() {
+  if (never_had_data_)
+    return;
+  TQAxis &x = area_.x, &y = area_.y;
+  const double dx = (x.MaxVal - x.MinVal) * 0.1;
+  x.MaxVal += dx;
+  x.MinVal -= dx;
+  x.AutoRange = 0;
+  const double dy = (y.MaxVal - y.MinVal) * 0.1;
+  y.MaxVal += dy;
+  y.MinVal -= dy;
+  y.AutoRange = 0;
+  items_[miZoomToFit]->setVisible(true);
+  zoomed_ = true;
+  Redraw();
+}
+
+void TQGraph::ZoomToFit() {
+  if (!zoomed_)
+    return;
+  area_.x.AutoRange = 1;
+  area_.y.AutoRange = 1;
+  items_[miZoomToFit]->setVisible(false);
+  Redraw();
+  zoomed_ = false;
+}

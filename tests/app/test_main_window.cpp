@@ -1,0 +1,300 @@
+// The main window: start state, pages and Edit actions, the separator choice, START's
+// availability, file Open/Save with the watched file, and the about box.
+#include "QX5200_unit.h"
+#include "TCircularBufferUnit.h"
+#include "TNumEditUnit.h"
+#include "TQGridUnit.h"
+#include "about_box_unit.h"
+#include "localized.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QClipboard>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+// Answers the dialogs as a test tells it to and records the messages.
+struct FakeDialogs : TWindowDialogs {
+  QString open_answer, save_answer;
+  QStringList filters;
+  QString suffix;
+  QStringList errors, infos;
+  QString open_file_name(QWidget *, const QStringList &f, const QString &s) override {
+    filters = f;
+    suffix = s;
+    return open_answer;
+  }
+  QString save_file_name(QWidget *, const QStringList &f, const QString &s) override {
+    filters = f;
+    suffix = s;
+    return save_answer;
+  }
+  void information(QWidget *, const QString &text, const QPoint &) override { infos << text; }
+  void error(QWidget *, const QString &text) override { errors << text; }
+};
+
+QByteArray read_all(const QString &name) {
+  QFile f(name);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+  Q_OBJECT
+  std::unique_ptr<TForm1> w_;
+  FakeDialogs *dialogs_ = nullptr;
+  QTemporaryDir dir_;
+
+private slots:
+  void init() {
+    w_ = std::make_unique<TForm1>();
+    auto fake = std::make_unique<FakeDialogs>();
+    dialogs_ = fake.get();
+    w_->set_dialogs(std::move(fake));
+  }
+  void cleanup() { w_.reset(); }
+
+  void start_state() {
+    QCOMPARE(w_->windowTitle(), QString("QX5200 Waveform Generator"));
+    QCOMPARE(w_->PageControl1->currentIndex(), int(TForm1::page_graph));
+    QCOMPARE(w_->PageControl1->tabText(0), QString("Graph"));
+    QCOMPARE(w_->PageControl1->tabText(1), QString("Data"));
+    QCOMPARE(w_->PageControl1->tabText(2), QString("Pulse Generator"));
+    QVERIFY(!w_->bt_waveform_start->isEnabled());
+    QCOMPARE(w_->bt_waveform_start->text(), QString("START"));
+    QVERIFY(!w_->ac_hardware->isEnabled());
+    QCOMPARE(w_->ne_waveform_repeat_count->text(), QString("1"));
+    QCOMPARE(w_->sg_data->cell(1, 0), QString("Time"));
+    QCOMPARE(w_->sg_data->cell(2, 0), QString("Value"));
+    QCOMPARE(w_->sg_data->RowCount(), 21);
+    QCOMPARE(w_->edit_actions().size(), 9);
+    for (QAction *a : w_->edit_actions())
+      QVERIFY2(!a->isEnabled(), qPrintable(a->text()));
+    QVERIFY(w_->HelpContents1->isEnabled());
+    QVERIFY(w_->help_file_name().endsWith("QX5200 Waveform Generator.html"));
+    QVERIFY(w_->timer->isActive());
+    QCOMPARE(w_->timer->interval(), 500);
+    QCOMPARE(w_->rg_data_separator_items->checkedId(), 0);
+    QCOMPARE(w_->sg_data->data_separator(), '\t');
+    QCOMPARE(w_->watched_file_name(), QString());
+    QVERIFY(w_->command_queue->is_empty());
+    QCOMPARE(w_->sg_data->actions(), w_->edit_actions()); // the popup menu, in menu order
+    QCOMPARE(w_->ac_add->shortcut(), QKeySequence("Ctrl+A"));
+    QCOMPARE(w_->ac_delete_all->shortcut(), QKeySequence("Ctrl+Alt+D"));
+  }
+
+  void layout_sizes() {
+    w_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
+    QCOMPARE(w_->pn_arb_right->width(), 135);
+    // The client area the layout is measured in lies below the menu bar.
+    QCOMPARE(w_->centralWidget()->height() + w_->status_bar->height(), 526);
+    QCOMPARE(w_->width(), 592);
+    QCOMPARE(w_->minimumSize(), w_->maximumSize());
+    QCOMPARE(w_->sg_data->columnWidth(0), 180);
+    QCOMPARE(w_->sg_data->columnWidth(1), 178);
+    const int widths[4] = {130, 65, 160, 100};
+    for (int i = 0; i < 4; ++i)
+      QCOMPARE(w_->status_panels[i]->width(), widths[i]);
+  }
+
+  void pages_switch_edit_actions() {
+    w_->PageControl1->setCurrentIndex(TForm1::page_data);
+    for (QAction *a : w_->edit_actions())
+      QVERIFY(a->isEnabled());
+    w_->PageControl1->setCurrentIndex(TForm1::page_pulse_generator);
+    for (QAction *a : w_->edit_actions())
+      QVERIFY(a->isEnabled());
+    w_->PageControl1->setCurrentIndex(TForm1::page_graph);
+    for (QAction *a : w_->edit_actions())
+      QVERIFY(!a->isEnabled());
+  }
+
+  void shortcut_reaches_table_on_data_page() {
+    w_->show();
+    w_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    QTest::keyClick(w_->sg_data, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(w_->sg_data->RowCount(), 21); // Graph page: Add is disabled
+    w_->PageControl1->setCurrentIndex(TForm1::page_data);
+    w_->sg_data->setFocus();
+    QTest::keyClick(w_->sg_data, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(w_->sg_data->RowCount(), 22);
+  }
+
+  void data_separator_choice_data() {
+    QTest::addColumn<int>("item");
+    QTest::addColumn<char>("separator");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("ext");
+    QTest::newRow("LTSpice") << 0 << '\t' << "LTSpice Export (*.txt)"
+                             << "txt";
+    QTest::newRow("Comma") << 1 << ',' << "Comma Separated File (*.csv)"
+                           << "csv";
+    QTest::newRow("Space") << 2 << ' ' << "Space Separated File (*.txt)"
+                           << "txt";
+    QTest::newRow("Tab") << 3 << '\t' << "Tab Separated File (*.tab)"
+                         << "txt";
+  }
+  void data_separator_choice() {
+    QFETCH(int, item);
+    QFETCH(char, separator);
+    QFETCH(QString, filter);
+    QFETCH(QString, ext);
+    w_->rg_data_separator_items->button(item == 0 ? 1 : 0)->click();
+    w_->rg_data_separator_items->button(item)->click();
+    QCOMPARE(w_->sg_data->data_separator(), separator);
+    QCOMPARE(w_->dialog_filters(), QStringList({filter, "Any File (*)"}));
+    QCOMPARE(w_->dialog_default_ext(), ext);
+    dialogs_->open_answer.clear();
+    w_->ac_load_dataExecute(); // the dialog gets the same filters
+    QCOMPARE(dialogs_->filters, w_->dialog_filters());
+    QCOMPARE(dialogs_->suffix, ext);
+  }
+
+  void start_button_needs_two_points_data() {
+    QTest::addColumn<int>("points");
+    QTest::addColumn<bool>("enabled");
+    QTest::newRow("one") << 1 << false;
+    QTest::newRow("two") << 2 << true;
+  }
+  void start_button_needs_two_points() {
+    QFETCH(int, points);
+    QFETCH(bool, enabled);
+    w_->sg_data->set_cell(1, 1, localized("1.5e-6"));
+    w_->sg_data->set_cell(2, 1, localized("2.5"));
+    w_->sg_data->set_cell(1, 2, "x"); // does not parse
+    w_->sg_data->set_cell(2, 2, "1");
+    if (points == 2) {
+      w_->sg_data->set_cell(1, 5, localized("3e-6"));
+      w_->sg_data->set_cell(2, 5, "0");
+    }
+    w_->ac_addExecute();
+    QCOMPARE(w_->bt_waveform_start->isEnabled(), enabled);
+  }
+
+  void delete_leaves_selection_on_heading_cell() {
+    w_->sg_data->set_cell(1, 4, "4");
+    w_->sg_data->set_grid_selection({1, 3, 2, 5});
+    w_->ac_deleteExecute();
+    QCOMPARE(w_->sg_data->RowCount(), 18);
+    QCOMPARE(w_->sg_data->grid_selection(), TGridRect({0, 0, 0, 0}));
+    w_->ac_delete_allExecute();
+    QCOMPARE(w_->sg_data->RowCount(), 21);
+    QCOMPARE(w_->sg_data->cell(1, 0), QString());
+    QCOMPARE(w_->sg_data->grid_selection(), TGridRect({0, 0, 0, 0}));
+  }
+
+  void save_makes_watched_file() {
+    const QString name = dir_.filePath("saved.txt");
+    dialogs_->save_answer = name;
+    w_->ac_data_saveExecute();
+    QVERIFY(dialogs_->errors.isEmpty());
+    QCOMPARE(w_->watched_file_name(), name);
+    QCOMPARE(w_->watched_file_age(), TForm1::file_age(name));
+    QByteArray expected = "Time\tValue\r\n";
+    for (int i = 0; i < 20; ++i)
+      expected += "\t\r\n";
+    QCOMPARE(read_all(name), expected);
+  }
+
+  void failed_save_reports_and_keeps_watch() {
+    const QString good = dir_.filePath("good.txt");
+    dialogs_->save_answer = good;
+    w_->ac_data_saveExecute();
+    const QString bad = dir_.filePath("missing-folder/bad.txt");
+    dialogs_->save_answer = bad;
+    w_->ac_data_saveExecute();
+    QCOMPARE(dialogs_->errors.size(), 1);
+    QVERIFY(dialogs_->errors.first().contains(bad));
+    QCOMPARE(w_->watched_file_name(), good);
+  }
+
+  void open_loads_and_watches() {
+    const QString name = dir_.filePath("in.csv");
+    QFile f(name);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("t,v\r\n0,1\r\n1,2\r\n");
+    f.close();
+    w_->rg_data_separator_items->button(1)->click();
+    dialogs_->open_answer = name;
+    w_->ac_load_dataExecute();
+    QCOMPARE(w_->sg_data->cell(2, 2), QString("2"));
+    QCOMPARE(w_->watched_file_name(), name);
+    QCOMPARE(w_->watched_file_age(), TForm1::file_age(name));
+    QVERIFY(w_->sg_data->changed());
+  }
+
+  void failed_open_keeps_table_and_watch() {
+    const QString good = dir_.filePath("watched.txt");
+    dialogs_->save_answer = good;
+    w_->sg_data->set_cell(1, 1, "keep");
+    w_->ac_data_saveExecute();
+    QDir(dir_.path()).mkdir("folder.txt");
+    const QString bad = dir_.filePath("folder.txt");
+    w_->load_data_file(bad);
+    QCOMPARE(dialogs_->errors.size(), 1);
+    QVERIFY(dialogs_->errors.first().contains(bad));
+    QCOMPARE(w_->sg_data->cell(1, 1), QString("keep"));
+    QCOMPARE(w_->watched_file_name(), good);
+  }
+
+  void missing_file_on_open_leaves_table() {
+    w_->sg_data->set_cell(1, 1, "keep");
+    w_->load_data_file(dir_.filePath("not-there.txt"));
+    QVERIFY(dialogs_->errors.isEmpty());
+    QCOMPARE(w_->sg_data->cell(1, 1), QString("keep"));
+  }
+
+  void oversized_paste_is_reported() {
+    QString text;
+    while (text.size() <= TQGridModel::paste_limit)
+      text += "1\t2\r\n";
+    QGuiApplication::clipboard()->setText(text);
+    w_->sg_data->set_grid_selection({1, 1, 1, 1});
+    w_->ac_pasteExecute();
+    QCOMPARE(dialogs_->infos.size(), 1);
+    QGuiApplication::clipboard()->setText("1\t2\r\n");
+    w_->ac_pasteExecute();
+    QCOMPARE(dialogs_->infos.size(), 1);
+  }
+
+  void hardware_information_is_queued() {
+    w_->ac_hardwareExecute();
+    QCOMPARE(w_->command_queue->get().toInt(), 227);
+  }
+
+  void help_opens_at_context_11() {
+    w_->HelpContents1->trigger();
+    QVERIFY(dialogs_->errors.isEmpty());
+    auto *browser = w_->findChild<QTextBrowser *>("help_browser");
+    QVERIFY(browser);
+    QCOMPARE(browser->source().fileName(), QString("QX5200 Waveform Generator.html"));
+    QCOMPARE(browser->source().fragment(), QString("context-11"));
+    QVERIFY(browser->toHtml().contains("context-11")); // the page has that topic
+  }
+
+  void about_box_shows_build_version() {
+    QCoreApplication::setApplicationVersion("9.8.7");
+    w_->about_box->show();
+    QCOMPARE(w_->about_box->lb_version->text(), QString("9.8.7"));
+    QCOMPARE(w_->about_box->windowTitle(), QString("About"));
+    w_->about_box->hide();
+    QCoreApplication::setApplicationVersion(QString());
+  }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_main_window.moc"

@@ -199,7 +199,9 @@ public:
     return entries;
   }
 
-  std::unique_ptr<THidHandle> open(const QString &path) override {
+  std::unique_ptr<THidHandle> open(const QString &path, int *error = nullptr) override {
+    if (error)
+      *error = 0;
     std::lock_guard lock(m_bus->m_mutex);
     for (const auto &device : std::as_const(m_bus->m_plugged)) {
       std::lock_guard device_lock(device->m_mutex);

@@ -39,6 +39,8 @@ int main(int argc, char *argv[]) {
   QApplication::setApplicationName(QStringLiteral("QX5200 Waveform Generator"));
   QApplication::setApplicationVersion(QStringLiteral(QX5200_VERSION));
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/qx5200/qx5200.png")));
+  // Ties the windows to qx5200.desktop, whose icon Wayland compositors show.
+  QGuiApplication::setDesktopFileName(QStringLiteral("qx5200"));
   QCommandLineParser parser;
   add_options(parser);
   parser.process(app);

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -26,7 +27,13 @@ struct THidScanEntry {
   THidPnPInfo pnp;
   QString product_string;  // empty when the device has none
   bool read_write = false; // false: the device can be listed and queried but not opened
+  // The system refuses this user access to the device (no udev rule, no local session):
+  // distinct from a device that is merely busy or going away.
+  bool permission_denied = false;
 };
+
+// Whether an errno-style code from open() or a read says the user lacks permission.
+inline bool hid_permission_error(int error) { return error == EACCES || error == EPERM; }
 
 // An open device. Writes and the destructor run on the UI thread; read() runs on the device's
 // reader thread; cancel_read() may be called from any thread.
@@ -51,8 +58,9 @@ public:
 
   // The HID devices present now, in a stable order. UI thread.
   virtual QList<THidScanEntry> scan() = 0;
-  // Opens a device for reading and writing; nullptr when that is refused. UI thread.
-  virtual std::unique_ptr<THidHandle> open(const QString &path) = 0;
+  // Opens a device for reading and writing; nullptr when that is refused, with an errno-style
+  // reason in *error when error is given (0 when there is none). UI thread.
+  virtual std::unique_ptr<THidHandle> open(const QString &path, int *error = nullptr) = 0;
 
 signals:
   // The set of devices may have changed: raised on the UI thread, bursts already coalesced.

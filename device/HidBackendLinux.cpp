@@ -108,9 +108,42 @@ bool hid_descriptor_uses_report_ids(const std::uint8_t *descriptor, std::size_t 
   return false;
 }
 
+THidLinuxSystem THidLinuxSystem::real() {
+  THidLinuxSystem system;
+  system.list_nodes = [] {
+    QList<Node> nodes;
+    QSet<QByteArray> seen;
+    hid_device_info *list = hid_enumerate(0, 0);
+    for (hid_device_info *info = list; info; info = info->next) {
+      if (!info->path)
+        continue;
+      const QByteArray path(info->path);
+      // 0.13.1 lists a node once per usage pair.
+      if (seen.contains(path))
+        continue;
+      seen.insert(path);
+      struct stat st {};
+      if (::stat(info->path, &st) != 0 || !S_ISCHR(st.st_mode))
+        continue; // gone already, or not a device node: cannot be opened
+      Node node;
+      node.path = path;
+      if (info->product_string)
+        node.product_string = QString::fromWCharArray(info->product_string);
+      node.device_number = st.st_rdev;
+      nodes.append(node);
+    }
+    hid_free_enumeration(list);
+    return nodes;
+  };
+  system.access = [](const char *path, int mode) { return ::access(path, mode); };
+  system.open = [](const char *path, int flags) { return ::open(path, flags); };
+  return system;
+}
+
 THidBackendLinux::THidBackendLinux(QObject *parent) : THidBackendLinux(Options{}, parent) {}
 
-THidBackendLinux::THidBackendLinux(const Options &options, QObject *parent) : THidBackend(parent) {
+THidBackendLinux::THidBackendLinux(const Options &options, QObject *parent)
+    : THidBackend(parent), m_system(options.system) {
   hidapi_acquire();
   m_udev = udev_new();
 
@@ -172,39 +205,37 @@ QString THidBackendLinux::device_identity(const char *node_path, unsigned long l
 
 QList<THidScanEntry> THidBackendLinux::scan() {
   QList<THidScanEntry> entries;
-  QSet<QString> seen;
-  hid_device_info *list = hid_enumerate(0, 0);
-  for (hid_device_info *info = list; info; info = info->next) {
-    if (!info->path)
-      continue;
-    const QString path = QString::fromLocal8Bit(info->path);
-    // 0.13.1 lists a node once per usage pair.
-    if (seen.contains(path))
-      continue;
-    seen.insert(path);
-    struct stat st {};
-    if (::stat(info->path, &st) != 0 || !S_ISCHR(st.st_mode))
-      continue; // gone already, or not a device node: cannot be opened
+  for (const THidLinuxSystem::Node &node : m_system.list_nodes()) {
     THidScanEntry entry;
-    entry.pnp.path = path;
-    entry.pnp.device_instance = device_identity(info->path, st.st_rdev);
-    if (info->product_string)
-      entry.product_string = QString::fromWCharArray(info->product_string).left(kMaxProductChars);
-    entry.read_write = ::access(info->path, R_OK | W_OK) == 0;
+    entry.pnp.path = QString::fromLocal8Bit(node.path);
+    entry.pnp.device_instance = device_identity(node.path.constData(), node.device_number);
+    entry.product_string = node.product_string.left(kMaxProductChars);
+    // access() asks what open() would answer without opening: an open would wake every
+    // suspended USB HID device on each scan.
+    errno = 0;
+    entry.read_write = m_system.access(node.path.constData(), R_OK | W_OK) == 0;
+    entry.permission_denied = !entry.read_write && hid_permission_error(errno);
     entries.append(entry);
   }
-  hid_free_enumeration(list);
   return entries;
 }
 
-std::unique_ptr<THidHandle> THidBackendLinux::open(const QString &path) {
+std::unique_ptr<THidHandle> THidBackendLinux::open(const QString &path, int *error) {
+  if (error)
+    *error = 0;
   const QByteArray native = path.toLocal8Bit();
   // Check the node ourselves first: hidapi 0.13.1 touches freed memory when its descriptor-size
   // ioctl fails (a node that vanished between scan and open). The same check reads the report
   // descriptor, which says whether reports carry an ID byte.
-  const int fd = ::open(native.constData(), O_RDWR | O_CLOEXEC);
-  if (fd < 0)
+  // An access() that said yes is no promise (a security module may still refuse): the open's
+  // own answer is what counts.
+  errno = 0;
+  const int fd = m_system.open(native.constData(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) {
+    if (error)
+      *error = errno != 0 ? errno : EIO;
     return nullptr;
+  }
   bool numbered = false;
   int size = 0;
   bool usable = ::ioctl(fd, HIDIOCGRDESCSIZE, &size) >= 0;
@@ -215,11 +246,19 @@ std::unique_ptr<THidHandle> THidBackendLinux::open(const QString &path) {
     if (usable)
       numbered = hid_descriptor_uses_report_ids(descriptor.value, descriptor.size);
   }
+  const int ioctl_error = errno;
   ::close(fd);
-  if (!usable)
+  if (!usable) {
+    if (error)
+      *error = ioctl_error != 0 ? ioctl_error : EIO;
     return nullptr;
+  }
+  errno = 0;
   hid_device *device = hid_open_path(native.constData());
-  if (!device)
+  if (!device) {
+    if (error)
+      *error = errno != 0 ? errno : EIO;
     return nullptr;
+  }
   return std::make_unique<TLinuxHidHandle>(device, numbered);
 }

@@ -5,12 +5,34 @@
 #include <QHash>
 #include <QTimer>
 
+#include <QByteArray>
+
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 class QSocketNotifier;
 struct udev;
 struct udev_monitor;
+
+// The system calls behind a scan and an open. The back end makes its decisions on their
+// answers; tests put stand-ins here to play nodes this machine does not have, such as a QX5200
+// whose node the user may not open.
+struct THidLinuxSystem {
+  struct Node {
+    QByteArray path;
+    QString product_string; // empty when the device has none
+    unsigned long long device_number = 0;
+  };
+  // The hidraw character nodes present now, each once.
+  std::function<QList<Node>()> list_nodes;
+  // As access(2) and open(2): -1 with errno set when refused.
+  std::function<int(const char *path, int mode)> access;
+  std::function<int(const char *path, int flags)> open;
+
+  // hidapi's enumeration, stat(2), access(2), open(2).
+  static THidLinuxSystem real();
+};
 
 // The Linux back end: hidapi's hidraw back end for enumeration and I/O, and a libudev monitor
 // on subsystem "hidraw" for device-change notices. Where no udev daemon runs (containers, CI,
@@ -27,6 +49,7 @@ public:
     int rescan_interval_ms = 1000;
     // udev sends several events per plug; one scan after the burst is enough.
     int coalesce_ms = 50;
+    THidLinuxSystem system = THidLinuxSystem::real();
   };
 
   explicit THidBackendLinux(QObject *parent = nullptr);
@@ -37,13 +60,16 @@ public:
     return m_monitor ? NoticeSource::UdevMonitor : NoticeSource::PeriodicRescan;
   }
 
+  // A node the user may not read and write is listed with read_write false, and with
+  // permission_denied when the system said so (EACCES, EPERM) rather than something else.
   QList<THidScanEntry> scan() override;
-  std::unique_ptr<THidHandle> open(const QString &path) override;
+  std::unique_ptr<THidHandle> open(const QString &path, int *error = nullptr) override;
 
 private:
   void drain_monitor();
   QString device_identity(const char *node_path, unsigned long long rdev);
 
+  THidLinuxSystem m_system;
   struct udev *m_udev = nullptr;
   struct udev_monitor *m_monitor = nullptr;
   QSocketNotifier *m_notifier = nullptr;

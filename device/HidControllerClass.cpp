@@ -1,5 +1,6 @@
 #include "HidControllerClass.h"
 
+#include <QHash>
 #include <QMetaObject>
 
 #include <algorithm>
@@ -114,9 +115,9 @@ void THidDeviceReadThread::run() {
 
 THidDevice::THidDevice(THidDeviceController *controller, const THidScanEntry &entry, int thread_sleep_time)
     : m_controller(controller), m_pnp(entry.pnp), m_scanned_product(entry.product_string),
-      m_read_write(entry.read_write), m_data_handler(controller->OnDeviceData),
-      m_data_error_handler(controller->OnDeviceDataError), m_unplug_handler(controller->OnDeviceUnplug),
-      m_thread_sleep_time(thread_sleep_time) {}
+      m_read_write(entry.read_write), m_permission_denied(entry.permission_denied),
+      m_data_handler(controller->OnDeviceData), m_data_error_handler(controller->OnDeviceDataError),
+      m_unplug_handler(controller->OnDeviceUnplug), m_thread_sleep_time(thread_sleep_time) {}
 
 THidDevice::~THidDevice() {
   stop_reader();
@@ -145,7 +146,7 @@ bool THidDevice::write_report(const std::uint8_t *data, int count, int *written)
   if (!data || count <= 0)
     return false;
   if (!m_main_handle && may_open() && m_read_write)
-    m_main_handle = m_controller->m_backend->open(m_pnp.path);
+    m_main_handle = open_handle(nullptr);
   if (!m_main_handle)
     return false;
   const int n = m_main_handle->write(data, static_cast<std::size_t>(count));
@@ -163,10 +164,11 @@ void THidDevice::start_reader() {
   if (m_reader || !m_data_handler || !m_plugged_in || !m_checked_out || !m_read_write)
     return;
   // Opened here on the UI thread: hidapi's open shares global state and is not thread-safe.
+  int error = 0;
   if (!m_read_handle)
-    m_read_handle = m_controller->m_backend->open(m_pnp.path);
+    m_read_handle = open_handle(&error);
   if (!m_read_handle) {
-    deliver_error(EACCES);
+    deliver_error(error != 0 ? error : EACCES);
     return;
   }
   m_reader = std::make_unique<THidDeviceReadThread>(this, m_controller, m_read_handle.get());
@@ -178,6 +180,16 @@ void THidDevice::stop_reader() {
     m_reader->stop();
     m_reader.reset();
   }
+}
+
+std::unique_ptr<THidHandle> THidDevice::open_handle(int *error) {
+  int reason = 0;
+  std::unique_ptr<THidHandle> handle = m_controller->m_backend->open(m_pnp.path, &reason);
+  if (!handle && hid_permission_error(reason))
+    m_permission_denied = true;
+  if (error)
+    *error = reason;
+  return handle;
 }
 
 void THidDevice::close_handles() {
@@ -359,11 +371,23 @@ void THidDeviceController::DeviceChange(bool startup) {
     }
   }
 
-  // Arrivals: what the list does not hold as a plugged-in device yet.
+  // Devices still present take their access from this scan: permissions change while a device
+  // stays plugged in (a udev rule applied with "udevadm trigger", a user logging in locally).
+  QHash<QString, const THidScanEntry *> by_instance;
+  for (const THidScanEntry &entry : fresh)
+    by_instance.insert(entry.pnp.device_instance, &entry);
   QSet<QString> known;
-  for (const THidDevice *device : std::as_const(m_devices))
-    if (device->m_plugged_in)
-      known.insert(device->m_pnp.device_instance);
+  for (THidDevice *device : std::as_const(m_devices)) {
+    if (!device->m_plugged_in)
+      continue;
+    known.insert(device->m_pnp.device_instance);
+    if (device->m_checked_out)
+      continue; // its holder decided on what it had
+    if (const THidScanEntry *entry = by_instance.value(device->m_pnp.device_instance)) {
+      device->m_read_write = entry->read_write;
+      device->m_permission_denied = entry->permission_denied;
+    }
+  }
   QList<THidDevice *> arrived;
   for (const THidScanEntry &entry : fresh) {
     if (known.contains(entry.pnp.device_instance))

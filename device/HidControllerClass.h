@@ -58,6 +58,9 @@ public:
   bool checked_out() const { return m_checked_out; }
   bool enumerating() const { return m_enumerating; }
   bool read_write_access() const { return m_read_write; }
+  // The system refuses this user access to the device: said by the last scan, or by an open
+  // that was refused since.
+  bool permission_denied() const { return m_permission_denied; }
   bool reader_running() const { return m_reader != nullptr; }
 
   // At most 254 characters; read when the device may be opened (checked out or being
@@ -89,6 +92,7 @@ private:
   void start_reader();
   void stop_reader();
   void close_handles();
+  std::unique_ptr<THidHandle> open_handle(int *error);
   void deliver_report(std::uint8_t report_id, const std::uint8_t *data, int size);
   void deliver_error(int error);
 
@@ -100,6 +104,7 @@ private:
   bool m_checked_out = false;
   bool m_enumerating = false;
   bool m_read_write = false;
+  bool m_permission_denied = false;
   bool m_removal_notified = false;
   bool m_discard_pending = false;
   std::unique_ptr<THidHandle> m_main_handle;

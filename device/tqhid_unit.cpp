@@ -26,7 +26,16 @@ void TQHID::set_tx_buffer_size(int size) { m_tx_buffer_size = std::clamp(size, 0
 void TQHID::set_tx_buffer_index(int index) { m_tx_buffer_index = std::clamp(index, 0, kMaxIndex); }
 void TQHID::set_rx_buffer_index(int index) { m_rx_buffer_index = std::clamp(index, 0, kMaxIndex); }
 
-int TQHID::enumerate() { return m_controller->enumerate_devices(); }
+int TQHID::enumerate() {
+  m_saw_refused = false;
+  const int offered = m_controller->enumerate_devices();
+  const bool denied = m_saw_refused && !m_connected;
+  if (denied != m_permission_denied) {
+    m_permission_denied = denied;
+    emit permission_denied_changed(denied);
+  }
+  return offered;
+}
 
 void TQHID::send_command(std::uint8_t code) {
   m_data_received = false;
@@ -102,6 +111,12 @@ bool TQHID::on_enumerate(THidDevice *device, int index) {
     return true;
   if (!device || device->product_string() != m_device_name)
     return true;
+  // A device the system will not let us open would only look connected while no reply ever
+  // comes: leave it, and say why it is not used.
+  if (device->permission_denied()) {
+    m_saw_refused = true;
+    return true;
+  }
   // An earlier device still held goes back to the controller, or it would stay checked out.
   release_device();
   THidDevice *taken = m_controller->check_out(index);
@@ -110,6 +125,11 @@ bool TQHID::on_enumerate(THidDevice *device, int index) {
   m_device = taken;
   m_device->set_data_handler([this](THidDevice *from, std::uint8_t report_id, const std::uint8_t *data,
                                     int size) { on_data(from, report_id, data, size); });
+  if (m_device->permission_denied()) { // refused when the reader opened it
+    release_device();
+    m_saw_refused = true;
+    return true;
+  }
   m_connected = true;
   return false;
 }

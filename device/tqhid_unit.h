@@ -36,6 +36,9 @@ public:
   bool connected() const { return m_connected; }
   void set_reportID(std::uint8_t id) { m_report[0] = id; }
   bool data_received() const { return m_data_received; }
+  // A device named device_name is present but the system refuses this user access to it, and
+  // no other such device could be taken. Refreshed by every enumerate.
+  bool permission_denied() const { return m_permission_denied; }
 
   // Offers every plugged-in device to on_enumerate; returns how many were offered.
   int enumerate();
@@ -67,6 +70,8 @@ signals:
   void data_stored();
   // connected went from true to false.
   void disconnected();
+  // permission_denied changed.
+  void permission_denied_changed(bool denied);
 
 private:
   void release_device();
@@ -82,6 +87,8 @@ private:
   int m_rx_buffer_index = 0;
   bool m_connected = false;
   bool m_data_received = false;
+  bool m_permission_denied = false;
+  bool m_saw_refused = false; // during an enumerate
   std::array<std::uint8_t, kReceiveAreaSize> m_receive{};
   // The output report image: report ID, command code, then the transmit data.
   std::array<std::uint8_t, 2 + kTransmitDataSize> m_report{};

@@ -110,8 +110,8 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Device
 
-VirtualHidDevice::VirtualHidDevice(const QString &product_string, bool read_write)
-    : m_product(product_string), m_read_write(read_write) {}
+VirtualHidDevice::VirtualHidDevice(const QString &product_string, bool read_write, bool refused)
+    : m_product(product_string), m_read_write(read_write && !refused), m_refused(refused) {}
 
 VirtualHidDevice::~VirtualHidDevice() = default;
 
@@ -194,19 +194,25 @@ public:
       entry.pnp.device_instance = device->m_instance;
       entry.product_string = device->m_product;
       entry.read_write = device->m_read_write;
+      entry.permission_denied = device->m_refused;
       entries.append(entry);
     }
     return entries;
   }
 
-  std::unique_ptr<THidHandle> open(const QString &path) override {
+  std::unique_ptr<THidHandle> open(const QString &path, int *error = nullptr) override {
+    if (error)
+      *error = 0;
     std::lock_guard lock(m_bus->m_mutex);
     for (const auto &device : std::as_const(m_bus->m_plugged)) {
       std::lock_guard device_lock(device->m_mutex);
       if (device->m_path != path)
         continue;
-      if (!device->m_read_write)
+      if (!device->m_read_write) {
+        if (error && device->m_refused)
+          *error = EACCES;
         return nullptr;
+      }
       auto handle = std::make_unique<VirtualHidHandle>(device);
       device->m_handles.push_back(handle.get());
       return handle;
@@ -230,8 +236,9 @@ std::shared_ptr<VirtualHidBus> VirtualHidBus::create() {
   return std::shared_ptr<VirtualHidBus>(new VirtualHidBus);
 }
 
-std::shared_ptr<VirtualHidDevice> VirtualHidBus::plug(const QString &product_string, bool read_write) {
-  auto device = std::make_shared<VirtualHidDevice>(product_string, read_write);
+std::shared_ptr<VirtualHidDevice> VirtualHidBus::plug(const QString &product_string, bool read_write,
+                                                      bool refused) {
+  auto device = std::make_shared<VirtualHidDevice>(product_string, read_write, refused);
   plug(device);
   return device;
 }

@@ -35,7 +35,9 @@ public:
 
 class VirtualHidDevice {
 public:
-  VirtualHidDevice(const QString &product_string, bool read_write);
+  // refused: the system refuses this user access to it (scans say permission_denied, opens fail
+  // with EACCES), as a real device without a udev rule.
+  VirtualHidDevice(const QString &product_string, bool read_write, bool refused = false);
   ~VirtualHidDevice();
 
   QString product_string() const { return m_product; }
@@ -66,6 +68,7 @@ private:
   std::condition_variable m_cv;
   const QString m_product;
   const bool m_read_write;
+  const bool m_refused;
   bool m_plugged = false;
   QString m_path;
   QString m_instance;
@@ -79,7 +82,8 @@ public:
   static std::shared_ptr<VirtualHidBus> create();
 
   // Any thread. A new device, plugged in at the end of the bus.
-  std::shared_ptr<VirtualHidDevice> plug(const QString &product_string, bool read_write = true);
+  std::shared_ptr<VirtualHidDevice> plug(const QString &product_string, bool read_write = true,
+                                         bool refused = false);
   // Plugs an unplugged device again: it gets a new identity, maybe its old path.
   void plug(const std::shared_ptr<VirtualHidDevice> &device);
   // Open handles fail from now on, as after a real unplug.

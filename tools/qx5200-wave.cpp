@@ -166,6 +166,7 @@ void print_json(const TQX5200Waveform &w) {
 int main(int argc, char *argv[]) {
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("qx5200-wave"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(QX5200_VERSION));
 
   QCommandLineParser parser;
   parser.setApplicationDescription(
@@ -173,6 +174,8 @@ int main(int argc, char *argv[]) {
                      "Exit status: 0 valid, 1 data error, 2 usage error or unreadable file."));
   const QCommandLineOption help_option({QStringLiteral("h"), QStringLiteral("help")},
                                        QStringLiteral("Show this help."));
+  const QCommandLineOption version_option({QStringLiteral("v"), QStringLiteral("version")},
+                                          QStringLiteral("Show the program's name and version."));
   const QCommandLineOption separator_option(
       QStringLiteral("separator"),
       QStringLiteral("Field separator: tab, comma or space (default: comma for .csv, else tab)."),
@@ -191,14 +194,18 @@ int main(int argc, char *argv[]) {
       QStringLiteral("calibration"), QStringLiteral("Calibration values: offset, ad_offset, ad_gain."),
       QStringLiteral("KEY=VALUE,..."));
   const QCommandLineOption json_option(QStringLiteral("json"), QStringLiteral("Print one JSON object."));
-  parser.addOptions({help_option, separator_option, repeat_option, sensor_option, board_option,
-                     calibration_option, json_option});
+  parser.addOptions({help_option, version_option, separator_option, repeat_option, sensor_option,
+                     board_option, calibration_option, json_option});
   parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The waveform text file."));
 
   if (!parser.parse(QCoreApplication::arguments()))
     return fail(parser.errorText());
   if (parser.isSet(help_option)) {
     print(parser.helpText());
+    return exit_valid;
+  }
+  if (parser.isSet(version_option)) {
+    print(QStringLiteral("qx5200-wave %1\n").arg(QCoreApplication::applicationVersion()));
     return exit_valid;
   }
   const QStringList files = parser.positionalArguments();

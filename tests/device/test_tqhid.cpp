@@ -210,6 +210,47 @@ private slots:
     QCOMPARE(f.hid->controller()->checked_out_count(), taken >= 0 ? 1 : 0);
   }
 
+  void refused_device_data() {
+    QTest::addColumn<QStringList>("plugged");
+    QTest::addColumn<QList<bool>>("refused");
+    QTest::addColumn<int>("taken"); // index into plugged, -1 for none
+    QTest::addColumn<bool>("denied");
+    QTest::newRow("refused") << QStringList{kName} << QList<bool>{true} << -1 << true;
+    QTest::newRow("refused, then one that opens")
+        << QStringList{kName, kName} << QList<bool>{true, false} << 1 << false;
+    QTest::newRow("another device refused") << QStringList{"Keyboard"} << QList<bool>{true} << -1 << false;
+  }
+  void refused_device() {
+    QFETCH(QStringList, plugged);
+    QFETCH(QList<bool>, refused);
+    QFETCH(int, taken);
+    QFETCH(bool, denied);
+    Fixture f;
+    QList<std::shared_ptr<VirtualHidDevice>> devices;
+    for (int i = 0; i < plugged.size(); ++i)
+      devices << f.bus->plug(plugged[i], true, refused[i]);
+    f.create();
+    QTRY_COMPARE(f.hid->controller()->device_count(), plugged.size());
+    f.hid->enumerate();
+    QCOMPARE(f.hid->connected(), taken >= 0);
+    QCOMPARE(f.hid->permission_denied(), denied);
+    f.hid->send_command(5);
+    for (int i = 0; i < devices.size(); ++i)
+      QCOMPARE(devices[i]->output_report_count(), i == taken ? 1 : 0);
+  }
+
+  void query_only_device_is_taken_and_not_refused() {
+    // Listed and queried, but without read/write access for another reason than permission:
+    // taken as before, its commands simply get no reply.
+    Fixture f;
+    f.bus_device = f.bus->plug(kName, false);
+    f.create();
+    QVERIFY(f.connect());
+    QVERIFY(!f.hid->permission_denied());
+    f.hid->send_command(1);
+    QVERIFY(!f.hid->wait_for_reply(20));
+  }
+
   void unplug_and_replug() {
     Fixture f;
     f.bus_device = f.bus->plug(kName);

@@ -56,6 +56,8 @@ private slots:
   void statistics_panel();
   void usage_errors_data();
   void usage_errors();
+  void help_and_version_data();
+  void help_and_version();
 
 private:
   QTemporaryDir dir;
@@ -188,6 +190,31 @@ void TestQx5200Wave::usage_errors() {
   QVERIFY(r.out.isEmpty());
   QCOMPARE(r.err.count(u'\n'), 1);
   QVERIFY2(r.err.contains(message), qPrintable(r.err));
+}
+
+void TestQx5200Wave::help_and_version_data() {
+  QTest::addColumn<QStringList>("args");
+  QTest::addColumn<QString>("starts");
+  QTest::newRow("--help") << QStringList{"--help"} << "Usage: ";
+  QTest::newRow("-h with a file") << QStringList{"-h", "x.csv"} << "Usage: ";
+  QTest::newRow("--version") << QStringList{"--version"} << "qx5200-wave " QX5200_VERSION "\n";
+  QTest::newRow("-v") << QStringList{"-v"} << "qx5200-wave " QX5200_VERSION "\n";
+}
+
+void TestQx5200Wave::help_and_version() {
+  QFETCH(QStringList, args);
+  QFETCH(QString, starts);
+  const Run r = run(args);
+  QCOMPARE(r.exit_code, 0);
+  QVERIFY(r.err.isEmpty());
+  QVERIFY2(r.out.startsWith(starts), qPrintable(r.out));
+  if (starts == u"Usage: ") {
+    for (const char *option :
+         {"--separator", "--repeat", "--sensor", "--board", "--calibration", "--json", "--version"})
+      QVERIFY2(r.out.contains(QLatin1String(option)), option);
+  } else {
+    QCOMPARE(r.out, starts); // one line, nothing else
+  }
 }
 
 QTEST_GUILESS_MAIN(TestQx5200Wave)

@@ -211,13 +211,19 @@ void TPulsePage::build_pulse() {
 bool TPulsePage::set_from_points(std::span<const TWavePoint> points) {
   if (points.size() != 9)
     return false;
+  // The fields take no negative numbers: a negative value would move the prefix but keep the old
+  // mantissa, showing a number the file never held. Such a field is left as it is.
+  const auto set = [](TEngineeringEdit *e, long double v) {
+    if (v >= 0)
+      e->setValue(static_cast<double>(v));
+  };
   const auto t = durations();
-  t[0]->setValue(static_cast<double>(points[1].time));
+  set(t[0], points[1].time);
   for (std::size_t k = 2; k <= 8; ++k)
-    t[k - 1]->setValue(static_cast<double>(points[k].time - points[k - 1].time));
-  ee_pulse_y1->setValue(static_cast<double>(points[1].value));
-  ee_pulse_y2->setValue(static_cast<double>(points[3].value));
-  ee_pulse_y3->setValue(static_cast<double>(points[5].value));
+    set(t[k - 1], points[k].time - points[k - 1].time);
+  set(ee_pulse_y1, points[1].value);
+  set(ee_pulse_y2, points[3].value);
+  set(ee_pulse_y3, points[5].value);
   return true;
 }
 

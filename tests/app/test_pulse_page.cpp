@@ -269,6 +269,22 @@ void TestPulsePage::fill_back_from_the_waveform_engine() {
   QCOMPARE(p.page.ee_pulse_y3->Text(), localized(QStringLiteral("5.000")));
   QCOMPARE(p.page.ee_pulse_y3->prefix_selector()->currentText(), QStringLiteral("mA"));
 
+  // Times out of order and a negative level (each in another decade than the field shows):
+  // those fields keep what they showed.
+  TQX5200Waveform backwards;
+  const long double tb[9] = {0, 1.2e-3L, 0.1e-3L, 0.6e-3L, 0.7e-3L, 0.8e-3L, 0.9e-3L, 1e-3L, 1.1e-3L};
+  for (int i = 0; i < 9; ++i)
+    backwards.add_point(tb[i], i == 3 ? -0.002L : 3);
+  QVERIFY(p.page.set_from_waveform(backwards));
+  QCOMPARE(p.page.ee_pulse_t1->Text(), localized(QStringLiteral("1.200")));
+  QCOMPARE(p.page.ee_pulse_t1->prefix_selector()->currentText(), QStringLiteral("ms"));
+  QCOMPARE(p.page.ee_pulse_t2->Text(), localized(QStringLiteral("30.00")));
+  QCOMPARE(p.page.ee_pulse_t2->prefix_selector()->currentText(), QStringLiteral("us"));
+  QCOMPARE(p.page.ee_pulse_t3->Text(), localized(QStringLiteral("500.0")));
+  QCOMPARE(p.page.ee_pulse_y2->Value(), 40.0);
+  QCOMPARE(p.page.ee_pulse_y2->prefix_selector()->currentText(), QStringLiteral("A"));
+  QCOMPARE(p.page.ee_pulse_y3->Value(), 3.0);
+
   waveform.add_point(4e-3L, 0);
   QVERIFY(!p.page.set_from_waveform(waveform));
   QCOMPARE(p.page.ee_pulse_y2->Value(), 40.0);

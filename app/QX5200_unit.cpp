@@ -3,6 +3,7 @@
 #include "NumberConversion.h"
 #include "TCircularBufferUnit.h"
 #include "TNumEditUnit.h"
+#include "TPulsePage.h"
 #include "TQGridUnit.h"
 #include "about_box_unit.h"
 
@@ -118,6 +119,9 @@ void TForm1::build_layout() {
   sg_data->set_data_separator('\t');
   sg_data->setContextMenuPolicy(Qt::ActionsContextMenu);
   data_layout->addWidget(sg_data);
+  pulse_page = new TPulsePage(sg_data->grid(), pn_pulse_generator);
+  (new QVBoxLayout(pn_pulse_generator))->setContentsMargins(0, 0, 0, 0);
+  pn_pulse_generator->layout()->addWidget(pulse_page);
 
   pn_arb_right = new QWidget(central);
   pn_arb_right->setObjectName(QStringLiteral("pn_arb_right"));
@@ -194,6 +198,7 @@ void TForm1::build_layout() {
   connect(sg_data, &TQGrid::KeyPress, this, &TForm1::sg_dataKeyPress);
   connect(sg_data, &TQGrid::SelectCell, this, &TForm1::sg_dataSelectCell);
   connect(bt_waveform_start, &QPushButton::clicked, this, &TForm1::bt_waveform_startClick);
+  connect(pulse_page, &TPulsePage::UpdateWaveform, this, [this] { update_waveform(); });
 }
 
 void TForm1::build_actions() {
@@ -360,7 +365,7 @@ void TForm1::load_data_file(const QString &file_name) {
   watched_file_age_ = age;
   sg_data->set_changed(true);
   update_waveform();
-  // With exactly nine points the pulse generator fields are set from them here.
+  // PULSE FILL-BACK (needs the driver): pulse_page->set_from_waveform(<driver's TQX5200Waveform>);
 }
 
 void TForm1::ac_data_saveExecute() {

@@ -18,6 +18,7 @@ class QTabWidget;
 class QTimer;
 class TCircularBuffer;
 class TNumEdit;
+class TPulsePage;
 class TQGrid;
 class Tabout_box;
 
@@ -41,6 +42,7 @@ public:
   QWidget *pn_data = nullptr;
   QWidget *pn_pulse_generator = nullptr;
   TQGrid *sg_data = nullptr;
+  TPulsePage *pulse_page = nullptr;
   QWidget *pn_arb_right = nullptr;
   QPushButton *bt_waveform_start = nullptr;
   QLabel *lb_repeat_count = nullptr;

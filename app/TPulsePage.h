@@ -1,0 +1,89 @@
+#pragma once
+
+#include "TWavePoint.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <span>
+
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class TEngineeringEdit;
+class TQGridModel;
+class TQX5200Waveform;
+struct TLoadBoardRecord;
+
+// The Pulse Generator page: eight durations T1..T8 and three levels Y1..Y3 that become the nine
+// corner points of a three-level pulse in the point table, under a picture of the pulse shape.
+//
+// The page knows the main window only through the table it writes, the UpdateWaveform signal
+// and the load board source, so it can be built and tested on its own.
+class TPulsePage : public QWidget {
+  Q_OBJECT
+public:
+  // The load board record while a board is present, nullptr while none is.
+  using LoadBoardSource = std::function<const TLoadBoardRecord *()>;
+
+  explicit TPulsePage(TQGridModel *table, QWidget *parent = nullptr);
+
+  void set_load_board_source(LoadBoardSource source) { load_board_ = std::move(source); }
+
+  // Replaces the picture with the JPEG in `data`; damaged data leaves the panel empty. Returns
+  // whether a picture is shown.
+  bool set_picture_data(const QByteArray &data);
+  bool picture_shown() const;
+
+  void Button1Click();
+  void pulse_value_change();
+  void build_pulse();
+
+  // Sets the durations and levels from exactly nine points (any other count changes nothing)
+  // through the fields' values, so no change notice runs and the table is not rewritten.
+  // Returns whether the fields were set.
+  bool set_from_points(std::span<const TWavePoint> points);
+  bool set_from_waveform(const TQX5200Waveform &waveform);
+
+  // The picture in the program's resources.
+  static constexpr char picture_resource[] = ":/qx5200/resources/pulse.jpg";
+  // Durations below this are raised to it on any value change.
+  static constexpr double min_duration = 0.0000005;
+
+  // Controls, named as in the window layout.
+  QLabel *im_pulse = nullptr;
+  QGroupBox *gb_pulse_time = nullptr;
+  QGroupBox *gb_pulse_value = nullptr;
+  TEngineeringEdit *ee_pulse_t1 = nullptr;
+  TEngineeringEdit *ee_pulse_t2 = nullptr;
+  TEngineeringEdit *ee_pulse_t3 = nullptr;
+  TEngineeringEdit *ee_pulse_t4 = nullptr;
+  TEngineeringEdit *ee_pulse_t5 = nullptr;
+  TEngineeringEdit *ee_pulse_t6 = nullptr;
+  TEngineeringEdit *ee_pulse_t7 = nullptr;
+  TEngineeringEdit *ee_pulse_t8 = nullptr;
+  TEngineeringEdit *ee_pulse_y1 = nullptr;
+  TEngineeringEdit *ee_pulse_y2 = nullptr;
+  TEngineeringEdit *ee_pulse_y3 = nullptr;
+  QPushButton *Button1 = nullptr;
+
+  std::array<TEngineeringEdit *, 8> durations() const;
+  std::array<TEngineeringEdit *, 3> levels() const;
+
+signals:
+  // The table holds a new pulse: the window validates, plots and reports it.
+  void UpdateWaveform();
+
+private:
+  void apply_load_board_limits();
+
+  TQGridModel *table_;
+  LoadBoardSource load_board_;
+};
+
+// A table number: 15 significant digits in the locale's separator, plain down to 0.00001 and in
+// scientific form below it (and from 10^15 on).
+QString pulse_number_text(double value, QChar separator);

@@ -1,0 +1,264 @@
+// qx5200-wave: validates and resamples a waveform file exactly as the window does before START,
+// for scripts and machines without the device.
+
+#include "LoadBoardRecord.h"
+#include "NumberConversion.h"
+#include "QX5200_Waveform.h"
+#include "WaveFileLoader.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+namespace {
+
+constexpr int exit_valid = 0;
+constexpr int exit_data_error = 1;
+constexpr int exit_usage = 2;
+
+void print(const QString &text) {
+  const QByteArray bytes = text.toLocal8Bit();
+  std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
+}
+
+int fail(const QString &message) {
+  std::fprintf(stderr, "qx5200-wave: %s\n", message.toLocal8Bit().constData());
+  return exit_usage;
+}
+
+// 17 significant digits, '.' whatever the locale; JSON has no infinities, so those are null.
+std::string json_number(long double v) {
+  if (!std::isfinite(v))
+    return "null";
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 17);
+  return std::string(buf, res.ptr);
+}
+
+// KEY=VALUE,KEY=VALUE: numbers in options always use '.', since ',' separates the pairs.
+bool apply_pairs(const QString &list, const QString &option,
+                 const std::function<bool(QStringView, QStringView, QString &)> &set, QString &reason) {
+  for (const QString &pair : list.split(u',', Qt::SkipEmptyParts)) {
+    const qsizetype eq = pair.indexOf(u'=');
+    if (eq <= 0) {
+      reason = QStringLiteral("--%1: '%2' is not KEY=VALUE").arg(option, pair);
+      return false;
+    }
+    QString why;
+    if (!set(QStringView(pair).left(eq).trimmed(), QStringView(pair).mid(eq + 1).trimmed(), why)) {
+      reason = QStringLiteral("--%1: %2").arg(option, why);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool set_calibration(TCalibration &cal, QStringView key, QStringView text, QString &reason) {
+  long double *field = key == u"offset"      ? &cal.offset
+                       : key == u"ad_offset" ? &cal.ad_offset
+                       : key == u"ad_gain"   ? &cal.ad_gain
+                                             : nullptr;
+  if (!field) {
+    reason = QStringLiteral("unknown calibration value '%1'").arg(key);
+    return false;
+  }
+  if (!text_to_real(text, *field, u'.')) {
+    reason = QStringLiteral("'%1' is not a number").arg(text);
+    return false;
+  }
+  return true;
+}
+
+// The error line of the statistics panel. The panel has no text of its own for a P2t error.
+QString error_text(const TQX5200Waveform &w) {
+  if (!w.data_error())
+    return QStringLiteral("None");
+  switch (w.error_type()) {
+  case TQX5200Waveform::no_data: return QStringLiteral("No Data");
+  case TQX5200Waveform::time_not_increasing: return QStringLiteral("Time Data");
+  case TQX5200Waveform::overflow: return QStringLiteral("Overflow");
+  case TQX5200Waveform::max_power: return QStringLiteral("Max Power");
+  default: return QStringLiteral("Max P2t");
+  }
+}
+
+void print_panel(const TQX5200Waveform &w) {
+  const QString u = w.load_board.lb_units.isEmpty() ? QStringLiteral("V") : w.load_board.lb_units;
+  auto fig = [](int min_exp, int round_digit, long double v, const QString &units) {
+    return FloatToEngineering(3, min_exp, round_digit, double(v), 1000000, units);
+  };
+  const QString lines[] = {
+      QStringLiteral("Data Points : %1").arg(w.sampled_data_count()),
+      QStringLiteral("Max dY : ") + fig(-6, -4, w.max_dy(), u),
+      QStringLiteral("Min dY : ") + fig(-6, -4, w.min_dy(), u),
+      QStringLiteral("Max dt : ") + fig(-9, -9, w.max_dx(), QStringLiteral("s")),
+      QStringLiteral("Min dt : ") + fig(-9, -9, w.min_dx(), QStringLiteral("s")),
+      QStringLiteral("Max dy/dt : ") + fig(-9, -9, w.max_dy_dx() / 1000000, u + QStringLiteral("/us")),
+      QStringLiteral("Avg Y : ") + fig(-6, -4, w.average(), u),
+      QStringLiteral("Pulse Avg Y : ") + fig(-6, -4, w.pulse_average(), u),
+      QStringLiteral("Avg Power : ") + fig(-6, -4, w.average_power(), QStringLiteral("W")),
+      QStringLiteral("Energy : ") + fig(-6, -4, w.energy(), QStringLiteral("J")),
+      QStringLiteral("P2t : ") + fig(-6, -4, w.p2t(), QStringLiteral("WWs")),
+      QStringLiteral("Error : ") + error_text(w),
+  };
+  for (const QString &line : lines)
+    print(line + u'\n');
+}
+
+void print_json(const TQX5200Waveform &w) {
+  std::string out = "{\"data_count\":" + std::to_string(w.data_count());
+  out += ",\"data_error\":" + std::string(w.data_error() ? "true" : "false");
+  out += ",\"error_type\":" + std::to_string(w.error_type());
+  out += ",\"error_index\":" + std::to_string(w.error_index());
+  out += ",\"buffer_count\":" + std::to_string(w.buffer_count());
+  out += ",\"words\":[";
+  for (int i = 0; i < w.buffer_count(); ++i) {
+    if (i)
+      out += ',';
+    out += std::to_string(w.upload_buffer()[std::size_t(i)]);
+  }
+  out += "],\"device_points\":[";
+  for (qsizetype i = 0; i < w.sampled_data_count(); ++i) {
+    TWavePoint p;
+    w.get_device_point(i, p);
+    if (i)
+      out += ',';
+    out += '[' + json_number(p.time) + ',' + json_number(p.value) + ']';
+  }
+  out += "],\"statistics\":{";
+  const std::pair<const char *, long double> figures[] = {
+      {"sampled_data_count", static_cast<long double>(w.sampled_data_count())},
+      {"max_value", w.max_value()},
+      {"max_dy", w.max_dy()},
+      {"min_dy", w.min_dy()},
+      {"max_dx", w.max_dx()},
+      {"min_dx", w.min_dx()},
+      {"max_dy_dx", w.max_dy_dx()},
+      {"total_time", w.total_time()},
+      {"pulse_time", w.pulse_time()},
+      {"average", w.average()},
+      {"pulse_average", w.pulse_average()},
+      {"average_power", w.average_power()},
+      {"pulse_power", w.pulse_power()},
+      {"energy", w.energy()},
+      {"p2t", w.p2t()},
+      {"max_time", w.max_time()},
+  };
+  bool first = true;
+  for (const auto &[name, value] : figures) {
+    if (!first)
+      out += ',';
+    first = false;
+    out += '"' + std::string(name) + "\":" + json_number(value);
+  }
+  out += "}}\n";
+  std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("qx5200-wave"));
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      QStringLiteral("Checks and resamples a QX5200 waveform file as the program does before START.\n"
+                     "Exit status: 0 valid, 1 data error, 2 usage error or unreadable file."));
+  const QCommandLineOption help_option({QStringLiteral("h"), QStringLiteral("help")},
+                                       QStringLiteral("Show this help."));
+  const QCommandLineOption separator_option(
+      QStringLiteral("separator"),
+      QStringLiteral("Field separator: tab, comma or space (default: comma for .csv, else tab)."),
+      QStringLiteral("tab|comma|space"));
+  const QCommandLineOption repeat_option(QStringLiteral("repeat"),
+                                         QStringLiteral("Repeat count, 0 to 65535 (default 1)."),
+                                         QStringLiteral("N"), QStringLiteral("1"));
+  const QCommandLineOption sensor_option(
+      QStringLiteral("sensor"), QStringLiteral("Sensor value used for the power figures (default 0)."),
+      QStringLiteral("X"), QStringLiteral("0"));
+  const QCommandLineOption board_option(
+      QStringLiteral("board"),
+      QStringLiteral("Load board fields without the lb_ prefix, e.g. gain=10,max_value=5,units=A."),
+      QStringLiteral("KEY=VALUE,..."));
+  const QCommandLineOption calibration_option(
+      QStringLiteral("calibration"), QStringLiteral("Calibration values: offset, ad_offset, ad_gain."),
+      QStringLiteral("KEY=VALUE,..."));
+  const QCommandLineOption json_option(QStringLiteral("json"), QStringLiteral("Print one JSON object."));
+  parser.addOptions({help_option, separator_option, repeat_option, sensor_option, board_option,
+                     calibration_option, json_option});
+  parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The waveform text file."));
+
+  if (!parser.parse(QCoreApplication::arguments()))
+    return fail(parser.errorText());
+  if (parser.isSet(help_option)) {
+    print(parser.helpText());
+    return exit_valid;
+  }
+  const QStringList files = parser.positionalArguments();
+  if (files.size() != 1)
+    return fail(files.isEmpty() ? QStringLiteral("no FILE given")
+                                : QStringLiteral("only one FILE may be given"));
+  const QString path = files.front();
+
+  QChar separator = QFileInfo(path).suffix().compare(u"csv", Qt::CaseInsensitive) == 0 ? u',' : u'\t';
+  if (parser.isSet(separator_option)) {
+    const QString s = parser.value(separator_option);
+    if (s == u"tab")
+      separator = u'\t';
+    else if (s == u"comma")
+      separator = u',';
+    else if (s == u"space")
+      separator = u' ';
+    else
+      return fail(QStringLiteral("--separator: '%1' is not tab, comma or space").arg(s));
+  }
+
+  bool ok = false;
+  const int repeat = parser.value(repeat_option).toInt(&ok);
+  if (!ok || repeat < 0 || repeat > 65535)
+    return fail(QStringLiteral("--repeat: '%1' is not a whole number from 0 to 65535")
+                    .arg(parser.value(repeat_option)));
+  long double sensor = 0;
+  if (!text_to_real(parser.value(sensor_option), sensor, u'.'))
+    return fail(QStringLiteral("--sensor: '%1' is not a number").arg(parser.value(sensor_option)));
+
+  TQX5200Waveform waveform;
+  QString reason;
+  for (const QString &list : parser.values(board_option)) {
+    const auto set = [&](QStringView key, QStringView text, QString &why) {
+      return waveform.load_board.set_field(key, text, why);
+    };
+    if (!apply_pairs(list, QStringLiteral("board"), set, reason))
+      return fail(reason);
+  }
+  for (const QString &list : parser.values(calibration_option)) {
+    const auto set = [&](QStringView key, QStringView text, QString &why) {
+      return set_calibration(waveform.calibration, key, text, why);
+    };
+    if (!apply_pairs(list, QStringLiteral("calibration"), set, reason))
+      return fail(reason);
+  }
+
+  std::vector<TWavePoint> points;
+  if (!load_wave_file(path, separator, points, reason))
+    return fail(QStringLiteral("%1: %2").arg(path, reason));
+
+  waveform.repeat_count = repeat;
+  waveform.clear_points();
+  for (const TWavePoint &p : points)
+    waveform.add_point(p.time, p.value);
+  waveform.build_waveform(sensor);
+
+  if (parser.isSet(json_option))
+    print_json(waveform);
+  else
+    print_panel(waveform);
+  return waveform.data_error() ? exit_data_error : exit_valid;
+}

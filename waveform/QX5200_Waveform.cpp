@@ -184,10 +184,22 @@ void TQX5200Waveform::build_segments() {
   }
 }
 
+namespace {
+
+// Index of the grid period at or below `period` (period > 200 ns). A grid period itself does not
+// come out exactly in binary: (k * 25 ns + 200 ns - 200 ns) / 25 ns lands just below k for about
+// one k in fifteen, and plain truncation would then send the code of the next shorter period
+// than the one the samples were made for. Within a millionth of a step counts as on the grid.
+long double grid_index(long double period) {
+  return std::trunc((period - TQX5200Waveform::min_timed_period) / TQX5200Waveform::period_step + 1e-6L);
+}
+
+} // namespace
+
 quint16 TQX5200Waveform::period_to_code(long double period) {
   if (!(period > min_timed_period))
     return 0;
-  const long double k = std::trunc((period - min_timed_period) / period_step);
+  const long double k = grid_index(period);
   // A longer period than the code can say is held at the longest one rather than wrapped.
   return k >= 65535 ? quint16(65535) : quint16(k);
 }
@@ -195,9 +207,11 @@ quint16 TQX5200Waveform::period_to_code(long double period) {
 long double TQX5200Waveform::code_to_period(int code) { return code * period_step + min_timed_period; }
 
 long double TQX5200Waveform::round_period_up(long double period) {
-  if (!(period >= min_timed_period))
-    return min_timed_period;
-  const long double k = std::trunc((period - min_timed_period) / period_step);
+  if (!(period > min_timed_period))
+    return min_timed_period; // also for a period that is not a number
+  if (!std::isfinite(period))
+    return period;
+  const long double k = grid_index(period);
   const long double p = k * period_step + min_timed_period;
   return period > p ? (k + 1) * period_step + min_timed_period : p;
 }

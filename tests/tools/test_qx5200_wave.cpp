@@ -1,0 +1,196 @@
+#include "localized.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+
+namespace {
+
+struct Run {
+  int exit_code = -1;
+  QString out;
+  QString err;
+};
+
+// Lines are written with CR LF as the program saves them; numbers with the locale's separator.
+QString write_file(const QTemporaryDir &dir, const QString &name, const QStringList &lines) {
+  const QString path = dir.filePath(name);
+  QFile f(path);
+  if (!f.open(QIODevice::WriteOnly))
+    return {};
+  for (const QString &line : lines)
+    f.write(localized(line).toUtf8() + "\r\n");
+  return path;
+}
+
+Run run(const QStringList &args) {
+  QProcess p;
+  p.start(QStringLiteral(QX5200_WAVE), args);
+  Run r;
+  if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit)
+    return r;
+  r.exit_code = p.exitCode();
+  r.out = QString::fromUtf8(p.readAllStandardOutput());
+  r.err = QString::fromUtf8(p.readAllStandardError());
+  return r;
+}
+
+QJsonObject json(const Run &r) { return QJsonDocument::fromJson(r.out.toUtf8()).object(); }
+
+} // namespace
+
+class TestQx5200Wave : public QObject {
+  Q_OBJECT
+private slots:
+  void initTestCase() { QVERIFY(dir.isValid()); }
+  void example_words();
+  void error_state_data();
+  void error_state();
+  void separators_data();
+  void separators();
+  void statistics_panel();
+  void usage_errors_data();
+  void usage_errors();
+
+private:
+  QTemporaryDir dir;
+};
+
+void TestQx5200Wave::example_words() {
+  const QString path =
+      write_file(dir, "example.txt",
+                 {"Time\tValue", "0\t0", "not\ta point", "", "1e-7", "100e-9\t1", "1.00005e-3\t1\textra"});
+  const Run r =
+      run({"--json", "--repeat", "1", "--board", "gain=10,max_value=5", "--calibration", "offset=0", path});
+  QCOMPARE(r.exit_code, 0);
+  QVERIFY(r.err.isEmpty());
+  const QJsonObject o = json(r);
+  QCOMPARE(o["data_count"].toInt(), 3);
+  QCOMPARE(o["data_error"].toBool(true), false);
+  QCOMPARE(o["buffer_count"].toInt(), 8);
+  QCOMPARE(o["words"].toArray(), (QJsonArray{1, 1, 1, 1, 0, 36030, 0x63DD, 0xFFFF}));
+  const QJsonArray pts = o["device_points"].toArray();
+  QCOMPARE(pts.size(), 3);
+  const double expected[3][2] = {{0, 0}, {200e-9, 1}, {1.00015e-3, 1}};
+  for (int i = 0; i < 3; ++i) {
+    QVERIFY(std::fabs(pts[i].toArray()[0].toDouble() - expected[i][0]) < 1e-15);
+    QCOMPARE(pts[i].toArray()[1].toDouble(), expected[i][1]);
+  }
+  const QJsonObject st = o["statistics"].toObject();
+  QCOMPARE(st.size(), 16);
+  QCOMPARE(st["sampled_data_count"].toInt(), 3);
+  QVERIFY(std::fabs(st["max_time"].toDouble() - 1.00015e-3) < 1e-15);
+  QCOMPARE(st["min_dx"].toDouble(), 200e-9);
+}
+
+void TestQx5200Wave::error_state_data() {
+  QTest::addColumn<QStringList>("rows");
+  QTest::addColumn<QStringList>("args");
+  QTest::addColumn<int>("exit_code");
+  QTest::addColumn<int>("error_type");
+  QTest::addColumn<int>("error_index");
+  const QStringList power{"0\t1", "100e-6\t1.5", "1e-3\t1"};
+  const QStringList limits{"--sensor", "5", "--board", "max_power=4,max_p2t=1"};
+  QTest::newRow("times go back") << QStringList{"0\t0", "2e-3\t1", "1e-3\t2", "3e-3\t3", "2.5e-3\t4"}
+                                 << QStringList{} << 1 << 1 << 4;
+  QTest::newRow("one point") << QStringList{"1e-3\t1"} << QStringList{} << 1 << 0 << 0;
+  QTest::newRow("power, repeat 0") << power << limits + QStringList{"--repeat", "0"} << 1 << 3 << 0;
+  QTest::newRow("power, repeat 1") << power << limits + QStringList{"--repeat", "1"} << 0 << 0 << 0;
+  QTest::newRow("power, repeat 2") << power << limits + QStringList{"--repeat", "2"} << 1 << 3 << 0;
+  QTest::newRow("overflow") << QStringList{"0\t0", "5\t1"} << QStringList{} << 1 << 2 << 0;
+}
+
+void TestQx5200Wave::error_state() {
+  QFETCH(QStringList, rows);
+  QFETCH(QStringList, args);
+  QFETCH(int, exit_code);
+  QFETCH(int, error_type);
+  QFETCH(int, error_index);
+  const QString path = write_file(dir, "state.txt", QStringList{"t\tv"} + rows);
+  const Run r = run(args + QStringList{"--json", path});
+  QCOMPARE(r.exit_code, exit_code);
+  const QJsonObject o = json(r);
+  QCOMPARE(o["data_error"].toBool(), exit_code == 1);
+  if (exit_code == 1) {
+    QCOMPARE(o["error_type"].toInt(), error_type);
+    QCOMPARE(o["error_index"].toInt(), error_index);
+  }
+  if (error_type == 0 && exit_code == 1) {
+    QCOMPARE(o["device_points"].toArray().size(), 0);
+    QCOMPARE(o["statistics"].toObject()["max_time"].toDouble(), 0.0001);
+  }
+  QCOMPARE(o["words"].toArray().size(), o["buffer_count"].toInt());
+}
+
+void TestQx5200Wave::separators_data() {
+  QTest::addColumn<QString>("name");
+  QTest::addColumn<QStringList>("lines");
+  QTest::addColumn<QStringList>("args");
+  QTest::addColumn<int>("points");
+  QTest::newRow("csv by extension") << "a.csv" << QStringList{"t,v", "0,0", "1e-3,1"} << QStringList{} << 2;
+  QTest::newRow("tab otherwise") << "a.dat" << QStringList{"t\tv", "0\t0", "1e-3\t1"} << QStringList{} << 2;
+  QTest::newRow("csv read as tab") << "a.txt" << QStringList{"t,v", "0,0", "1e-3,1"} << QStringList{} << 0;
+  QTest::newRow("space, runs count as one")
+      << "a.txt" << QStringList{"t v", "   0    0", "1e-3  1"} << QStringList{"--separator", "space"} << 2;
+  QTest::newRow("no heading loses the first point")
+      << "b.csv" << QStringList{"0,0", "1e-3,1", "2e-3,0"} << QStringList{} << 2;
+}
+
+void TestQx5200Wave::separators() {
+  QFETCH(QString, name);
+  QFETCH(QStringList, lines);
+  QFETCH(QStringList, args);
+  QFETCH(int, points);
+  const Run r = run(args + QStringList{"--json", write_file(dir, name, lines)});
+  QCOMPARE(json(r)["data_count"].toInt(-1), points);
+}
+
+void TestQx5200Wave::statistics_panel() {
+  const QString path = write_file(dir, "panel.txt", {"t\tv", "0\t0", "100e-9\t1", "1.00005e-3\t1"});
+  Run r = run({"--board", "units=A", path});
+  QCOMPARE(r.exit_code, 0);
+  const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+  QCOMPARE(lines.size(), 12);
+  QCOMPARE(lines[0], QStringLiteral("Data Points : 3"));
+  QCOMPARE(lines[1], QStringLiteral("Max dY : ") + localized("1.00 A"));
+  QCOMPARE(lines[4], QStringLiteral("Min dt : 200 ns"));
+  QCOMPARE(lines[5], QStringLiteral("Max dy/dt : ") + localized("5.00 A/us"));
+  QCOMPARE(lines[11], QStringLiteral("Error : None"));
+  const QString bad = write_file(dir, "bad.txt", {"t\tv", "0\t0", "2e-3\t1", "1e-3\t0"});
+  r = run({bad});
+  QCOMPARE(r.exit_code, 1);
+  QVERIFY(r.out.endsWith(QStringLiteral("Error : Time Data\n")));
+}
+
+void TestQx5200Wave::usage_errors_data() {
+  QTest::addColumn<QStringList>("args");
+  QTest::addColumn<QString>("message");
+  QTest::newRow("missing file") << QStringList{"no-such-file.csv"} << "no-such-file.csv";
+  QTest::newRow("a folder") << QStringList{"."} << "directory";
+  QTest::newRow("no file") << QStringList{} << "FILE";
+  QTest::newRow("two files") << QStringList{"a", "b"} << "FILE";
+  QTest::newRow("separator") << QStringList{"--separator", "semicolon", "x.csv"} << "semicolon";
+  QTest::newRow("repeat") << QStringList{"--repeat", "65536", "x.csv"} << "65536";
+  QTest::newRow("sensor") << QStringList{"--sensor", "lots", "x.csv"} << "lots";
+  QTest::newRow("board field") << QStringList{"--board", "colour=red", "x.csv"} << "colour";
+  QTest::newRow("calibration") << QStringList{"--calibration", "offset", "x.csv"} << "offset";
+  QTest::newRow("unknown option") << QStringList{"--fast", "x.csv"} << "fast";
+}
+
+void TestQx5200Wave::usage_errors() {
+  QFETCH(QStringList, args);
+  QFETCH(QString, message);
+  const Run r = run(args);
+  QCOMPARE(r.exit_code, 2);
+  QVERIFY(r.out.isEmpty());
+  QCOMPARE(r.err.count(u'\n'), 1);
+  QVERIFY2(r.err.contains(message), qPrintable(r.err));
+}
+
+QTEST_GUILESS_MAIN(TestQx5200Wave)
+#include "test_qx5200_wave.moc"

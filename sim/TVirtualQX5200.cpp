@@ -162,7 +162,7 @@ TVirtualQX5200::handle_output_report(std::span<const std::uint8_t> report) {
   Reply reply;
   answer(code, image.data() + 2, reply.data);
   reply.latency = latency;
-  if (take_fault(lose_replies))
+  if (unanswered.count(code) != 0 || take_fault(lose_replies))
     return std::nullopt;
   if (take_fault(late_replies))
     reply.latency = late_latency;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <random>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -24,8 +25,8 @@ public:
   static constexpr int record_size = 47;
   // Room for the largest upload the program can send: 266 blocks of 30 words.
   static constexpr int word_capacity = 266 * 30;
-  // Replies this late fall outside the program's 500 ms wait.
-  static constexpr std::chrono::milliseconds late_latency{600};
+  // Replies this late fall outside the program's 500 ms wait, and inside the next one.
+  static constexpr std::chrono::milliseconds late_latency{750};
   static constexpr std::size_t log_capacity = 1024;
 
   struct Reply {
@@ -93,6 +94,8 @@ public:
   int lose_replies = 0;
   int late_replies = 0;
   int garbage_replies = 0;
+  // Commands whose replies are always lost (the command itself still takes effect).
+  std::set<std::uint8_t> unanswered;
 
   // What the device has been told.
   std::uint16_t dac_code = 0;

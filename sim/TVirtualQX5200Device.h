@@ -21,7 +21,12 @@ public:
   TVirtualQX5200Device(const TVirtualQX5200Device &) = delete;
   TVirtualQX5200Device &operator=(const TVirtualQX5200Device &) = delete;
 
+  // For `qx5200 --simulate`: a new bus with one QX5200 plugged in, made the default back end
+  // of every HID controller created from now on. Keep the result for as long as they live.
+  static std::unique_ptr<TVirtualQX5200Device> install_as_default();
+
   TVirtualQX5200 &model() { return *model_; }
+  const std::shared_ptr<VirtualHidBus> &bus() const { return bus_; }
   const std::shared_ptr<VirtualHidDevice> &hid_device() const { return device_; }
 
   // The USB cable: unplugging drops every reply still on its way.

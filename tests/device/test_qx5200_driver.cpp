@@ -83,6 +83,7 @@ private slots:
   void garbage_replies_are_harmless();
   void conversions();
   void delay_waits_and_nests();
+  void simulated_device_as_default_back_end();
 };
 
 void TestQX5200Driver::constructor_values() {
@@ -598,6 +599,18 @@ void TestQX5200Driver::delay_waits_and_nests() {
   QVERIFY(clock.elapsed() >= 20);
   delay.delay_ms(0.2); // raised to 1 ms
   QVERIFY(!delay.enabled());
+}
+
+void TestQX5200Driver::simulated_device_as_default_back_end() {
+  auto simulated = TVirtualQX5200Device::install_as_default();
+  {
+    TQX5200_DRIVER d; // no back end named: the default one
+    QVERIFY(take_device(d));
+    QVERIFY(d.initialize());
+    QCOMPARE(d.load_board().lb_name, QStringLiteral("LB1"));
+    QVERIFY(simulated->model().command_count(35) > 0);
+  }
+  set_default_hid_backend_factory({});
 }
 
 QTEST_GUILESS_MAIN(TestQX5200Driver)

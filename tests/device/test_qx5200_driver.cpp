@@ -218,6 +218,13 @@ void TestQX5200Driver::initialize_full_sequence() {
   QCOMPARE(rig.model.zero_code, quint16(32776));
   QCOMPARE(rig.model.dac_code, quint16(32776));
   QCOMPARE(rig.driver.value_to_dac_code(50), quint16(32776 + 16316));
+  // 50 of the board's full swing of 100 is half of the 32632 codes above mid-scale.
+  QVERIFY(rig.driver.set_output_value(50));
+  QCOMPARE(rig.model.dac_code, quint16(32776 + 16316));
+  QVERIFY(rig.driver.set_output_value(-500)); // limited to the board's maximum value, 100
+  QCOMPARE(rig.model.dac_code, quint16(32776 - 32632));
+  QVERIFY(rig.driver.set_output_normalized(2)); // limited to full scale
+  QCOMPARE(rig.model.dac_code, quint16(65400));
 }
 
 void TestQX5200Driver::initialize_stops_at_first_failure_data() {

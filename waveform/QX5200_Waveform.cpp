@@ -9,7 +9,7 @@ constexpr long double empty_max_time = 1e-4L;
 constexpr long double sample_tolerance = 1e-12L;
 constexpr long double hold_offset = 6e-7L;
 constexpr long double hold_step = 1e-7L;
-constexpr long double largest_hold_count = 4294967295.0L;
+constexpr long double largest_32_bit = 4294967295.0L;
 
 } // namespace
 
@@ -235,11 +235,11 @@ void TQX5200Waveform::append_word(quint32 word) {
 
 void TQX5200Waveform::append_hold(long double hold, bool last) {
   long double h = hold_count(hold, last);
-  if (!(h <= largest_hold_count)) {
+  if (!(h <= largest_32_bit)) {
     // A hold of more than about 107 s cannot be said in 32 bits; wrapping it would play a
     // different waveform, so it is refused like any waveform that does not fit.
     raise(overflow);
-    h = largest_hold_count;
+    h = largest_32_bit;
   }
   const quint32 w = ~quint32(h);
   append_word(w & 0xFFFFu);
@@ -248,10 +248,7 @@ void TQX5200Waveform::append_hold(long double hold, bool last) {
 
 void TQX5200Waveform::resample(const TWaveSegment &segment, long double period) {
   sampler_.reset_data();
-  for (qsizetype i = 0; i < segment.point_count; ++i) {
-    const TWavePoint &p = points_[std::size_t(segment.first + i)];
-    sampler_.add_raw_point(p.time, p.value);
-  }
+  sampler_.add_raw_points(&first_point(segment), segment.point_count);
   sampler_.interpolate = true;
   sampler_.sample_period = period;
   // Every sample after the first costs at least one word, so two more than the words left
@@ -288,7 +285,7 @@ void TQX5200Waveform::encode_segment(const TWaveSegment &segment, int mode, long
             : 0;
     const long double steps = std::ceil((span - sample_tolerance) / period);
     if (steps > n)
-      n = std::min(steps, largest_hold_count);
+      n = std::min(steps, largest_32_bit);
   }
   if (n == 0) {
     // A vertical step resamples to one sample. Sent with the lead-in's layout (one sample pair in

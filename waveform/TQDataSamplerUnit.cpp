@@ -22,23 +22,72 @@ qsizetype grid_estimate(long double span, long double period, qsizetype ceiling)
   return static_cast<qsizetype>(steps) + 2;
 }
 
+// Appends samples as interpolated (or raw) points arrive: every sample carries the value of the
+// last point at or before its time.
+struct Staircase {
+  std::vector<TWavePoint> &out;
+  long double period;
+  qsizetype cap;
+  bool started = false;
+  bool truncated = false;
+  long double t = 0;
+  long double held = 0;
+
+  bool operator()(const TWavePoint &p) {
+    if (!started) {
+      started = true;
+      t = p.time;
+    } else if (snap(t - p.time) < 0) {
+      do {
+        if (qsizetype(out.size()) >= cap) {
+          truncated = true;
+          return false;
+        }
+        out.push_back({t, held});
+        t += period;
+      } while (snap(t - p.time) < 0);
+    }
+    held = p.value;
+    return true;
+  }
+
+  void finish() {
+    if (!started || truncated)
+      return;
+    if (qsizetype(out.size()) >= cap) {
+      truncated = true;
+      return;
+    }
+    out.push_back({t, held});
+  }
+};
+
 } // namespace
 
 void TQDataSampler::reset_data() {
   raw_.clear();
   interpolated_.clear();
+  interpolated_stale_ = true;
   sampled_.clear();
   sampled_statistics_ = TDataStatistics{};
   sampled_stale_ = true;
   truncated_ = false;
 }
 
-void TQDataSampler::add_raw_point(long double time, long double value) { raw_.push_back({time, value}); }
+void TQDataSampler::add_raw_point(long double time, long double value) {
+  raw_.push_back({time, value});
+  interpolated_stale_ = true;
+}
 
-void TQDataSampler::interpolate_raw() {
+void TQDataSampler::add_raw_points(const TWavePoint *first, qsizetype count) {
+  if (count > 0)
+    raw_.insert(raw_.end(), first, first + count);
+  interpolated_stale_ = true;
+}
+
+template <class Sink> void TQDataSampler::for_each_interpolated(Sink &&sink) const {
   if (raw_.empty())
     return;
-  interpolated_.clear();
   const long double period = sample_period;
   const qsizetype cap = std::max<qsizetype>(max_samples, 1);
   // Added points beyond this time cannot reach the first `cap` samples; the count limit covers
@@ -46,75 +95,76 @@ void TQDataSampler::interpolate_raw() {
   const long double horizon = raw_.front().time + (static_cast<long double>(cap) + 2) * period;
   const long double most_added = static_cast<long double>(cap) + 4;
   long double added = 0;
-  interpolated_.reserve(raw_.size() +
-                        std::size_t(grid_estimate(raw_.back().time - raw_.front().time, period, cap)));
   for (std::size_t i = 0; i + 1 < raw_.size(); ++i) {
-    const TWavePoint a = raw_[i];
-    const TWavePoint b = raw_[i + 1];
+    const TWavePoint &a = raw_[i];
+    const TWavePoint &b = raw_[i + 1];
+    if (!sink(a))
+      return;
+    // Points go on a's own grid up to, not within one period (less 1e-15 s) of, b. With less
+    // than one period between them (the common case in a dense export) there is none to add.
     const long double dx = b.time - a.time;
-    const long double dy = b.value - a.value;
-    const long double slope = dx == 0 ? 0.0L : dy / dx;
-    long double steps = std::trunc(dx / period);
-    if (!(steps > 0))
-      steps = 0;
-    steps = std::min(steps, most_added - added);
-    interpolated_.push_back(a);
-    if (slope != 0) {
-      long double t = a.time;
-      long double u = 0;
-      for (long double j = 1; j <= steps; j += 1) {
-        t += period;
-        u += period;
-        if (t > horizon)
-          break;
-        if (b.time - t >= period - interpolation_tolerance) {
-          interpolated_.push_back({t, a.value + u * slope});
-          added += 1;
-        }
+    const long double ratio = dx / period;
+    if (!(ratio >= 1))
+      continue;
+    const long double slope = (b.value - a.value) / dx;
+    if (slope == 0)
+      continue;
+    const long double steps = std::min(std::trunc(ratio), most_added - added);
+    long double t = a.time;
+    long double u = 0;
+    for (long double j = 1; j <= steps; j += 1) {
+      t += period;
+      u += period;
+      if (t > horizon)
+        break;
+      if (b.time - t >= period - interpolation_tolerance) {
+        if (!sink(TWavePoint{t, a.value + u * slope}))
+          return;
+        added += 1;
       }
     }
   }
-  interpolated_.push_back(raw_.back());
+  sink(raw_.back());
+}
+
+const std::vector<TWavePoint> &TQDataSampler::interpolated_data() const {
+  if (interpolated_stale_) {
+    interpolated_.clear();
+    if (interpolate && sample_period > 0 && std::isfinite(sample_period))
+      for_each_interpolated([this](const TWavePoint &p) {
+        interpolated_.push_back(p);
+        return true;
+      });
+    interpolated_stale_ = false;
+  }
+  return interpolated_;
 }
 
 void TQDataSampler::sample_data() {
   truncated_ = false;
+  interpolated_stale_ = true;
   const long double period = sample_period;
   if (!(period > 0) || !std::isfinite(period)) {
     sampled_.clear();
     sampled_stale_ = true;
     return;
   }
-  if (interpolate)
-    interpolate_raw();
-  const std::vector<TWavePoint> &source = interpolate ? interpolated_ : raw_;
-  if (source.empty())
-    return;
+  if (raw_.empty())
+    return; // nothing to sample: the sampled set keeps its contents
   sampled_.clear();
   sampled_stale_ = true;
   const qsizetype cap = std::max<qsizetype>(max_samples, 1);
-  sampled_.reserve(std::size_t(grid_estimate(source.back().time - source.front().time, period, cap)));
-  long double t = source.front().time;
-  for (std::size_t c = 0; c < source.size(); ++c) {
-    const long double at = source[c].time;
-    if (snap(t - at) < 0) {
-      // c > 0 here: the first sample time is point 0's own time.
-      const long double held = source[c - 1].value;
-      do {
-        if (qsizetype(sampled_.size()) >= cap) {
-          truncated_ = true;
-          return;
-        }
-        sampled_.push_back({t, held});
-        t += period;
-      } while (snap(t - at) < 0);
-    }
+  sampled_.reserve(std::size_t(grid_estimate(raw_.back().time - raw_.front().time, period, cap)));
+  Staircase stairs{sampled_, period, cap};
+  if (interpolate) {
+    for_each_interpolated(stairs);
+  } else {
+    for (const TWavePoint &p : raw_)
+      if (!stairs(p))
+        break;
   }
-  if (qsizetype(sampled_.size()) >= cap) {
-    truncated_ = true;
-    return;
-  }
-  sampled_.push_back({t, source.back().value});
+  stairs.finish();
+  truncated_ = stairs.truncated;
 }
 
 void TQDataSampler::get_sampled_point(qsizetype index, TWavePoint &point) const {

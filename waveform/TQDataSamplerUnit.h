@@ -43,12 +43,13 @@ public:
   int error_index() const { return error_index_; }
   int error_number() const { return error_number_; }
   qsizetype raw_data_size() const { return qsizetype(raw_.size()); }
-  qsizetype interpolated_data_size() const { return qsizetype(interpolated_.size()); }
+  qsizetype interpolated_data_size() const { return qsizetype(interpolated_data().size()); }
   qsizetype sampled_data_size() const { return qsizetype(sampled_.size()); }
   bool truncated() const { return truncated_; }
 
   void reset_data();
   void add_raw_point(long double time, long double value);
+  void add_raw_points(const TWavePoint *first, qsizetype count);
   // Replaces the sampled set. A period that is not a positive finite number is refused: the
   // sampled set is left empty, since no grid can be stepped with it.
   void sample_data();
@@ -56,15 +57,19 @@ public:
   void get_sampled_point(qsizetype index, TWavePoint &point) const;
   void sampled_statistics(TDataStatistics &record);
 
-  const std::vector<TWavePoint> &interpolated_data() const { return interpolated_; }
+  // Sampling streams the interpolated points without keeping them; this builds the set (the raw
+  // set interpolated at the current period, when `interpolate` is on) on demand.
+  const std::vector<TWavePoint> &interpolated_data() const;
   const std::vector<TWavePoint> &sampled_data() const { return sampled_; }
 
 private:
-  void interpolate_raw();
+  // Calls sink(point) for every interpolated point in order until it returns false.
+  template <class Sink> void for_each_interpolated(Sink &&sink) const;
   void compute_statistics(const std::vector<TWavePoint> &set, TDataStatistics &record);
 
   std::vector<TWavePoint> raw_;
-  std::vector<TWavePoint> interpolated_;
+  mutable std::vector<TWavePoint> interpolated_;
+  mutable bool interpolated_stale_ = true;
   std::vector<TWavePoint> sampled_;
   TDataStatistics sampled_statistics_;
   bool sampled_stale_ = true;

@@ -85,18 +85,12 @@ void TestConversions::record_fields_by_name_data() {
   QTest::addColumn<bool>("accepted");
   QTest::newRow("real") << "max_p2t"
                         << "2.5e-3" << true;
-  QTest::newRow("name") << "name"
-                        << "LB1" << true;
   QTest::newRow("name too long") << "name"
                                  << "12345678" << false;
   QTest::newRow("units") << "units"
                          << "A" << true;
-  QTest::newRow("units too long") << "sensor_units"
-                                  << "mA" << false;
   QTest::newRow("flag") << "return_to_zero"
                         << "1" << true;
-  QTest::newRow("bad flag") << "return_to_zero"
-                            << "2" << false;
   QTest::newRow("not a number") << "gain"
                                 << "ten" << false;
   QTest::newRow("comma is not a decimal point") << "gain"

@@ -25,6 +25,14 @@ Points sampled(const TQDataSampler &s) {
   return out;
 }
 
+// Failure text for a point list.
+QString describe(const Points &points) {
+  QStringList out;
+  for (const auto &p : points)
+    out += QStringLiteral("(%1, %2)").arg(p.first, 0, 'g', 17).arg(p.second, 0, 'g', 17);
+  return out.join(u' ');
+}
+
 bool same(const Points &a, const Points &b) {
   if (a.size() != b.size())
     return false;
@@ -76,7 +84,7 @@ void TestDataSampler::staircase() {
   QFETCH(Points, samples);
   TQDataSampler s;
   load(s, raw, period, interpolate);
-  QVERIFY2(same(sampled(s), samples), qPrintable(QTest::toString(sampled(s))));
+  QVERIFY2(same(sampled(s), samples), qPrintable(describe(sampled(s))));
   QCOMPARE(s.sampled_data_size(), samples.size());
   QVERIFY(!s.truncated());
 }

@@ -82,6 +82,8 @@ bool TQX5200_DRIVER::exchange(quint8 code) {
     return true;
   QEventLoop loop;
   QTimer tick;
+  // Each wait lasts at least its 10 ms, as a coarse timer (which may fire early) would not.
+  tick.setTimerType(Qt::PreciseTimer);
   tick.setInterval(wait_tick_ms);
   int waits = 0;
   connect(hid_, &TQHID::data_stored, &loop, &QEventLoop::quit);

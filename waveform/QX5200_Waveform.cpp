@@ -217,7 +217,10 @@ long double TQX5200Waveform::round_period_up(long double period) {
 }
 
 long double TQX5200Waveform::hold_count(long double hold, bool last) {
-  long double h = std::trunc((hold - hold_offset) / hold_step) * 4 + 6;
+  // A hold worked out as the difference of two times can land a hair below its grid value;
+  // truncating that would drop a whole 100 ns step, so within a millionth of a step counts as on
+  // the grid (as for period codes).
+  long double h = std::trunc((hold - hold_offset) / hold_step + 1e-6L) * 4 + 6;
   if (last)
     h -= 8;
   if (h < 2)

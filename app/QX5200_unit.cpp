@@ -147,7 +147,7 @@ void TForm1::build_layout() {
   pn_arb_right->setObjectName(QStringLiteral("pn_arb_right"));
   pn_arb_right->setFixedWidth(135);
   auto *right = new QVBoxLayout(pn_arb_right);
-  right->setContentsMargins(8, 24, 8, 4);
+  right->setContentsMargins(6, 24, 4, 4);
   right->setSpacing(4);
   bt_waveform_start = new QPushButton(QStringLiteral("START"), pn_arb_right);
   bt_waveform_start->setObjectName(QStringLiteral("bt_waveform_start"));
@@ -188,7 +188,11 @@ void TForm1::build_layout() {
   pn_statistics = new QWidget(pn_arb_right);
   pn_statistics->setObjectName(QStringLiteral("pn_statistics"));
   auto *figures = new QGridLayout(pn_statistics);
+  // The figures need nearly the panel's whole width.
   figures->setContentsMargins(0, 4, 0, 0);
+  QFont figure_font = font;
+  figure_font.setPixelSize(10);
+  pn_statistics->setFont(figure_font);
   figures->setHorizontalSpacing(2);
   figures->setVerticalSpacing(1);
   const std::pair<const char *, QLabel **> statistics[] = {{"Data Points :", &lb_data_points},

@@ -4,6 +4,7 @@
 #include "Hardware_Dialog.h"
 #include "QX5200_Driver.h"
 #include "QX5200_unit.h"
+#include "SimulatorMenu.h"
 #include "TCircularBufferUnit.h"
 #include "TNumEditUnit.h"
 #include "TQGraphUnit.h"
@@ -16,6 +17,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -58,8 +61,8 @@ struct FakeDialogs : TWindowDialogs {
 
 // A pulse 1 A high for 30 us: valid on LB1 and short enough to end at once.
 const Points short_pulse = {{0, 0}, {1e-5, 1}, {4e-5, 1}, {5e-5, 0}};
-// A pulse that plays for about 0.3 s.
-const Points long_pulse = {{0, 0}, {1e-3, 1}, {0.3, 1}, {0.301, 0}};
+// A pulse that plays for about a second.
+const Points long_pulse = {{0, 0}, {1e-3, 0.5}, {1.0, 0.5}, {1.001, 0}};
 
 } // namespace
 
@@ -251,7 +254,7 @@ private slots:
     QVERIFY(panel(2).startsWith("Waveform In Progress"));
     QCOMPARE(panel(3), QString("----"));
     // The device reports the end of the run: idle polling, and START once more.
-    QVERIFY(QTest::qWaitFor([this] { return w_->bt_waveform_start->text() == "START"; }, 3000));
+    QVERIFY(QTest::qWaitFor([this] { return w_->bt_waveform_start->text() == "START"; }, 5000));
     QCOMPARE(w_->timer->interval(), 500);
     QVERIFY(w_->bt_waveform_start->isEnabled());
   }
@@ -378,11 +381,14 @@ private slots:
     QCOMPARE(w_->lb_data_points->text(), QString::number(count));
     QCOMPARE(w_->graph->GraphArea().y.MaxVal, double(w_->driver->max_value()));
 
-    // The time axis follows the longest time: micro for 50 us, milli for 0.3 s.
+    // The time axis follows the longest time: micro for 50 us, none for 1 s.
     fill_table(short_pulse);
     QVERIFY(w_->update_waveform());
     QCOMPARE(w_->graph->xRange(), -2);
     fill_table(long_pulse);
+    QVERIFY(w_->update_waveform());
+    QCOMPARE(w_->graph->xRange(), 0);
+    fill_table({{0, 0}, {1e-3, 0.5}, {0.05, 0.5}, {0.0501, 0}});
     QVERIFY(w_->update_waveform());
     QCOMPARE(w_->graph->xRange(), -1);
 
@@ -525,6 +531,32 @@ private slots:
     QCOMPARE(dlg->ne_load_board_offset->text(), QString());
     QCOMPARE(dlg->ne_load_board_gain->text(), QString());
     QVERIFY(dlg->cb_rtz->isChecked());
+  }
+
+  void simulator_menu_drives_the_virtual_device() {
+    plug_device();
+    QVERIFY(connect_window());
+    QMenu *menu = add_simulator_menu(*w_, *device_);
+    QStringList titles;
+    for (QAction *a : w_->menuBar()->actions())
+      titles << a->text();
+    QCOMPARE(titles, (QStringList{"File", "Edit", "Hardware", "Simulator", "Help"}));
+    auto item = [menu](const char *name) { return menu->findChild<QAction *>(QString::fromLatin1(name)); };
+    QVERIFY(!item("sim_plug")->isEnabled());
+
+    item("sim_over_temperature_on")->trigger();
+    QVERIFY(QTest::qWaitFor([this] { return panel(3).endsWith(" Temp"); }, 3000));
+    QVERIFY(item("sim_over_temperature_off")->isEnabled());
+    item("sim_over_temperature_off")->trigger();
+    item("sim_remove_board")->trigger();
+    QVERIFY(QTest::qWaitFor([this] { return panel(2) == "----"; }, 3000));
+    item("sim_insert_board")->trigger();
+    QVERIFY(QTest::qWaitFor([this] { return w_->load_board_ready(); }, 3000));
+    item("sim_unplug")->trigger();
+    QVERIFY(QTest::qWaitFor([this] { return panel(0).startsWith(" Waiting For QX5200"); }, 3000));
+    QVERIFY(item("sim_plug")->isEnabled());
+    item("sim_plug")->trigger();
+    QVERIFY(QTest::qWaitFor([this] { return w_->device_connected(); }, 5000));
   }
 
   void service_buttons_read_and_write_the_record() {

@@ -772,8 +772,14 @@ void TForm1::timerTimer() {
   timer->stop();
 
   if (!driver->is_running() && file_watch_enabled_ && !watched_file_name_.isEmpty() &&
-      QFileInfo::exists(watched_file_name_) && file_age(watched_file_name_) != watched_file_age_)
-    load_data_file(watched_file_name_);
+      QFileInfo::exists(watched_file_name_)) {
+    const qint64 age = file_age(watched_file_name_);
+    if (age != watched_file_age_) {
+      // Taken as seen first: a file that cannot be read is reported once, not on every tick.
+      watched_file_age_ = age;
+      load_data_file(watched_file_name_);
+    }
+  }
 
   if (!device_connected_) {
     driver->enumerate();

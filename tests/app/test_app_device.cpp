@@ -454,6 +454,14 @@ private slots:
     QVERIFY(ticks(1));
     QCOMPARE(w_->sg_data->cell(2, 2), QString("3"));
     QVERIFY(dialogs_->infos.isEmpty());
+
+    // A watched name that turns into something unreadable is reported once, not every tick.
+    QVERIFY(QFile::remove(saved));
+    QVERIFY(QDir(dir_.path()).mkdir("saved.txt"));
+    QVERIFY(ticks(3));
+    QCOMPARE(dialogs_->infos.size(), 1);
+    QVERIFY(dialogs_->infos[0].startsWith("error: "));
+    QCOMPARE(w_->sg_data->cell(2, 2), QString("3"));
   }
 
   void unplug_during_upload_then_replug() {

@@ -699,6 +699,8 @@ void TForm1::setup_graph_axes() {
   if (driver->load_board().lb_gain < 0)
     graph->setY2MinVal(0);
   const QString title = u == u"A" ? QStringLiteral("Current") : QStringLiteral("Voltage");
+  // The units follow the title at once, not only with the next plot.
+  graph->setYUnits(u);
   graph->setYTitle(title);
   graph->setY2Title(title);
   const long double top = driver->max_value();

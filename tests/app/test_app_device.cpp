@@ -157,6 +157,10 @@ private slots:
     QVERIFY2(QRegularExpression(QStringLiteral("^12[.,]0\\dV 25C$")).match(panel(3)).hasMatch(),
              qPrintable(panel(3)));
     QCOMPARE(panel(4), QString(" OK"));
+    // No waveform yet: the axes are set for the board.
+    QCOMPARE(w_->graph->yTitle(), QString("Current"));
+    QCOMPARE(w_->graph->yUnits(), QString("A"));
+    QCOMPARE(w_->graph->xRange(), -1);
     // The start-up zeroed the output and then the idle poll takes over.
     QCOMPARE(model().dac_code, w_->driver->normalized_to_dac_code(0));
     QVERIFY(ticks(1));

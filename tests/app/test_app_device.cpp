@@ -285,8 +285,15 @@ private slots:
     plug_device();
     QVERIFY(connect_window());
     fill_table(short_pulse);
+    // A code the window does not know takes its tick and is dropped.
+    w_->command_queue->put(99);
     w_->bt_waveform_start->click();
     w_->ac_hardware->trigger();
+    QSignalSpy written(w_.get(), &TForm1::status_panel_written);
+    QVERIFY(ticks(1));
+    QVERIFY(written.contains(QVariantList{4, QString(" Sending Command")}));
+    QCOMPARE(model().command_count(33), 0u);
+    QCOMPARE(dialogs_->execs, 0);
     QVERIFY(ticks(1));
     QCOMPARE(model().command_count(33), 1u);
     QCOMPARE(dialogs_->execs, 0);

@@ -1,9 +1,13 @@
 #include "QX5200_unit.h"
 
+#include "Hardware_Dialog.h"
+#include "HidBackend.h"
 #include "NumberConversion.h"
+#include "QX5200_Driver.h"
 #include "TCircularBufferUnit.h"
 #include "TNumEditUnit.h"
 #include "TPulsePage.h"
+#include "TQGraphUnit.h"
 #include "TQGridUnit.h"
 #include "about_box_unit.h"
 
@@ -14,6 +18,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -27,7 +32,16 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <cmath>
+
 namespace {
+
+constexpr int interval_searching = 1000;
+constexpr int interval_connected = 250;
+constexpr int interval_idle = 500;
+constexpr int interval_running = 50;
+constexpr int color_red = 255;
+constexpr int color_blue = 16711680;
 
 constexpr int client_width = 592;
 constexpr int client_height = 526;
@@ -68,18 +82,28 @@ QStringList data_separator_filters(int item) {
   return filters;
 }
 
-TForm1::TForm1(QWidget *parent) : QMainWindow(parent), dialogs_(new TQtWindowDialogs) {
+TForm1::TForm1(QWidget *parent, std::unique_ptr<THidBackend> backend)
+    : QMainWindow(parent), dialogs_(new TQtWindowDialogs) {
+  // Owned objects in their order: the driver, the graph, the request queue, the hardware
+  // information dialog.
+  driver = new TQX5200_DRIVER(this, std::move(backend));
+  graph = new TQGraph;
+  command_queue = new TCircularBuffer(this);
+  dlg_hardware = new Tdlg_hardware(this);
   build_layout();
   build_actions();
-  // Owned objects in their order: the driver and the graph come first once they exist, then
-  // the request queue, then the hardware information dialog.
-  command_queue = new TCircularBuffer(this);
   about_box = new Tabout_box(this);
   qApp->installEventFilter(this);
   FormCreate();
 }
 
-TForm1::~TForm1() { qApp->removeEventFilter(this); }
+TForm1::~TForm1() {
+  qApp->removeEventFilter(this);
+  timer->stop();
+  // The graph is parented to its page only by setup_graph; make sure it goes either way.
+  if (!graph->parent())
+    delete graph;
+}
 
 void TForm1::set_dialogs(std::unique_ptr<TWindowDialogs> dialogs) { dialogs_ = std::move(dialogs); }
 
@@ -127,7 +151,7 @@ void TForm1::build_layout() {
   pn_arb_right->setObjectName(QStringLiteral("pn_arb_right"));
   pn_arb_right->setFixedWidth(135);
   auto *right = new QVBoxLayout(pn_arb_right);
-  right->setContentsMargins(8, 24, 8, 4);
+  right->setContentsMargins(6, 24, 4, 4);
   right->setSpacing(4);
   bt_waveform_start = new QPushButton(QStringLiteral("START"), pn_arb_right);
   bt_waveform_start->setObjectName(QStringLiteral("bt_waveform_start"));
@@ -165,9 +189,39 @@ void TForm1::build_layout() {
   connect(rg_data_separator_items, &QButtonGroup::idClicked, this, &TForm1::rg_data_separatorClick);
   right->addWidget(rg_data_separator);
 
-  // The statistics labels go here.
   pn_statistics = new QWidget(pn_arb_right);
   pn_statistics->setObjectName(QStringLiteral("pn_statistics"));
+  auto *figures = new QGridLayout(pn_statistics);
+  // The figures need nearly the panel's whole width.
+  figures->setContentsMargins(0, 4, 0, 0);
+  QFont figure_font = font;
+  figure_font.setPixelSize(10);
+  pn_statistics->setFont(figure_font);
+  figures->setHorizontalSpacing(2);
+  figures->setVerticalSpacing(1);
+  const std::pair<const char *, QLabel **> statistics[] = {{"Data Points :", &lb_data_points},
+                                                           {"Max dY : ", &lb_max_dy},
+                                                           {"Min dY : ", &lb_min_dy},
+                                                           {"Max dt : ", &lb_max_dt},
+                                                           {"Min dt : ", &lb_min_dt},
+                                                           {"Max dy/dt : ", &lb_max_dy_dt},
+                                                           {"Avg Y : ", &lb_average},
+                                                           {"Pulse Avg Y : ", &lb_pulse_average},
+                                                           {"Avg Power : ", &lb_average_power},
+                                                           {"Energy : ", &lb_energy},
+                                                           {"P2t : ", &lb_p2t},
+                                                           {"Error :", &lb_status}};
+  int line = 0;
+  for (const auto &[caption, value] : statistics) {
+    auto *name = new QLabel(QString::fromLatin1(caption), pn_statistics);
+    name->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    *value = new QLabel(QStringLiteral("0"), pn_statistics);
+    figures->addWidget(name, line, 0);
+    figures->addWidget(*value, line, 1);
+    ++line;
+  }
+  lb_status->setText(QStringLiteral("None"));
+  figures->setRowStretch(line, 1);
   right->addWidget(pn_statistics, 1);
 
   row->addWidget(PageControl1, 1);
@@ -199,6 +253,9 @@ void TForm1::build_layout() {
   connect(sg_data, &TQGrid::SelectCell, this, &TForm1::sg_dataSelectCell);
   connect(bt_waveform_start, &QPushButton::clicked, this, &TForm1::bt_waveform_startClick);
   connect(pulse_page, &TPulsePage::UpdateWaveform, this, [this] { update_waveform(); });
+  pulse_page->set_load_board_source([this]() -> const TLoadBoardRecord * {
+    return driver->load_board_present() ? &driver->load_board() : nullptr;
+  });
 }
 
 void TForm1::build_actions() {
@@ -250,10 +307,17 @@ void TForm1::FormCreate() {
   watched_file_name_.clear();
   watched_file_age_ = 0;
   waveform_valid_ = false;
+  device_connected_ = false;
+  load_board_ready_ = false;
+  waiting_dots_ = 0;
+  sensor_slots_.fill(0.0);
+  sensor_slot_index_ = 0;
+  sensor_average_ = 0.0;
+  progress_dots_ = 0;
   disable_device_controls();
-  // setup_graph places and configures the graph here.
+  setup_graph();
   PageControl1->setCurrentIndex(page_graph);
-  // The hardware information dialog is given the driver here.
+  dlg_hardware->driver = driver;
   ne_waveform_repeat_count->setValue(1);
   sg_data->set_cell(1, 0, QStringLiteral("Time"));
   sg_data->set_cell(2, 0, QStringLiteral("Value"));
@@ -269,7 +333,7 @@ void TForm1::FormCreate() {
   HelpContents1->setEnabled(!help_file_name_.isEmpty());
 
   rg_data_separatorClick(rg_data_separator_items->checkedId());
-  // The driver's repeat_count becomes 1 here.
+  driver->set_repeat_count(1);
 }
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event) {
@@ -289,9 +353,9 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event) {
 void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
   if (PageControl1->currentIndex() != page_graph)
     return;
-  // The graph's own key handling (zoom and cursor keys) takes the key here.
-  Q_UNUSED(key);
-  Q_UNUSED(shift);
+  // The graph's own key handling (zoom and cursor keys); a focused graph has had the key.
+  if (QApplication::focusWidget() != graph)
+    graph->KeyDown(key, shift);
 }
 
 void TForm1::PageControl1Change(int index) {
@@ -313,28 +377,6 @@ void TForm1::rg_data_separatorClick(int item) {
   sg_data->set_data_separator(separator_items[item].separator);
   dialog_filters_ = data_separator_filters(item);
   dialog_default_ext_ = QString::fromLatin1(separator_items[item].default_ext);
-}
-
-void TForm1::bt_waveform_startClick() {
-  // Queueing start (after update_waveform) and stop comes with the waveform engine and driver.
-}
-
-void TForm1::timerTimer() {
-  timer->stop();
-  // The polling loop runs here: device search and polling, one queued request, the file watch
-  // and the status bar.
-  timer->start();
-}
-
-bool TForm1::update_waveform() {
-  // Copying the table into the driver, validating and plotting come with the waveform engine;
-  // until then no table is validated.
-  return false;
-}
-
-bool TForm1::driver_over_temperature() const {
-  // Read from the driver once it exists; without a device nothing is over temperature.
-  return false;
 }
 
 QPoint TForm1::message_position() const { return frameGeometry().topLeft() + QPoint(200, 200); }
@@ -365,7 +407,8 @@ void TForm1::load_data_file(const QString &file_name) {
   watched_file_age_ = age;
   sg_data->set_changed(true);
   update_waveform();
-  // PULSE FILL-BACK (needs the driver): pulse_page->set_from_waveform(<driver's TQX5200Waveform>);
+  // A file of exactly nine points fills the Pulse Generator's fields back.
+  pulse_page->set_from_waveform(driver->waveform());
 }
 
 void TForm1::ac_data_saveExecute() {
@@ -498,3 +541,420 @@ void TForm1::disable_device_controls() {
   bt_waveform_start->setEnabled(false);
   ac_hardware->setEnabled(false);
 }
+
+// --- Sending, starting and stopping -----------------------------------------------------------
+
+int TForm1::rounded_repeat_count() const { return int(std::nearbyint(ne_waveform_repeat_count->Value())); }
+
+void TForm1::bt_waveform_startClick() {
+  if (driver->is_running())
+    command_queue->put(queue_stop);
+  else if (update_waveform())
+    command_queue->put(queue_start);
+}
+
+bool TForm1::update_waveform() {
+  const int repeat = rounded_repeat_count();
+  if (repeat != driver->repeat_count())
+    sg_data->set_changed(true);
+  driver->set_repeat_count(repeat);
+  driver->compute_statistics(driver->sensor_value());
+  show_statistics();
+
+  if (sg_data->changed()) {
+    driver->clear_points();
+    TQGridModel *table = sg_data->grid();
+    for (int r = 1; r < table->row_count(); ++r) {
+      long double t = 0, v = 0;
+      if (text_to_real(table->cell_view(1, r), t) && text_to_real(table->cell_view(2, r), v))
+        driver->add_point(t, v);
+    }
+    validate_waveform();
+  }
+
+  if (!driver->data_error()) {
+    setup_graph_axes();
+    plot_waveform();
+    sg_data->set_changed(false);
+    return true;
+  }
+
+  const int kind = driver->error_type();
+  if (kind == 1) {
+    // The table keeps its changed flag so the next update parses it again.
+    waveform_valid_ = false;
+    const int row = driver->error_index() + 1;
+    const QModelIndex index = sg_data->model()->index(row - TQGridModel::fixed_rows, 0);
+    if (index.isValid())
+      sg_data->setCurrentIndex(index);
+    // Selecting the row re-evaluates START; the table still cannot be sent.
+    bt_waveform_start->setEnabled(false);
+    // The error line follows at once, though nothing is plotted.
+    show_statistics();
+    dialogs_->information(this, QStringLiteral("Time Data Not Increasing"), message_position());
+    return false;
+  }
+  setup_graph_axes();
+  plot_waveform();
+  sg_data->set_changed(false);
+  waveform_valid_ = false;
+  switch (kind) {
+  case 2:
+    // Nothing can be sent: the device would be started on a waveform it never got.
+    driver->set_waveform_changed(true);
+    dialogs_->information(this, QStringLiteral("Data Overflow"), message_position());
+    break;
+  case 3: dialogs_->information(this, QStringLiteral("Maximum Power Exceeded"), message_position()); break;
+  case 4: dialogs_->information(this, QStringLiteral("Maximum P2t Exceeded"), message_position()); break;
+  default: break;
+  }
+  return false;
+}
+
+bool TForm1::validate_waveform() {
+  driver->build_waveform(driver->sensor_value());
+  if (driver->data_error()) {
+    bt_waveform_start->setEnabled(false);
+    waveform_valid_ = false;
+    return false;
+  }
+  waveform_valid_ = true;
+  return true;
+}
+
+void TForm1::refresh_waveform() {
+  driver->set_repeat_count(rounded_repeat_count());
+  // The points the driver holds are checked against the board that is there now.
+  sg_data->set_changed(true);
+  graph->ClearCurve(1);
+  graph->ClearCurve(2);
+  update_waveform();
+  // Plotted once more from empty curves, so no point is drawn twice.
+  graph->ClearCurve(1);
+  graph->ClearCurve(2);
+  plot_waveform();
+  driver->set_waveform_changed(true);
+}
+
+void TForm1::start_waveform() {
+  if (driver->over_temperature())
+    return;
+  if (driver->waveform_changed())
+    set_status_panel(4, QStringLiteral(" Loading Waveform"));
+  // The driver clears waveform_changed only after a complete upload; a broken-off one is sent
+  // again by the next start.
+  driver->start_output();
+  bt_waveform_start->setText(QStringLiteral("STOP"));
+  timer->setInterval(interval_running);
+}
+
+// --- Graph and statistics ----------------------------------------------------------------------
+
+QString TForm1::units() const {
+  const QString &u = driver->load_board().lb_units;
+  return u.isEmpty() ? QStringLiteral("V") : u;
+}
+
+void TForm1::setup_graph() {
+  graph->setParent(pn_graph);
+  graph->setGeometry(2, 1, 450, 450);
+  graph->setVisible(true);
+  graph->setShowY2Axis(false);
+  graph->setYShowUnits(true);
+  graph->setY2ShowUnits(true);
+  graph->setYMajInc(10);
+  graph->setYDecimalCount(4);
+  graph->setTitle(QStringLiteral("Waveform"));
+  graph->setYMinVal(-1);
+  graph->setYMaxVal(1);
+  graph->setY2MinVal(-1);
+  graph->setY2MaxVal(1);
+  graph->setYMajInc(10);
+  graph->setYShowUnits(true);
+  graph->setYAutoRange(false);
+  graph->setY2AutoRange(true);
+  graph->setYDecimalCount(4);
+  graph->setY2DecimalCount(1);
+  graph->setXTitle(QStringLiteral("Time"));
+  graph->setXUnits(QStringLiteral("s"));
+  graph->setXShowUnits(true);
+  graph->setXMaxVal(0.0001);
+  graph->setXMinVal(0);
+  graph->setXRange(-2);
+  graph->setXDecimalCount(3);
+  graph->setXMajInc(10);
+  graph->setXAutoRange(true);
+  graph->setYTitle(QStringLiteral("Voltage"));
+  graph->setY2Title(QStringLiteral("Actual Voltage"));
+  graph->setYUnits(QStringLiteral("V"));
+  graph->setY2Units(QStringLiteral("V"));
+  for (int curve : {1, 2}) {
+    graph->SetYCurveColors(curve, curve == 1 ? color_red : color_blue, curve == 1 ? color_red : color_blue);
+    graph->SetY2CurveColors(curve, color_blue, color_blue);
+    graph->SetCurvePointsVisible(curve, true, false);
+  }
+  graph->setY2LineWidth(2);
+}
+
+void TForm1::setup_graph_axes() {
+  const QString u = units();
+  graph->ClearCurve(1);
+  graph->ClearCurve(2);
+  const long double t = driver->data_count() > 0 ? driver->max_time() : 0.0L;
+  int r = -2;
+  if (t != 0)
+    r = int(std::nearbyint(std::log10(std::fabs(t))));
+  graph->setXRange(r < 0 ? r / 3 - 1 : r / 3);
+  if (driver->load_board().lb_gain < 0)
+    graph->setY2MinVal(0);
+  const QString title = u == u"A" ? QStringLiteral("Current") : QStringLiteral("Voltage");
+  // The units follow the title at once, not only with the next plot.
+  graph->setYUnits(u);
+  graph->setYTitle(title);
+  graph->setY2Title(title);
+  const long double top = driver->max_value();
+  graph->setYMaxVal(top != 0 ? double(top) : 1.0);
+  graph->setYMinVal(0);
+}
+
+void TForm1::plot_waveform() {
+  graph->setYUnits(units());
+  const qsizetype count = driver->sampled_data_count();
+  if (count > 0) {
+    const long double m = std::fabs(driver->load_board().lb_max_value);
+    auto limited = [m](long double x) {
+      if (std::fabs(x) > m)
+        return x > 0 ? m : -m;
+      return x;
+    };
+    TWavePoint point;
+    for (qsizetype i = 0; i < count; ++i) {
+      driver->get_device_point(i, point);
+      graph->AddPoint(1, double(point.time), double(point.value), 0);
+    }
+    TWavePoint previous;
+    for (qsizetype i = 0; i < count; ++i) {
+      driver->get_device_point(i == 0 ? 0 : i - 1, previous);
+      driver->get_device_point(i, point);
+      graph->AddPoint(2, double(point.time), double(limited(previous.value)), 0);
+      graph->AddPoint(2, double(point.time), double(limited(point.value)), 0);
+    }
+    lb_data_points->setText(QString::number(count));
+    graph->Redraw();
+  } else {
+    setup_graph_axes();
+    graph->setXRange(-2);
+    graph->Redraw();
+    lb_data_points->setText(QStringLiteral("0"));
+  }
+  show_statistics();
+}
+
+void TForm1::show_statistics() {
+  const QString u = units();
+  auto eng = [](int min_exp, int round_digit, long double value, const QString &unit) {
+    return FloatToEngineering(3, min_exp, round_digit, double(value), 1000000, unit);
+  };
+  lb_energy->setText(eng(-6, -4, driver->energy(), QStringLiteral("J")));
+  lb_p2t->setText(eng(-6, -4, driver->p2t(), QStringLiteral("WWs")));
+  lb_average_power->setText(eng(-6, -4, driver->average_power(), QStringLiteral("W")));
+  lb_pulse_average->setText(eng(-6, -4, driver->pulse_average(), u));
+  lb_average->setText(eng(-6, -4, driver->average(), u));
+  lb_max_dy->setText(eng(-6, -4, driver->max_dy(), u));
+  lb_min_dy->setText(eng(-6, -4, driver->min_dy(), u));
+  lb_max_dt->setText(eng(-9, -9, driver->max_dx(), QStringLiteral("s")));
+  lb_min_dt->setText(eng(-9, -9, driver->min_dx(), QStringLiteral("s")));
+  lb_max_dy_dt->setText(eng(-9, -9, driver->max_dy_dx() / 1000000, u + QStringLiteral("/us")));
+  if (!driver->data_error()) {
+    lb_status->setText(QStringLiteral("None"));
+    return;
+  }
+  static const char *const texts[] = {"No Data", "Time Data", "Overflow", "Max Power", "Max P2t"};
+  const int kind = driver->error_type();
+  if (kind >= 0 && kind < 5)
+    lb_status->setText(QString::fromLatin1(texts[kind]));
+  waveform_valid_ = false;
+}
+
+// --- The polling loop ----------------------------------------------------------------------------
+
+void TForm1::timerTimer() {
+  // Replies are awaited with the message loop running; the next tick must not start inside.
+  timer->stop();
+
+  if (!driver->is_running() && file_watch_enabled_ && !watched_file_name_.isEmpty() &&
+      QFileInfo::exists(watched_file_name_)) {
+    const qint64 age = file_age(watched_file_name_);
+    if (age != watched_file_age_) {
+      // Taken as seen first: a file that cannot be read is reported once, not on every tick.
+      watched_file_age_ = age;
+      load_data_file(watched_file_name_);
+    }
+  }
+
+  if (!device_connected_) {
+    driver->enumerate();
+    if (driver->is_connected()) {
+      waiting_dots_ = 0;
+      driver->query_run_state();
+      driver->initialize();
+      driver->read_status();
+      if (driver->load_board_present()) {
+        read_load_board();
+        driver->set_output_normalized(0);
+        load_board_ready_ = true;
+      }
+      timer->setInterval(interval_connected);
+      device_connected_ = true;
+      enable_device_controls();
+      if (!waveform_valid_)
+        setup_graph_axes();
+    } else {
+      timer->setInterval(interval_searching);
+      device_lost();
+    }
+  } else if (driver->is_connected()) {
+    dispatch_queued_command();
+    if (!driver->query_run_state()) {
+      device_connected_ = false;
+      // Unplugged during this tick: nothing is left to start or stop.
+      if (!driver->is_connected())
+        device_lost();
+    } else if (!driver->is_running()) {
+      timer->setInterval(interval_idle);
+      if (driver->read_status()) {
+        const bool present = driver->load_board_present();
+        if (load_board_ready_ && !present) {
+          load_board_ready_ = false;
+          update_start_button();
+          refresh_waveform();
+        } else if (load_board_ready_) {
+          if (waveform_valid_)
+            update_start_button();
+        } else if (present) {
+          read_load_board();
+          driver->set_output_value(0);
+          refresh_waveform();
+          enable_device_controls();
+          load_board_ready_ = true;
+        }
+      }
+    }
+  } else {
+    device_lost();
+  }
+
+  update_status_bar();
+  timer->start();
+  emit tick_finished();
+}
+
+void TForm1::device_lost() {
+  load_board_ready_ = false;
+  device_connected_ = false;
+  disable_device_controls();
+  bt_waveform_start->setText(QStringLiteral("START"));
+}
+
+void TForm1::dispatch_queued_command() {
+  if (command_queue->is_empty()) {
+    set_status_panel(4, QStringLiteral(" OK"));
+    if (!driver->is_running()) {
+      bt_waveform_start->setText(QStringLiteral("START"));
+      update_start_button();
+    }
+    return;
+  }
+  const int code = command_queue->get().toInt();
+  set_status_panel(4, QStringLiteral(" Sending Command"));
+  switch (code) {
+  case queue_stop: driver->stop_output(); break;
+  case queue_start: start_waveform(); break;
+  case queue_hardware: show_hardware_dialog(); break;
+  default: break; // unknown requests are dropped
+  }
+}
+
+QString TForm1::search_panel_text() {
+  if (waiting_dots_ > 3)
+    waiting_dots_ = 0;
+  const QString text = QStringLiteral(" Waiting For QX5200") + QStringLiteral(" .").repeated(waiting_dots_);
+  ++waiting_dots_;
+  return text;
+}
+
+void TForm1::average_sensor(double value) {
+  // A jump upwards of more than a tenth refills every slot, so a rise shows at once.
+  if (value != 0 && (value - sensor_average_) / value > 0.1)
+    sensor_slots_.fill(value);
+  sensor_slots_[std::size_t(sensor_slot_index_)] = value;
+  sensor_slot_index_ = (sensor_slot_index_ + 1) % 4;
+  double sum = 0;
+  for (double slot : sensor_slots_)
+    sum += slot;
+  sensor_average_ = sum / 4;
+}
+
+void TForm1::update_status_bar() {
+  QString p0, p1, p2, p3, p4;
+  if (!device_connected_) {
+    p0 = search_panel_text();
+    p1 = QStringLiteral(" USB:----");
+    p2 = QStringLiteral("----");
+    p3 = QStringLiteral("----");
+  } else {
+    long double usb = 0;
+    driver->read_usb_voltage(usb);
+    if (usb > 0 && usb < 7) {
+      p0 = QStringLiteral(" QX5200 Connected");
+      p4 = QStringLiteral(" OK");
+      p1 = QStringLiteral(" USB:") + float_to_fixed(usb, 3, 2) + u'V';
+    }
+    if (load_board_ready_) {
+      average_sensor(double(driver->sensor_value()));
+      const TLoadBoardRecord &lb = driver->load_board();
+      p2 = lb.lb_name + u' ' + float_to_fixed(std::fabs(lb.lb_max_value), 3, 0) + lb.lb_units + u' ' +
+           float_to_fixed(std::fabs(lb.lb_sensor_max), 3, 0) + lb.lb_sensor_units + QStringLiteral(" 1") +
+           lb.lb_units + u'=' + float_to_fixed(std::fabs(lb.lb_monitor_gain), 4, 3) + lb.lb_sensor_units;
+      if (driver->is_running()) {
+        p3 = QStringLiteral("----");
+        p2 = QStringLiteral("Waveform In Progress") + QStringLiteral(" .").repeated(progress_dots_ / 5);
+        progress_dots_ = progress_dots_ >= 20 ? 0 : progress_dots_ + 1;
+      } else {
+        p3 = float_to_fixed(sensor_average_, 5, 2) + u'V' + u' ' +
+             float_to_fixed(driver->temperature(), 2, 0) + u'C';
+        progress_dots_ = 0;
+      }
+      if (driver->over_temperature())
+        p3 += QStringLiteral(" Temp");
+    } else {
+      p2 = QStringLiteral("----");
+      p3 = QStringLiteral("----");
+    }
+  }
+  set_status_panel(0, p0);
+  set_status_panel(3, p3);
+  set_status_panel(4, p4);
+  set_status_panel(1, p1);
+  set_status_panel(2, p2);
+}
+
+void TForm1::set_status_panel(int panel, const QString &text) {
+  status_panels[std::size_t(panel)]->setText(text);
+  emit status_panel_written(panel, text);
+}
+
+void TForm1::read_load_board() {
+  if (driver->load_board_present() && !driver->is_running())
+    driver->read_load_board_record();
+}
+
+void TForm1::show_hardware_dialog() {
+  dlg_hardware->move(frameGeometry().topLeft() + QPoint(50, 50));
+  dialogs_->exec(*dlg_hardware);
+  read_load_board();
+  driver->set_output_normalized(0);
+  driver->build_waveform(driver->sensor_value());
+}
+
+bool TForm1::driver_over_temperature() const { return driver->over_temperature(); }

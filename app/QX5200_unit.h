@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HidBackend.h"
 #include "WindowDialogs.h"
 
 #include <QMainWindow>
@@ -20,14 +21,19 @@ class TCircularBuffer;
 class TNumEdit;
 class TPulsePage;
 class TQGrid;
+class TQGraph;
+class TQX5200_DRIVER;
 class Tabout_box;
+class Tdlg_hardware;
 
 // The main window: pages, menus and actions, the right-hand panel, the status bar and the
 // timer. Fixed size; it sees key presses before its controls.
 class TForm1 : public QMainWindow {
   Q_OBJECT
 public:
-  explicit TForm1(QWidget *parent = nullptr);
+  // Without a back end the driver finds the device through the default one (the Linux one, or
+  // the virtual QX5200 the program start installed).
+  explicit TForm1(QWidget *parent = nullptr, std::unique_ptr<THidBackend> backend = {});
   ~TForm1() override;
 
   // Replaces the message boxes and file dialogs (tests).
@@ -50,6 +56,18 @@ public:
   QGroupBox *rg_data_separator = nullptr;
   QButtonGroup *rg_data_separator_items = nullptr;
   QWidget *pn_statistics = nullptr;
+  QLabel *lb_data_points = nullptr;
+  QLabel *lb_max_dy = nullptr;
+  QLabel *lb_min_dy = nullptr;
+  QLabel *lb_max_dt = nullptr;
+  QLabel *lb_min_dt = nullptr;
+  QLabel *lb_max_dy_dt = nullptr;
+  QLabel *lb_average = nullptr;
+  QLabel *lb_pulse_average = nullptr;
+  QLabel *lb_average_power = nullptr;
+  QLabel *lb_energy = nullptr;
+  QLabel *lb_p2t = nullptr;
+  QLabel *lb_status = nullptr;
   QStatusBar *status_bar = nullptr;
   std::array<QLabel *, 5> status_panels{};
   QTimer *timer = nullptr;
@@ -69,8 +87,14 @@ public:
   QAction *HelpContents1 = nullptr;
   QAction *ac_about = nullptr;
 
+  TQX5200_DRIVER *driver = nullptr;
+  TQGraph *graph = nullptr;
   TCircularBuffer *command_queue = nullptr;
+  Tdlg_hardware *dlg_hardware = nullptr;
   Tabout_box *about_box = nullptr;
+
+  // Queue codes of the requests the timer tick carries out.
+  enum : int { queue_stop = 27, queue_start = 225, queue_hardware = 227 };
 
   // The nine Edit actions, in menu order.
   QList<QAction *> edit_actions() const;
@@ -100,6 +124,37 @@ public:
   void ac_aboutExecute();
 
   void load_data_file(const QString &file_name);
+
+  // Sending, starting and stopping the waveform.
+  void bt_waveform_startClick();
+  // Copies the repeat count and (when the table changed) the points into the driver, validates,
+  // plots and reports; true when the waveform may be started.
+  bool update_waveform();
+  bool validate_waveform();
+  void refresh_waveform();
+  void start_waveform();
+
+  // Graph and statistics.
+  void setup_graph();
+  void setup_graph_axes();
+  void plot_waveform();
+  void show_statistics();
+  // The load board's units, "V" when the record names none.
+  QString units() const;
+
+  // The polling loop.
+  void dispatch_queued_command();
+  void update_status_bar();
+  void read_load_board();
+  void show_hardware_dialog();
+  // Takes one sensor reading into the running average of the status bar.
+  void average_sensor(double value);
+  void set_status_panel(int panel, const QString &text);
+
+  bool device_connected() const { return device_connected_; }
+  bool load_board_ready() const { return load_board_ready_; }
+  bool waveform_valid() const { return waveform_valid_; }
+  double sensor_average() const { return sensor_average_; }
   void update_start_button();
   void enable_edit_actions();
   void disable_edit_actions();
@@ -108,6 +163,12 @@ public:
 
   // The file age the watch compares: modification time in ms, -1 for a missing file.
   static qint64 file_age(const QString &file_name);
+
+signals:
+  // Every write of a status panel, including those the tick overwrites before it ends.
+  void status_panel_written(int panel, const QString &text);
+  // The end of each timer tick.
+  void tick_finished();
 
 protected:
   bool eventFilter(QObject *watched, QEvent *event) override;
@@ -121,10 +182,12 @@ private:
   void sg_dataKeyPress();
   void sg_dataSelectCell();
   void rg_data_separatorClick(int item);
-  void bt_waveform_startClick();
   void timerTimer();
-  bool update_waveform();
   bool driver_over_temperature() const;
+  int rounded_repeat_count() const;
+  void device_lost();
+  // Panel 0 while no device is connected.
+  QString search_panel_text();
   void show_help(int context);
   QPoint message_position() const;
 
@@ -135,6 +198,14 @@ private:
   QString watched_file_name_;
   qint64 watched_file_age_ = 0;
   bool waveform_valid_ = false;
+
+  bool device_connected_ = false;
+  bool load_board_ready_ = false;
+  int waiting_dots_ = 0;
+  std::array<double, 4> sensor_slots_{};
+  int sensor_slot_index_ = 0;
+  double sensor_average_ = 0.0;
+  int progress_dots_ = 0;
 
   QStringList dialog_filters_;
   QString dialog_default_ext_;

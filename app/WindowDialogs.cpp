@@ -42,3 +42,5 @@ void TQtWindowDialogs::information(QWidget *parent, const QString &text, const Q
 void TQtWindowDialogs::error(QWidget *parent, const QString &text) {
   QMessageBox::warning(parent, QApplication::applicationDisplayName(), text);
 }
+
+int TWindowDialogs::exec(QDialog &dialog) { return dialog.exec(); }

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+class QDialog;
 class QWidget;
 
 // The main window's message boxes and file dialogs. The window owns one; tests replace it so
@@ -20,6 +21,8 @@ public:
   virtual void information(QWidget *parent, const QString &text, const QPoint &pos) = 0;
   // A failure the user has to know about (a file that could not be read or written).
   virtual void error(QWidget *parent, const QString &text) = 0;
+  // Shows one of the window's own dialogs modally.
+  virtual int exec(QDialog &dialog);
 };
 
 // The real dialogs: Qt's own file dialog (not the desktop's), which remembers its folder.

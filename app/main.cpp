@@ -1,10 +1,14 @@
 // Program start: the application, its title and version, the main window, the message loop.
 #include "QX5200_unit.h"
+#include "SimulatorMenu.h"
+#include "TVirtualQX5200Device.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QIcon>
+
+#include <memory>
 
 namespace {
 
@@ -13,9 +17,9 @@ void add_options(QCommandLineParser &parser) {
       QStringLiteral("Control program of the QX5200 arbitrary waveform generator."));
   parser.addHelpOption();
   parser.addVersionOption();
-  // Recognised now so scripts can pass it; it does not attach a virtual device yet.
-  parser.addOption(
-      QCommandLineOption(QStringLiteral("simulate"), QStringLiteral("Run against a virtual QX5200.")));
+  parser.addOption(QCommandLineOption(
+      QStringLiteral("simulate"),
+      QStringLiteral("Run against a virtual QX5200 with load board LB1, with a Simulator menu.")));
 }
 
 } // namespace
@@ -45,7 +49,14 @@ int main(int argc, char *argv[]) {
   add_options(parser);
   parser.process(app);
 
+  // The virtual device must be the default back end before the window creates its driver.
+  std::unique_ptr<TVirtualQX5200Device> simulated;
+  if (parser.isSet(QStringLiteral("simulate")))
+    simulated = TVirtualQX5200Device::install_as_default();
+
   TForm1 window;
+  if (simulated)
+    add_simulator_menu(window, *simulated);
   window.show();
   return app.exec();
 }

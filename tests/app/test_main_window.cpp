@@ -1,5 +1,6 @@
 // The main window: start state, pages and Edit actions, the separator choice, START's
 // availability, file Open/Save with the watched file, and the about box.
+#include "QX5200_Driver.h"
 #include "QX5200_unit.h"
 #include "TCircularBufferUnit.h"
 #include "TNumEditUnit.h"
@@ -234,7 +235,9 @@ private slots:
     QCOMPARE(w_->sg_data->cell(2, 2), QString("2"));
     QCOMPARE(w_->watched_file_name(), name);
     QCOMPARE(w_->watched_file_age(), TForm1::file_age(name));
-    QVERIFY(w_->sg_data->changed());
+    // Opening validates at once: the driver holds the points and the table is up to date.
+    QCOMPARE(w_->driver->data_count(), 2);
+    QVERIFY(!w_->sg_data->changed());
   }
 
   void failed_open_keeps_table_and_watch() {

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QDialog>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class TNumEdit;
+class TQX5200_DRIVER;
+
+// "Hardware Information": the device's identity and calibration, asked afresh each time the
+// dialog is shown, and the load board record the driver last read. The READ/WRITE buttons are
+// for servicing and stay hidden when the dialog is shown.
+class Tdlg_hardware : public QDialog {
+  Q_OBJECT
+public:
+  explicit Tdlg_hardware(QWidget *parent = nullptr);
+
+  TQX5200_DRIVER *driver = nullptr;
+
+  QGroupBox *gb_qx5200 = nullptr;
+  QLineEdit *le_serial_number = nullptr;
+  QLineEdit *le_firmware = nullptr;
+  QLineEdit *le_dac_offset = nullptr;
+  QLineEdit *le_fs_dac = nullptr;
+  QLineEdit *le_adc_offset = nullptr;
+  QLineEdit *le_adc_gain = nullptr;
+
+  QGroupBox *gb_load_board = nullptr;
+  QLineEdit *le_load_board_name = nullptr;
+  QLineEdit *le_load_board_units = nullptr;
+  TNumEdit *ne_load_board_gain = nullptr;
+  TNumEdit *ne_load_board_offset = nullptr;
+  TNumEdit *ne_load_board_max_value = nullptr;
+  TNumEdit *ne_load_board_monitor_gain = nullptr;
+  TNumEdit *ne_load_board_sensor_gain = nullptr;
+  TNumEdit *ne_load_board_sensor_offset = nullptr;
+  QLineEdit *le_load_board_sensor_units = nullptr;
+  TNumEdit *ne_load_board_sensor_max = nullptr;
+  TNumEdit *ne_load_board_max_temp = nullptr;
+  TNumEdit *ne_load_board_max_power = nullptr;
+  QCheckBox *cb_rtz = nullptr;
+  TNumEdit *ne_load_board_max_p2t = nullptr;
+  QPushButton *bt_read_eeprom = nullptr;
+  QPushButton *bt_write_eeprom = nullptr;
+
+  void FormShow();
+  void bt_read_eepromClick();
+  void bt_write_eepromClick();
+
+signals:
+  // FormShow has filled every field (the dialog is on screen from here on).
+  void shown();
+
+protected:
+  void showEvent(QShowEvent *event) override;
+
+private:
+  void fill_load_board();
+
+  QList<QLineEdit *> board_texts_;
+  QList<TNumEdit *> board_numbers_;
+};

@@ -1,0 +1,599 @@
+// The main window at work against the virtual QX5200: the polling loop and its status bar,
+// START/STOP through the request queue, the statistics and plot, the hardware information
+// dialog, and losing and finding the device. The window's own timer drives every test.
+#include "Hardware_Dialog.h"
+#include "QX5200_Driver.h"
+#include "QX5200_unit.h"
+#include "SimulatorMenu.h"
+#include "TCircularBufferUnit.h"
+#include "TNumEditUnit.h"
+#include "TQGraphUnit.h"
+#include "TQGridUnit.h"
+#include "TVirtualQX5200Device.h"
+#include "localized.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+using Points = QList<QPair<double, double>>;
+
+constexpr int rec_return_to_zero = 37; // byte of the EEPROM record
+
+// Answers the window's dialogs at once and records what they showed.
+struct FakeDialogs : TWindowDialogs {
+  QString open_answer, save_answer;
+  QStringList infos;
+  QList<QPoint> positions;
+  int execs = 0;
+  std::function<void()> on_exec;
+  QString open_file_name(QWidget *, const QStringList &, const QString &) override { return open_answer; }
+  QString save_file_name(QWidget *, const QStringList &, const QString &) override { return save_answer; }
+  void information(QWidget *, const QString &text, const QPoint &pos) override {
+    infos << text;
+    positions << pos;
+  }
+  void error(QWidget *, const QString &text) override { infos << QStringLiteral("error: ") + text; }
+  int exec(QDialog &dialog) override {
+    ++execs;
+    if (on_exec)
+      on_exec();
+    // Closed as soon as it has filled its fields, through the real modal loop.
+    QMetaObject::Connection c;
+    if (auto *hw = qobject_cast<Tdlg_hardware *>(&dialog))
+      c = QObject::connect(hw, &Tdlg_hardware::shown, hw, &QDialog::accept, Qt::QueuedConnection);
+    const int result = dialog.exec();
+    QObject::disconnect(c);
+    return result;
+  }
+};
+
+// A pulse 1 A high for 30 us: valid on LB1 and short enough to end at once.
+const Points short_pulse = {{0, 0}, {1e-5, 1}, {4e-5, 1}, {5e-5, 0}};
+// A pulse that plays for about a second.
+const Points long_pulse = {{0, 0}, {1e-3, 0.5}, {1.0, 0.5}, {1.001, 0}};
+
+} // namespace
+
+class TestAppDevice : public QObject {
+  Q_OBJECT
+  std::shared_ptr<VirtualHidBus> bus_;
+  std::unique_ptr<TVirtualQX5200Device> device_;
+  std::unique_ptr<TForm1> w_;
+  FakeDialogs *dialogs_ = nullptr;
+  QTemporaryDir dir_;
+
+  TVirtualQX5200 &model() { return device_->model(); }
+  QString panel(int i) const { return w_->status_panels[std::size_t(i)]->text(); }
+
+  void plug_device() { device_ = std::make_unique<TVirtualQX5200Device>(bus_); }
+  void make_window() {
+    w_ = std::make_unique<TForm1>(nullptr, bus_->make_backend());
+    auto fake = std::make_unique<FakeDialogs>();
+    dialogs_ = fake.get();
+    w_->set_dialogs(std::move(fake));
+  }
+  // The window connected to the device, its start-up done.
+  bool connect_window() {
+    make_window();
+    return QTest::qWaitFor([this] { return w_->device_connected(); }, 5000);
+  }
+  // Waits for n more ticks of the window's timer.
+  bool ticks(int n) {
+    QSignalSpy spy(w_.get(), &TForm1::tick_finished);
+    return QTest::qWaitFor([&] { return spy.count() >= n; }, 2000 * n + 2000);
+  }
+  void fill_table(const Points &points) {
+    w_->sg_data->reset_table();
+    w_->sg_data->set_cell(1, 0, QStringLiteral("Time"));
+    w_->sg_data->set_cell(2, 0, QStringLiteral("Value"));
+    int row = 1;
+    for (const auto &[t, v] : points) {
+      if (row >= w_->sg_data->RowCount())
+        w_->sg_data->add_row();
+      w_->sg_data->set_cell(1, row, QString::number(t, 'g', 12).replace(u'.', localized(".")));
+      w_->sg_data->set_cell(2, row, QString::number(v, 'g', 12).replace(u'.', localized(".")));
+      ++row;
+    }
+    w_->sg_data->set_changed(true);
+    // As selecting a cell after typing does.
+    w_->update_start_button();
+  }
+  void write_file(const QString &name, const QByteArray &text, int age_seconds) {
+    QFile f(name);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text);
+    // File times in whole seconds apart, so the watch sees the rewrite on any file system.
+    f.setFileTime(QDateTime::currentDateTime().addSecs(-age_seconds), QFileDevice::FileModificationTime);
+  }
+
+private slots:
+  void init() { bus_ = VirtualHidBus::create(); }
+  void cleanup() {
+    w_.reset();
+    device_.reset();
+    bus_.reset();
+  }
+
+  void waiting_dots_cycle_without_a_device() {
+    make_window();
+    QSignalSpy written(w_.get(), &TForm1::status_panel_written);
+    QVERIFY(ticks(5));
+    QStringList first;
+    for (const auto &args : written)
+      if (args[0].toInt() == 0)
+        first << args[1].toString();
+    const QString wait = QStringLiteral(" Waiting For QX5200");
+    QCOMPARE(first.mid(0, 5), (QStringList{wait, wait + " .", wait + " . .", wait + " . . .", wait}));
+    QCOMPARE(panel(1), QString(" USB:----"));
+    QCOMPARE(panel(2), QString("----"));
+    QCOMPARE(panel(3), QString("----"));
+    QCOMPARE(panel(4), QString());
+    QCOMPARE(w_->timer->interval(), 1000);
+    QVERIFY(!w_->bt_waveform_start->isEnabled());
+    QVERIFY(!w_->ac_hardware->isEnabled());
+  }
+
+  void connection_fills_all_five_panels() {
+    plug_device();
+    QVERIFY(connect_window());
+    QCOMPARE(w_->timer->interval(), 250);
+    QVERIFY(w_->load_board_ready());
+    QVERIFY(w_->ac_hardware->isEnabled());
+    QCOMPARE(panel(0), QString(" QX5200 Connected"));
+    QCOMPARE(panel(1), localized(" USB:4.98V"));
+    QCOMPARE(panel(2), localized("LB1 100A 50V 1A=0.010V"));
+    QVERIFY2(QRegularExpression(QStringLiteral("^12[.,]0\\dV 25C$")).match(panel(3)).hasMatch(),
+             qPrintable(panel(3)));
+    QCOMPARE(panel(4), QString(" OK"));
+    // No waveform yet: the axes are set for the board.
+    QCOMPARE(w_->graph->yTitle(), QString("Current"));
+    QCOMPARE(w_->graph->yUnits(), QString("A"));
+    QCOMPARE(w_->graph->xRange(), -1);
+    // The start-up zeroed the output and then the idle poll takes over.
+    QCOMPARE(model().dac_code, w_->driver->normalized_to_dac_code(0));
+    QVERIFY(ticks(1));
+    QCOMPARE(w_->timer->interval(), 500);
+  }
+
+  void sensor_average_data() {
+    QTest::addColumn<QList<double>>("readings");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("fresh slots fill, then one slot") << QList<double>{10, 10, 10, 11} << "10.25";
+    QTest::newRow("a rise refills every slot") << QList<double>{10, 12} << "12.00";
+    QTest::newRow("a fall replaces one slot") << QList<double>{10, 5} << "8.75";
+  }
+  void sensor_average() {
+    QFETCH(QList<double>, readings);
+    QFETCH(QString, shown);
+    plug_device();
+    // An ADC whose steps fall on the readings, so they arrive unrounded.
+    model().ad_gain = 0.004f;
+    model().ad_offset = 0;
+    model().sensor_reading = readings[0];
+    QVERIFY(connect_window());
+    for (int i = 1; i < readings.size(); ++i) {
+      model().sensor_reading = readings[i];
+      QVERIFY(ticks(1));
+    }
+    QCOMPARE(panel(3), localized(shown) + "V 25C");
+  }
+
+  void board_arrives_and_leaves() {
+    plug_device();
+    model().set_board_present(false);
+    QVERIFY(connect_window());
+    QVERIFY(!w_->load_board_ready());
+    QCOMPARE(panel(2), QString("----"));
+    QCOMPARE(panel(3), QString("----"));
+    // Without a board the driver knows no P2t allowance: the pulse is refused.
+    fill_table(short_pulse);
+    QVERIFY(!w_->update_waveform());
+    QCOMPARE(dialogs_->infos, QStringList{"Maximum P2t Exceeded"});
+    QCOMPARE(w_->lb_status->text(), QString("Max P2t"));
+    QVERIFY(!w_->bt_waveform_start->isEnabled());
+    QCOMPARE(w_->graph->yTitle(), QString("Voltage"));
+
+    const auto records = model().command_count(35);
+    const auto zeroings = model().command_count(20);
+    model().set_board_present(true);
+    QVERIFY(QTest::qWaitFor([this] { return w_->load_board_ready(); }, 3000));
+    QVERIFY(model().command_count(35) > records);
+    QVERIFY(model().command_count(20) > zeroings);
+    QCOMPARE(model().dac_code, w_->driver->value_to_dac_code(0));
+    // Re-validated against LB1 and re-plotted in its units.
+    QCOMPARE(dialogs_->infos.size(), 1);
+    QCOMPARE(w_->lb_status->text(), QString("None"));
+    QVERIFY(w_->waveform_valid());
+    QVERIFY(w_->bt_waveform_start->isEnabled());
+    QCOMPARE(w_->graph->yTitle(), QString("Current"));
+    QCOMPARE(w_->graph->yUnits(), QString("A"));
+    QCOMPARE(qsizetype(w_->graph->Curve(1).points.size()), w_->driver->sampled_data_count());
+    QCOMPARE(qsizetype(w_->graph->Curve(2).points.size()), 2 * w_->driver->sampled_data_count());
+    QVERIFY(w_->driver->waveform_changed());
+    QVERIFY(ticks(1));
+    QCOMPARE(panel(2), localized("LB1 100A 50V 1A=0.010V"));
+
+    // Sent, then the board leaves: re-plotted, and the next start sends the words again.
+    w_->bt_waveform_start->click();
+    QVERIFY(ticks(1));
+    QVERIFY(!w_->driver->waveform_changed());
+    QVERIFY(QTest::qWaitFor([this] { return w_->bt_waveform_start->text() == "START"; }, 3000));
+    model().set_board_present(false);
+    QVERIFY(QTest::qWaitFor([this] { return !w_->load_board_ready(); }, 3000));
+    QCOMPARE(panel(2), QString("----"));
+    QCOMPARE(panel(3), QString("----"));
+    QVERIFY(w_->driver->waveform_changed());
+    QCOMPARE(qsizetype(w_->graph->Curve(2).points.size()), 2 * w_->driver->sampled_data_count());
+  }
+
+  void start_uploads_runs_and_ends() {
+    plug_device();
+    QVERIFY(connect_window());
+    fill_table(long_pulse);
+    QSignalSpy written(w_.get(), &TForm1::status_panel_written);
+    w_->bt_waveform_start->click();
+    QCOMPARE(w_->bt_waveform_start->text(), QString("START"));
+    QCOMPARE(model().command_count(33), 0u);
+    QVERIFY(ticks(1));
+    QVERIFY(written.contains(QVariantList{4, QString(" Sending Command")}));
+    QVERIFY(written.contains(QVariantList{4, QString(" Loading Waveform")}));
+    QVERIFY(model().waveform().valid);
+    QCOMPARE(model().command_count(33), 1u);
+    QCOMPARE(w_->bt_waveform_start->text(), QString("STOP"));
+    QCOMPARE(w_->timer->interval(), 50);
+    QVERIFY(!w_->driver->waveform_changed());
+    QVERIFY(ticks(1));
+    QVERIFY(panel(2).startsWith("Waveform In Progress"));
+    QCOMPARE(panel(3), QString("----"));
+    // The device reports the end of the run: idle polling, and START once more.
+    QVERIFY(QTest::qWaitFor([this] { return w_->bt_waveform_start->text() == "START"; }, 5000));
+    QCOMPARE(w_->timer->interval(), 500);
+    QVERIFY(w_->bt_waveform_start->isEnabled());
+  }
+
+  void stop_while_running() {
+    plug_device();
+    QVERIFY(connect_window());
+    fill_table(short_pulse);
+    w_->ne_waveform_repeat_count->setValue(0); // until stopped
+    w_->bt_waveform_start->click();
+    QVERIFY(QTest::qWaitFor([this] { return w_->driver->is_running(); }, 3000));
+    QVERIFY(ticks(2));
+    QCOMPARE(w_->bt_waveform_start->text(), QString("STOP"));
+    QCOMPARE(w_->timer->interval(), 50);
+    w_->bt_waveform_start->click();
+    QCOMPARE(w_->command_queue->is_empty(), false);
+    QVERIFY(QTest::qWaitFor([this] { return w_->bt_waveform_start->text() == "START"; }, 3000));
+    QCOMPARE(model().command_count(27), 1u);
+    QVERIFY(!model().is_playing());
+    QCOMPARE(w_->timer->interval(), 500);
+  }
+
+  void start_then_hardware_on_successive_ticks() {
+    plug_device();
+    QVERIFY(connect_window());
+    fill_table(short_pulse);
+    // A code the window does not know takes its tick and is dropped.
+    w_->command_queue->put(99);
+    w_->bt_waveform_start->click();
+    w_->ac_hardware->trigger();
+    QSignalSpy written(w_.get(), &TForm1::status_panel_written);
+    QVERIFY(ticks(1));
+    QVERIFY(written.contains(QVariantList{4, QString(" Sending Command")}));
+    QCOMPARE(model().command_count(33), 0u);
+    QCOMPARE(dialogs_->execs, 0);
+    QVERIFY(ticks(1));
+    QCOMPARE(model().command_count(33), 1u);
+    QCOMPARE(dialogs_->execs, 0);
+    std::uint64_t starts_at_exec = 0;
+    dialogs_->on_exec = [&] { starts_at_exec = model().command_count(33); };
+    QVERIFY(ticks(1));
+    QCOMPARE(dialogs_->execs, 1);
+    QCOMPARE(starts_at_exec, 1u);
+  }
+
+  void second_start_without_upload() {
+    plug_device();
+    QVERIFY(connect_window());
+    fill_table(short_pulse);
+    w_->bt_waveform_start->click();
+    w_->bt_waveform_start->click();
+    QVERIFY(ticks(2));
+    QCOMPARE(model().command_count(33), 2u);
+    QCOMPARE(model().command_count(2), 1u); // one upload
+    // A new repeat count alone makes the next start upload again.
+    QVERIFY(QTest::qWaitFor([this] { return w_->bt_waveform_start->text() == "START"; }, 3000));
+    w_->ne_waveform_repeat_count->setValue(3);
+    w_->bt_waveform_start->click();
+    QVERIFY(QTest::qWaitFor([this] { return model().command_count(33) == 3; }, 3000));
+    QCOMPARE(model().command_count(2), 2u);
+    QCOMPARE(model().waveform().repeat_count, 3);
+  }
+
+  void error_kinds_data() {
+    QTest::addColumn<Points>("points");
+    QTest::addColumn<int>("repeat");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("0 no data") << Points{{0, 1}} << 1 << QString() << "No Data";
+    QTest::newRow("1 time") << Points{{0, 0}, {2e-5, 1}, {1e-5, 1}, {3e-5, 0}} << 1
+                            << "Time Data Not Increasing"
+                            << "Time Data";
+    QTest::newRow("2 overflow") << Points{{0, 0}, {5, 1}} << 1 << "Data Overflow"
+                                << "Overflow";
+    QTest::newRow("3 power") << Points{{0, 0}, {1e-6, 5}, {1e-4, 5}, {1.01e-4, 0}} << 2
+                             << "Maximum Power Exceeded"
+                             << "Max Power";
+    QTest::newRow("4 p2t") << Points{{0, 0}, {1e-5, 10}, {0.01, 10}, {0.01001, 0}} << 1
+                           << "Maximum P2t Exceeded"
+                           << "Max P2t";
+  }
+  void error_kinds() {
+    QFETCH(Points, points);
+    QFETCH(int, repeat);
+    QFETCH(QString, message);
+    QFETCH(QString, line);
+    plug_device();
+    QVERIFY(connect_window());
+    fill_table(short_pulse);
+    QVERIFY(w_->update_waveform());
+    QVERIFY(ticks(1));
+    QVERIFY(w_->bt_waveform_start->isEnabled());
+
+    fill_table(points);
+    w_->ne_waveform_repeat_count->setValue(repeat);
+    w_->bt_waveform_start->click();
+    QCOMPARE(dialogs_->infos, message.isEmpty() ? QStringList() : QStringList{message});
+    for (const QPoint &pos : dialogs_->positions)
+      QCOMPARE(pos, w_->frameGeometry().topLeft() + QPoint(200, 200));
+    QCOMPARE(w_->lb_status->text(), line);
+    QVERIFY(!w_->waveform_valid());
+    QVERIFY(!w_->bt_waveform_start->isEnabled());
+    QVERIFY(w_->command_queue->is_empty());
+    // The time error keeps the table marked and points at the offending row.
+    QCOMPARE(w_->sg_data->changed(), line == "Time Data");
+    if (line == "Time Data")
+      QCOMPARE(w_->sg_data->currentIndex().row() + 1, 3);
+    QVERIFY(ticks(1));
+    QCOMPARE(w_->bt_waveform_start->text(), QString("START"));
+    QCOMPARE(model().command_count(33), 0u);
+    QCOMPARE(model().command_count(2), 0u);
+    if (line == "No Data")
+      QCOMPARE(w_->lb_data_points->text(), QString("0"));
+  }
+
+  void statistics_and_plot_in_board_units() {
+    plug_device();
+    QVERIFY(connect_window());
+    // 1 A for 100 us, then a 100 us ramp down: area 150 uAs over 200 us; the last 0.2 us
+    // sample is 0 and does not count as pulse time.
+    fill_table({{0, 1}, {1e-4, 1}, {2e-4, 0}});
+    QVERIFY(w_->update_waveform());
+    QCOMPARE(w_->graph->yTitle(), QString("Current"));
+    QCOMPARE(w_->lb_average->text(), QString("750 mA"));
+    QCOMPARE(w_->lb_pulse_average->text(), QString("751 mA"));
+    QCOMPARE(w_->lb_max_dt->text(), QString("100 us"));
+    QVERIFY(w_->lb_max_dy_dt->text().endsWith("A/us"));
+    QCOMPARE(w_->lb_status->text(), QString("None"));
+    const qsizetype count = w_->driver->sampled_data_count();
+    QVERIFY(count > 0);
+    QCOMPARE(w_->lb_data_points->text(), QString::number(count));
+    QCOMPARE(w_->graph->GraphArea().y.MaxVal, double(w_->driver->max_value()));
+
+    // The time axis follows the longest time: micro for 50 us, none for 1 s.
+    fill_table(short_pulse);
+    QVERIFY(w_->update_waveform());
+    QCOMPARE(w_->graph->xRange(), -2);
+    fill_table(long_pulse);
+    QVERIFY(w_->update_waveform());
+    QCOMPARE(w_->graph->xRange(), 0);
+    fill_table({{0, 0}, {1e-3, 0.5}, {0.05, 0.5}, {0.0501, 0}});
+    QVERIFY(w_->update_waveform());
+    QCOMPARE(w_->graph->xRange(), -1);
+
+    // Samples beyond the board's maximum: curve 1 as they are, curve 2 held at the maximum.
+    fill_table({{0, 0}, {1e-5, 150}, {2e-5, -150}, {3e-5, 0}});
+    w_->update_waveform();
+    const auto &c1 = w_->graph->Curve(1).points;
+    const auto &c2 = w_->graph->Curve(2).points;
+    QCOMPARE(qsizetype(c2.size()), 2 * qsizetype(c1.size()));
+    double top1 = 0, top2 = 0, low2 = 0;
+    for (const auto &p : c1)
+      top1 = std::max(top1, p.y);
+    for (const auto &p : c2) {
+      top2 = std::max(top2, p.y);
+      low2 = std::min(low2, p.y);
+    }
+    QVERIFY(top1 > 100);
+    QCOMPARE(top2, 100.0);
+    QCOMPARE(low2, -100.0);
+  }
+
+  void over_temperature_blocks_start() {
+    plug_device();
+    QVERIFY(connect_window());
+    fill_table(short_pulse);
+    QVERIFY(w_->update_waveform());
+    model().force_over_temperature = true;
+    QVERIFY(QTest::qWaitFor([this] { return panel(3).endsWith(" Temp"); }, 3000));
+    QVERIFY(QTest::qWaitFor([this] { return !w_->bt_waveform_start->isEnabled(); }, 3000));
+    // Even a start already queued is not carried out.
+    w_->command_queue->put(TForm1::queue_start);
+    QVERIFY(ticks(2));
+    QCOMPARE(model().command_count(33), 0u);
+    QCOMPARE(model().command_count(2), 0u);
+    model().force_over_temperature = false;
+    QVERIFY(QTest::qWaitFor([this] { return w_->bt_waveform_start->isEnabled(); }, 3000));
+    QVERIFY(!panel(3).endsWith(" Temp"));
+  }
+
+  void file_watch_reloads_the_watched_file() {
+    plug_device();
+    QVERIFY(connect_window());
+    const QString opened = dir_.filePath("opened.txt");
+    const QString saved = dir_.filePath("saved.txt");
+    write_file(opened, "Time\tValue\r\n0\t0\r\n1e-5\t1\r\n2e-5\t0\r\n", 100);
+    dialogs_->open_answer = opened;
+    w_->ac_load_dataExecute();
+    QCOMPARE(w_->sg_data->cell(2, 2), QString("1"));
+    QVERIFY(ticks(1));
+    QCOMPARE(w_->sg_data->cell(2, 2), QString("1"));
+
+    // Another program rewrites the file.
+    write_file(opened, "Time\tValue\r\n0\t0\r\n1e-5\t2\r\n2e-5\t0\r\n", 50);
+    QVERIFY(ticks(1));
+    QCOMPARE(w_->sg_data->cell(2, 2), QString("2"));
+    QCOMPARE(w_->lb_status->text(), QString("None"));
+    QCOMPARE(w_->graph->GraphArea().y.MaxVal, 2.0);
+
+    // After a Save the saved file is the one watched.
+    dialogs_->save_answer = saved;
+    w_->ac_data_saveExecute();
+    write_file(saved, "Time\tValue\r\n0\t0\r\n1e-5\t3\r\n2e-5\t0\r\n", 10);
+    QVERIFY(ticks(1));
+    QCOMPARE(w_->sg_data->cell(2, 2), QString("3"));
+    QVERIFY(dialogs_->infos.isEmpty());
+
+    // A watched name that turns into something unreadable is reported once, not every tick.
+    QVERIFY(QFile::remove(saved));
+    QVERIFY(QDir(dir_.path()).mkdir("saved.txt"));
+    QVERIFY(ticks(3));
+    QCOMPARE(dialogs_->infos.size(), 1);
+    QVERIFY(dialogs_->infos[0].startsWith("error: "));
+    QCOMPARE(w_->sg_data->cell(2, 2), QString("3"));
+  }
+
+  void unplug_during_upload_then_replug() {
+    plug_device();
+    QVERIFY(connect_window());
+    Points many;
+    for (int i = 0; i < 3000; ++i)
+      many.append({i * 1e-5, (i % 10) * 0.1});
+    fill_table(many);
+    connect(w_.get(), &TForm1::status_panel_written, this, [this](int p, const QString &text) {
+      if (p == 4 && text == " Loading Waveform")
+        QTimer::singleShot(0, this, [this] { device_->unplug(); });
+    });
+    w_->bt_waveform_start->click();
+    QVERIFY(QTest::qWaitFor([this] { return panel(0).startsWith(" Waiting For QX5200"); }, 5000));
+    QVERIFY(!w_->device_connected());
+    QVERIFY(!w_->bt_waveform_start->isEnabled());
+    QVERIFY(!w_->ac_hardware->isEnabled());
+    QVERIFY(model().blocks_received() < 100);
+    QCOMPARE(model().command_count(33), 0u);
+    // The words did not all arrive: the next start sends them again.
+    QVERIFY(w_->driver->waveform_changed());
+
+    device_->replug();
+    QVERIFY(QTest::qWaitFor([this] { return w_->device_connected(); }, 5000));
+    QCOMPARE(panel(0), QString(" QX5200 Connected"));
+    QVERIFY(w_->load_board_ready());
+    QVERIFY(ticks(1));
+    QVERIFY(w_->bt_waveform_start->isEnabled());
+  }
+
+  void hardware_dialog_shows_device_and_board() {
+    plug_device();
+    model().record[rec_return_to_zero] = 1;
+    QVERIFY(connect_window());
+    const auto serials = model().command_count(8);
+    const auto records = model().command_count(35);
+    const auto zeroings = model().command_count(20);
+    w_->ac_hardware->trigger();
+    QVERIFY(QTest::qWaitFor([this] { return dialogs_->execs == 1; }, 3000));
+    Tdlg_hardware *dlg = w_->dlg_hardware;
+    QCOMPARE(dlg->windowTitle(), QString("Hardware Information"));
+    // Within the frame's margins, which differ between platforms.
+    QVERIFY((dlg->pos() - (w_->pos() + QPoint(50, 50))).manhattanLength() <= 8);
+    QCOMPARE(dlg->le_serial_number->text(), QString("5200"));
+    QCOMPARE(dlg->le_firmware->text(), QString("2.15"));
+    QCOMPARE(dlg->le_fs_dac->text(), QString("65400"));
+    QCOMPARE(dlg->le_dac_offset->text(), localized("-0.0002441"));
+    QCOMPARE(dlg->le_adc_offset->text(), localized("-1.0000000"));
+    QCOMPARE(dlg->le_adc_gain->text(), localized("0.0007324"));
+    QCOMPARE(dlg->gb_load_board->title(), QString("Load Board"));
+    QCOMPARE(dlg->le_load_board_name->text(), QString("LB1"));
+    QCOMPARE(dlg->le_load_board_units->text(), QString("A"));
+    QCOMPARE(dlg->ne_load_board_gain->Value(), 100.0);
+    QCOMPARE(dlg->ne_load_board_max_power->Value(), 50.0);
+    QVERIFY(dlg->cb_rtz->isChecked());
+    QVERIFY(!dlg->ne_load_board_gain->isEnabled());
+    QVERIFY(!dlg->bt_read_eeprom->isVisible() && !dlg->bt_write_eeprom->isVisible());
+    QCOMPARE(model().command_count(8), serials + 1);
+    // After it closes the window re-reads the record and zeroes the output.
+    QVERIFY(QTest::qWaitFor([&] { return model().command_count(35) > records; }, 3000));
+    QVERIFY(model().command_count(20) > zeroings);
+
+    // Shown again: asked again; a query without an answer leaves its field empty.
+    model().unanswered.insert(8);
+    model().set_board_present(false);
+    QVERIFY(QTest::qWaitFor([this] { return !w_->load_board_ready(); }, 3000));
+    w_->ac_hardware->trigger();
+    QVERIFY(QTest::qWaitFor([this] { return dialogs_->execs == 2; }, 5000));
+    QCOMPARE(model().command_count(8), serials + 2);
+    QCOMPARE(dlg->le_serial_number->text(), QString());
+    QCOMPARE(dlg->le_firmware->text(), QString("2.15"));
+    QCOMPARE(dlg->gb_load_board->title(), QString("Load Board (Not Connected)"));
+    QCOMPARE(dlg->le_load_board_name->text(), QString());
+    QCOMPARE(dlg->ne_load_board_offset->text(), QString());
+    QCOMPARE(dlg->ne_load_board_gain->text(), QString());
+    QVERIFY(dlg->cb_rtz->isChecked());
+  }
+
+  void simulator_menu_drives_the_virtual_device() {
+    plug_device();
+    QVERIFY(connect_window());
+    QMenu *menu = add_simulator_menu(*w_, *device_);
+    QStringList titles;
+    for (QAction *a : w_->menuBar()->actions())
+      titles << a->text();
+    QCOMPARE(titles, (QStringList{"File", "Edit", "Hardware", "Simulator", "Help"}));
+    auto item = [menu](const char *name) { return menu->findChild<QAction *>(QString::fromLatin1(name)); };
+    QVERIFY(!item("sim_plug")->isEnabled());
+
+    item("sim_over_temperature_on")->trigger();
+    QVERIFY(QTest::qWaitFor([this] { return panel(3).endsWith(" Temp"); }, 3000));
+    QVERIFY(item("sim_over_temperature_off")->isEnabled());
+    item("sim_over_temperature_off")->trigger();
+    item("sim_remove_board")->trigger();
+    QVERIFY(QTest::qWaitFor([this] { return panel(2) == "----"; }, 3000));
+    item("sim_insert_board")->trigger();
+    QVERIFY(QTest::qWaitFor([this] { return w_->load_board_ready(); }, 3000));
+    item("sim_unplug")->trigger();
+    QVERIFY(QTest::qWaitFor([this] { return panel(0).startsWith(" Waiting For QX5200"); }, 3000));
+    QVERIFY(item("sim_plug")->isEnabled());
+    item("sim_plug")->trigger();
+    QVERIFY(QTest::qWaitFor([this] { return w_->device_connected(); }, 5000));
+  }
+
+  void service_buttons_read_and_write_the_record() {
+    plug_device();
+    QVERIFY(connect_window());
+    Tdlg_hardware *dlg = w_->dlg_hardware;
+    dlg->bt_read_eepromClick();
+    QCOMPARE(dlg->le_load_board_name->text(), QString("LB1"));
+    dlg->le_load_board_name->setText("LB7");
+    dlg->ne_load_board_max_power->setValue(20);
+    dlg->cb_rtz->setChecked(true);
+    dlg->bt_write_eepromClick();
+    QCOMPARE(model().record[0], std::uint8_t('L'));
+    QCOMPARE(model().record[2], std::uint8_t('7'));
+    QCOMPARE(model().record[rec_return_to_zero], std::uint8_t(1));
+    QCOMPARE(double(TVirtualQX5200::ieee_value(model().record.data() + 20)), 20.0);
+  }
+};
+
+QTEST_MAIN(TestAppDevice)
+#include "test_app_device.moc"

@@ -876,6 +876,11 @@ void TForm1::dispatch_queued_command() {
 }
 
 QString TForm1::search_panel_text() {
+  // A QX5200 is there but the system refuses to open it: say so rather than wait for ever.
+  if (driver->hid()->permission_denied()) {
+    waiting_dots_ = 0;
+    return QStringLiteral(" QX5200: no permission");
+  }
   if (waiting_dots_ > 3)
     waiting_dots_ = 0;
   const QString text = QStringLiteral(" Waiting For QX5200") + QStringLiteral(" .").repeated(waiting_dots_);

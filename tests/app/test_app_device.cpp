@@ -145,6 +145,17 @@ private slots:
     QVERIFY(!w_->ac_hardware->isEnabled());
   }
 
+  void refused_device_says_no_permission() {
+    auto refused = bus_->plug(QStringLiteral("QUOR LABS QX5200"), true, /*refused=*/true);
+    make_window();
+    QVERIFY(ticks(2));
+    QCOMPARE(panel(0), QString(" QX5200: no permission"));
+    QVERIFY(!w_->device_connected());
+    bus_->unplug(refused);
+    QVERIFY(ticks(2));
+    QVERIFY2(panel(0).startsWith(QStringLiteral(" Waiting For QX5200")), qPrintable(panel(0)));
+  }
+
   void connection_fills_all_five_panels() {
     plug_device();
     QVERIFY(connect_window());

@@ -1,4 +1,5 @@
 #include "LoadBoardRecord.h"
+#include "QX5200_Driver.h"
 #include "QX5200_Waveform.h"
 #include "QX5200_unit.h"
 #include "TEngineeringEditUnit.h"

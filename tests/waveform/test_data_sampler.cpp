@@ -1,11 +1,11 @@
 #include "TQDataSamplerUnit.h"
 
+#include "wave_points.h"
+
 #include <QTest>
 
 #include <cmath>
 #include <limits>
-
-using Points = QList<QPair<double, double>>;
 
 namespace {
 
@@ -18,29 +18,9 @@ void load(TQDataSampler &s, const Points &raw, long double period, bool interpol
   s.sample_data();
 }
 
-Points sampled(const TQDataSampler &s) {
-  Points out;
-  for (const TWavePoint &p : s.sampled_data())
-    out.append({double(p.time), double(p.value)});
-  return out;
-}
+Points sampled(const TQDataSampler &s) { return to_points(s.sampled_data()); }
 
-// Failure text for a point list.
-QString describe(const Points &points) {
-  QStringList out;
-  for (const auto &p : points)
-    out += QStringLiteral("(%1, %2)").arg(p.first, 0, 'g', 17).arg(p.second, 0, 'g', 17);
-  return out.join(u' ');
-}
-
-bool same(const Points &a, const Points &b) {
-  if (a.size() != b.size())
-    return false;
-  for (qsizetype i = 0; i < a.size(); ++i)
-    if (std::fabs(a[i].first - b[i].first) > 1e-18 || std::fabs(a[i].second - b[i].second) > 1e-12)
-      return false;
-  return true;
-}
+bool same(const Points &a, const Points &b) { return points_match(a, b, 1e-18); }
 
 } // namespace
 

@@ -1,11 +1,12 @@
 #include "QX5200_Waveform.h"
 
+#include "wave_points.h"
+
 #include <QTest>
 
 #include <cmath>
 #include <limits>
 
-using Points = QList<QPair<double, double>>;
 using Words = QList<int>;
 
 namespace {
@@ -34,29 +35,9 @@ Words words(const TQX5200Waveform &w, int from = 0, int count = -1) {
   return out;
 }
 
-Points device(const TQX5200Waveform &w) {
-  Points out;
-  for (const TWavePoint &p : w.device_points())
-    out.append({double(p.time), double(p.value)});
-  return out;
-}
+Points device(const TQX5200Waveform &w) { return to_points(w.device_points()); }
 
-// Failure text for a point list.
-QString describe(const Points &points) {
-  QStringList out;
-  for (const auto &p : points)
-    out += QStringLiteral("(%1, %2)").arg(p.first, 0, 'g', 17).arg(p.second, 0, 'g', 17);
-  return out.join(u' ');
-}
-
-bool close(const Points &a, const Points &b) {
-  if (a.size() != b.size())
-    return false;
-  for (qsizetype i = 0; i < a.size(); ++i)
-    if (std::fabs(a[i].first - b[i].first) > 1e-15 || std::fabs(a[i].second - b[i].second) > 1e-12)
-      return false;
-  return true;
-}
+bool close(const Points &a, const Points &b) { return points_match(a, b, 1e-15); }
 
 // The hold count carried by the complement in words i and i + 1.
 long long hold_at(const TQX5200Waveform &w, int i) {

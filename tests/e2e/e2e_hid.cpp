@@ -1,0 +1,353 @@
+// The program's real HID path against a kernel HID device: the driver, the transport and the
+// HID controller on the Linux back end (hidapi hidraw + libudev) talk to qx5200-uhid, which this
+// program starts and kills to plug and unplug the device. It needs /dev/uhid and the hid,
+// uhid and hid-generic modules, so it runs in a guest (scripts/e2e-hid), not under ctest.
+// It prints one line starting "E2E-HID RESULT: " with PASS and the figures, or FAIL and why.
+#include "HidBackendLinux.h"
+#include "QX5200_Driver.h"
+#include "TVirtualQX5200.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTimer>
+
+#include <hidapi.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace {
+
+struct Failure {
+  QString why;
+};
+
+void check(bool ok, const QString &why) {
+  if (!ok)
+    throw Failure{why};
+}
+
+void say(const QString &line) {
+  std::fprintf(stderr, "e2e-hid: %s\n", qPrintable(line));
+  std::fflush(stderr);
+}
+
+// Runs the event loop until pred holds or timeout_ms has passed.
+bool wait_for(const std::function<bool()> &pred, int timeout_ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!pred()) {
+    if (timer.elapsed() >= timeout_ms)
+      return false;
+    QEventLoop loop;
+    QTimer::singleShot(5, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  return true;
+}
+
+void settle(int ms) {
+  wait_for([] { return false; }, ms);
+}
+
+// Paths of the hidraw nodes whose product string is the QX5200's, straight from hidapi.
+QStringList enumerated_qx5200() {
+  QStringList paths;
+  hid_device_info *list = hid_enumerate(0, 0);
+  for (hid_device_info *info = list; info; info = info->next)
+    if (info->product_string &&
+        QString::fromWCharArray(info->product_string) == QLatin1String(TQX5200_DRIVER::device_product) &&
+        !paths.contains(QString::fromLocal8Bit(info->path)))
+      paths.append(QString::fromLocal8Bit(info->path));
+  hid_free_enumeration(list);
+  return paths;
+}
+
+// One qx5200-uhid: plugging it in is starting it; its messages go to our stderr and are kept.
+class DeviceProcess {
+public:
+  explicit DeviceProcess(const QString &program) {
+    process_.setProgram(program);
+    process_.setArguments({QStringLiteral("--latency-us"), QStringLiteral("0")});
+    QObject::connect(&process_, &QProcess::readyReadStandardError, [this] {
+      const QByteArray text = process_.readAllStandardError();
+      messages_ += QString::fromLocal8Bit(text);
+      std::fwrite(text.constData(), 1, std::size_t(text.size()), stderr);
+    });
+    process_.start();
+    check(process_.waitForStarted(5000),
+          QStringLiteral("qx5200-uhid did not start: ") + process_.errorString());
+  }
+  ~DeviceProcess() {
+    if (process_.state() != QProcess::NotRunning) {
+      process_.kill();
+      process_.waitForFinished(2000);
+    }
+  }
+
+  bool running() const { return process_.state() == QProcess::Running; }
+  const QString &messages() const { return messages_; }
+  // SIGTERM (the device is destroyed by the program) or SIGKILL (by the kernel closing it).
+  void unplug(bool hard) {
+    if (hard)
+      process_.kill();
+    else
+      process_.terminate();
+    check(process_.waitForFinished(5000), QStringLiteral("qx5200-uhid did not end"));
+  }
+
+private:
+  QProcess process_;
+  QString messages_;
+};
+
+class Run {
+public:
+  explicit Run(QString device_program) : device_program_(std::move(device_program)) {}
+  QString execute();
+
+private:
+  void plug_and_connect(const char *what);
+  void start_up_sequence();
+  void rejects_wrong_length();
+  void measure_exchanges();
+  void upload_and_run();
+  void unplug(bool hard);
+
+  QString device_program_;
+  std::unique_ptr<DeviceProcess> device_;
+  std::unique_ptr<TQX5200_DRIVER> driver_;
+  const TVirtualQX5200 reference_; // the model's defaults, which the device answers with
+  QString path_;
+  QStringList figures_;
+};
+
+void Run::plug_and_connect(const char *what) {
+  QElapsedTimer timer;
+  timer.start();
+  device_ = std::make_unique<DeviceProcess>(device_program_);
+  QStringList found;
+  check(wait_for(
+            [&] {
+              found = enumerated_qx5200();
+              return !found.isEmpty();
+            },
+            5000),
+        QStringLiteral("hid_enumerate did not list a device with product string \"%1\"")
+            .arg(QLatin1String(TQX5200_DRIVER::device_product)));
+  check(found.size() == 1, QStringLiteral("hid_enumerate listed %1 QX5200 nodes").arg(found.size()));
+  path_ = found.first();
+  // The window's poll: enumerate until the transport has taken the device.
+  check(wait_for(
+            [&] {
+              driver_->enumerate();
+              return driver_->is_connected();
+            },
+            5000),
+        QStringLiteral("the transport did not take %1").arg(path_));
+  check(
+      driver_->hid()->device()->pnp_info().path == path_,
+      QStringLiteral("the transport took %1, not %2").arg(driver_->hid()->device()->pnp_info().path, path_));
+  figures_ << QStringLiteral("%1_ms=%2").arg(QLatin1String(what)).arg(timer.elapsed());
+  say(QStringLiteral("%1: %2 connected after %3 ms").arg(QLatin1String(what), path_).arg(timer.elapsed()));
+}
+
+void Run::start_up_sequence() {
+  // As the window does on connecting.
+  check(driver_->query_run_state(), QStringLiteral("no reply to the run state query"));
+  check(!driver_->is_running(), QStringLiteral("a fresh device says it is running"));
+  check(driver_->initialize(), QStringLiteral("the start-up sequence failed"));
+  check(driver_->offset() == reference_.dac_offset && driver_->ad_offset() == reference_.ad_offset &&
+            driver_->ad_gain() == reference_.ad_gain,
+        QStringLiteral("calibration read as %1 %2 %3")
+            .arg(double(driver_->offset()))
+            .arg(double(driver_->ad_offset()))
+            .arg(double(driver_->ad_gain())));
+  check(driver_->read_status(), QStringLiteral("no reply to the status poll"));
+  check(driver_->load_board_present() && !driver_->over_temperature(),
+        QStringLiteral("status says board %1, over-temperature %2")
+            .arg(driver_->load_board_present())
+            .arg(driver_->over_temperature()));
+  check(std::fabs(driver_->temperature() - reference_.temperature_c) < 0.5L,
+        QStringLiteral("temperature read as %1").arg(double(driver_->temperature())));
+  check(driver_->read_load_board_record(), QStringLiteral("the load board record read failed"));
+  const TLoadBoardRecord &lb = driver_->load_board();
+  check(lb.lb_name == QStringLiteral("LB1") && lb.lb_units == QStringLiteral("A") && lb.lb_gain == 100 &&
+            lb.lb_sensor_units == QStringLiteral("V"),
+        QStringLiteral("load board record read as \"%1\" \"%2\" gain %3")
+            .arg(lb.lb_name, lb.lb_units)
+            .arg(double(lb.lb_gain)));
+  check(driver_->set_output_normalized(0), QStringLiteral("no reply to the output level"));
+  long double volts = 0;
+  check(driver_->read_usb_voltage(volts), QStringLiteral("no reply to the USB voltage query"));
+  check(std::fabs(volts - reference_.usb_voltage) < 1e-5L,
+        QStringLiteral("USB voltage read as %1").arg(double(volts)));
+  quint16 serial = 0;
+  QString revision;
+  check(driver_->read_serial_number(serial) && serial == reference_.serial_number,
+        QStringLiteral("serial number read as %1").arg(serial));
+  check(driver_->read_revision(revision) &&
+            revision == QStringLiteral("%1.%2").arg(reference_.revision_major).arg(reference_.revision_minor),
+        QStringLiteral("revision read as %1").arg(revision));
+}
+
+// A report of the wrong length gets no reply; the next good one does. Written on a handle of
+// our own, beside the transport's: each open node gets its own copy of every input report.
+void Run::rejects_wrong_length() {
+  hid_device *raw = hid_open_path(path_.toLocal8Bit().constData());
+  check(raw != nullptr, QStringLiteral("hid_open_path(%1) failed").arg(path_));
+  std::uint8_t report[62] = {0, 8};
+  std::uint8_t reply[65] = {};
+  const int written = hid_write(raw, report, 10);
+  const int early = written == 10 ? hid_read_timeout(raw, reply, sizeof reply, 300) : -2;
+  const int good = hid_write(raw, report, sizeof report);
+  const int answer = good == int(sizeof report) ? hid_read_timeout(raw, reply, sizeof reply, 1000) : -2;
+  hid_close(raw);
+  // The transport's reader got the reply too: let it land now, not inside the next exchange.
+  settle(200);
+  check(written == 10, QStringLiteral("the 10-byte write returned %1").arg(written));
+  check(early == 0, QStringLiteral("a 10-byte report was answered (%1)").arg(early));
+  check(wait_for(
+            [&] {
+              return device_->messages().contains(QStringLiteral("rejected an output report of 10 bytes"));
+            },
+            1000),
+        QStringLiteral("qx5200-uhid did not say it rejected the 10-byte report"));
+  check(answer == int(TVirtualQX5200::reply_size) && reply[0] == 8,
+        QStringLiteral("the 62-byte report after it was answered with %1 bytes").arg(answer));
+}
+
+void Run::measure_exchanges() {
+  constexpr int count = 1000;
+  std::vector<qint64> ns;
+  ns.reserve(count);
+  QElapsedTimer total;
+  total.start();
+  for (int i = 0; i < count; ++i) {
+    QElapsedTimer one;
+    one.start();
+    quint16 serial = 0;
+    check(driver_->read_serial_number(serial) && serial == reference_.serial_number,
+          QStringLiteral("exchange %1 of %2 failed").arg(i + 1).arg(count));
+    ns.push_back(one.nsecsElapsed());
+  }
+  const double seconds = double(total.nsecsElapsed()) / 1e9;
+  std::sort(ns.begin(), ns.end());
+  const double median_us = double(ns[ns.size() / 2]) / 1e3;
+  const double p99_us = double(ns[ns.size() * 99 / 100]) / 1e3;
+  figures_ << QStringLiteral("exchanges=%1").arg(count)
+           << QStringLiteral("per_s=%1").arg(count / seconds, 0, 'f', 0)
+           << QStringLiteral("median_us=%1").arg(median_us, 0, 'f', 0)
+           << QStringLiteral("p99_us=%1").arg(p99_us, 0, 'f', 0);
+}
+
+void Run::upload_and_run() {
+  // One fast ramp that fills the whole word buffer: 7959 words, 266 blocks. Repeated for about
+  // a second so the run state can be seen running and then stopping by itself.
+  constexpr int repeats = 5000;
+  driver_->clear_points();
+  driver_->set_repeat_count(repeats);
+  driver_->add_point(0, 0);
+  driver_->add_point(1.9879e-4L, 50);
+  // build_waveform answers whether the data has an error.
+  check(!driver_->build_waveform(0),
+        QStringLiteral("the ramp did not build (error kind %1)").arg(driver_->error_type()));
+  check(driver_->buffer_count() == 7959,
+        QStringLiteral("the ramp took %1 words, not the full buffer").arg(driver_->buffer_count()));
+  QElapsedTimer upload;
+  upload.start();
+  check(driver_->upload_waveform(), QStringLiteral("the full-buffer upload failed"));
+  const qint64 upload_ms = upload.elapsed();
+  figures_ << QStringLiteral("upload_ms=%1").arg(upload_ms);
+
+  QElapsedTimer run;
+  run.start();
+  check(driver_->start_output(), QStringLiteral("no reply to start"));
+  check(driver_->query_run_state() && driver_->is_running(),
+        QStringLiteral("the device is not running after start"));
+  // The device decoded the words it was sent, or it would not run for their duration.
+  const long double expected_ms = (driver_->total_time() * repeats) * 1000;
+  check(
+      wait_for([&] { return driver_->query_run_state() && !driver_->is_running(); }, int(expected_ms) + 5000),
+      QStringLiteral("the run did not end"));
+  const qint64 run_ms = run.elapsed();
+  check(run_ms >= expected_ms * 0.9L,
+        QStringLiteral("the run ended after %1 ms, expected %2 ms").arg(run_ms).arg(double(expected_ms)));
+  figures_ << QStringLiteral("run_ms=%1").arg(run_ms);
+
+  // Started again (nothing changed: no upload) and stopped by the program.
+  check(!driver_->waveform_changed(), QStringLiteral("the waveform counts as changed after its upload"));
+  check(driver_->start_output() && driver_->query_run_state() && driver_->is_running(),
+        QStringLiteral("the second start did not run"));
+  check(driver_->stop_output() && driver_->query_run_state() && !driver_->is_running(),
+        QStringLiteral("stop did not stop the run"));
+}
+
+void Run::unplug(bool hard) {
+  QElapsedTimer timer;
+  timer.start();
+  const QString path = path_;
+  device_->unplug(hard);
+  check(wait_for([&] { return !driver_->is_connected(); }, 5000),
+        QStringLiteral("the transport did not notice the unplug (%1)").arg(hard ? "SIGKILL" : "SIGTERM"));
+  figures_ << QStringLiteral("%1_ms=%2").arg(hard ? "kill" : "unplug").arg(timer.elapsed());
+  quint16 serial = 0;
+  check(!driver_->read_serial_number(serial), QStringLiteral("an exchange succeeded with no device"));
+  check(driver_->hid()->device() == nullptr, QStringLiteral("the transport still holds a device"));
+  check(!enumerated_qx5200().contains(path), QStringLiteral("hid_enumerate still lists %1").arg(path));
+  device_.reset();
+}
+
+QString Run::execute() {
+  check(QFileInfo(device_program_).isExecutable(),
+        QStringLiteral("no device program at %1").arg(device_program_));
+  driver_ = std::make_unique<TQX5200_DRIVER>();
+  auto *backend = qobject_cast<THidBackendLinux *>(driver_->hid()->controller()->backend());
+  check(backend != nullptr, QStringLiteral("the driver does not run on the Linux back end"));
+  figures_ << QStringLiteral("notices=%1")
+                  .arg(backend->notice_source() == THidBackendLinux::NoticeSource::UdevMonitor ? "udev"
+                                                                                               : "rescan");
+
+  plug_and_connect("connect");
+  start_up_sequence();
+  rejects_wrong_length();
+  measure_exchanges();
+  upload_and_run();
+  unplug(false);
+  check(!driver_->query_run_state(), QStringLiteral("the run state query succeeded with no device"));
+
+  plug_and_connect("replug");
+  start_up_sequence();
+  unplug(true);
+  return figures_.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  QCoreApplication app(argc, argv);
+  const QStringList args = app.arguments();
+  QString device_program = QCoreApplication::applicationDirPath() + QStringLiteral("/qx5200-uhid");
+  const qsizetype at = args.indexOf(QStringLiteral("--device"));
+  if (at > 0 && at + 1 < args.size())
+    device_program = args[at + 1];
+
+  QString line;
+  int status = 0;
+  try {
+    Run run(device_program);
+    line = QStringLiteral("PASS ") + run.execute();
+  } catch (const Failure &failure) {
+    line = QStringLiteral("FAIL ") + failure.why;
+    status = 1;
+  }
+  std::printf("E2E-HID RESULT: %s\n", qPrintable(line));
+  std::fflush(stdout);
+  return status;
+}

@@ -12,6 +12,7 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
+#include <QThread>
 #include <QTimer>
 
 #include <hidapi.h>
@@ -115,14 +116,18 @@ public:
 private:
   void plug_and_connect(const char *what);
   void start_up_sequence();
-  void rejects_wrong_length();
+  void raw_handle();
   void measure_exchanges();
   void upload_and_run();
   void unplug(bool hard);
+  void replug_within_a_rescan();
 
   QString device_program_;
   std::unique_ptr<DeviceProcess> device_;
   std::unique_ptr<TQX5200_DRIVER> driver_;
+  // A controller that takes no device: it learns of an unplug only from its back end's rescan.
+  std::unique_ptr<THidDeviceController> watcher_;
+  int watcher_removals_ = 0;
   const TVirtualQX5200 reference_; // the model's defaults, which the device answers with
   QString path_;
   QStringList figures_;
@@ -197,9 +202,21 @@ void Run::start_up_sequence() {
         QStringLiteral("revision read as %1").arg(revision));
 }
 
-// A report of the wrong length gets no reply; the next good one does. Written on a handle of
-// our own, beside the transport's: each open node gets its own copy of every input report.
-void Run::rejects_wrong_length() {
+// Median and 99th percentile of round trips in nanoseconds, as figures in microseconds.
+QStringList percentiles(const QString &prefix, std::vector<qint64> ns) {
+  std::sort(ns.begin(), ns.end());
+  auto us = [&](std::size_t at) {
+    return QString::number(double(ns[std::min(at, ns.size() - 1)]) / 1e3, 'f', 0);
+  };
+  return {prefix + QStringLiteral("median_us=") + us(ns.size() / 2),
+          prefix + QStringLiteral("p99_us=") + us(ns.size() * 99 / 100),
+          prefix + QStringLiteral("max_us=") + us(ns.size() - 1)};
+}
+
+// On a handle of our own beside the transport's (each open node gets its own copy of every
+// input report): a report of the wrong length gets no reply and the next good one does; then
+// the bare round trip of hidapi and the kernel, the floor under the driver's figures.
+void Run::raw_handle() {
   hid_device *raw = hid_open_path(path_.toLocal8Bit().constData());
   check(raw != nullptr, QStringLiteral("hid_open_path(%1) failed").arg(path_));
   std::uint8_t report[62] = {0, 8};
@@ -208,9 +225,20 @@ void Run::rejects_wrong_length() {
   const int early = written == 10 ? hid_read_timeout(raw, reply, sizeof reply, 300) : -2;
   const int good = hid_write(raw, report, sizeof report);
   const int answer = good == int(sizeof report) ? hid_read_timeout(raw, reply, sizeof reply, 1000) : -2;
+  constexpr int count = 1000;
+  std::vector<qint64> ns;
+  for (int i = 0; i < count && answer > 0; ++i) {
+    QElapsedTimer one;
+    one.start();
+    if (hid_write(raw, report, sizeof report) != int(sizeof report) ||
+        hid_read_timeout(raw, reply, sizeof reply, 1000) != int(TVirtualQX5200::reply_size))
+      break;
+    ns.push_back(one.nsecsElapsed());
+  }
   hid_close(raw);
-  // The transport's reader got the reply too: let it land now, not inside the next exchange.
-  settle(200);
+  // The transport's reader got these replies too: let them land now, not inside the next
+  // exchange, which would take one for its own.
+  settle(300);
   check(written == 10, QStringLiteral("the 10-byte write returned %1").arg(written));
   check(early == 0, QStringLiteral("a 10-byte report was answered (%1)").arg(early));
   check(wait_for(
@@ -221,6 +249,8 @@ void Run::rejects_wrong_length() {
         QStringLiteral("qx5200-uhid did not say it rejected the 10-byte report"));
   check(answer == int(TVirtualQX5200::reply_size) && reply[0] == 8,
         QStringLiteral("the 62-byte report after it was answered with %1 bytes").arg(answer));
+  check(ns.size() == count, QStringLiteral("bare round trip %1 of %2 failed").arg(ns.size() + 1).arg(count));
+  figures_ << percentiles(QStringLiteral("raw_"), std::move(ns));
 }
 
 void Run::measure_exchanges() {
@@ -238,13 +268,9 @@ void Run::measure_exchanges() {
     ns.push_back(one.nsecsElapsed());
   }
   const double seconds = double(total.nsecsElapsed()) / 1e9;
-  std::sort(ns.begin(), ns.end());
-  const double median_us = double(ns[ns.size() / 2]) / 1e3;
-  const double p99_us = double(ns[ns.size() * 99 / 100]) / 1e3;
   figures_ << QStringLiteral("exchanges=%1").arg(count)
            << QStringLiteral("per_s=%1").arg(count / seconds, 0, 'f', 0)
-           << QStringLiteral("median_us=%1").arg(median_us, 0, 'f', 0)
-           << QStringLiteral("p99_us=%1").arg(p99_us, 0, 'f', 0);
+           << percentiles(QString(), std::move(ns));
 }
 
 void Run::upload_and_run() {
@@ -293,15 +319,54 @@ void Run::unplug(bool hard) {
   QElapsedTimer timer;
   timer.start();
   const QString path = path_;
+  const int removals = watcher_removals_;
   device_->unplug(hard);
+  const char *what = hard ? "kill" : "unplug";
   check(wait_for([&] { return !driver_->is_connected(); }, 5000),
-        QStringLiteral("the transport did not notice the unplug (%1)").arg(hard ? "SIGKILL" : "SIGTERM"));
-  figures_ << QStringLiteral("%1_ms=%2").arg(hard ? "kill" : "unplug").arg(timer.elapsed());
+        QStringLiteral("the transport did not notice the %1").arg(QLatin1String(what)));
+  figures_ << QStringLiteral("%1_ms=%2").arg(QLatin1String(what)).arg(timer.elapsed());
+  check(wait_for([&] { return watcher_removals_ > removals; }, 3000),
+        QStringLiteral("the rescan did not notice the %1").arg(QLatin1String(what)));
+  figures_ << QStringLiteral("%1_rescan_ms=%2").arg(QLatin1String(what)).arg(timer.elapsed());
   quint16 serial = 0;
   check(!driver_->read_serial_number(serial), QStringLiteral("an exchange succeeded with no device"));
   check(driver_->hid()->device() == nullptr, QStringLiteral("the transport still holds a device"));
   check(!enumerated_qx5200().contains(path), QStringLiteral("hid_enumerate still lists %1").arg(path));
   device_.reset();
+}
+
+// Unplugged and a new device plugged before the program looks: the new one gets the same node
+// and must be told from the old by its identity, not its path.
+void Run::replug_within_a_rescan() {
+  const QString old_identity = driver_->hid()->device()->pnp_info().device_instance;
+  int disconnects = 0;
+  const QMetaObject::Connection counting =
+      QObject::connect(driver_->hid(), &TQHID::disconnected, [&] { ++disconnects; });
+  // No events run from here until the new device is listed.
+  device_->unplug(true);
+  device_.reset();
+  device_ = std::make_unique<DeviceProcess>(device_program_);
+  QElapsedTimer timer;
+  timer.start();
+  while (enumerated_qx5200().isEmpty() && timer.elapsed() < 5000)
+    QThread::msleep(5);
+  const QStringList found = enumerated_qx5200();
+  check(found.size() == 1,
+        QStringLiteral("hid_enumerate lists %1 QX5200 nodes after a quick replug").arg(found.size()));
+  check(wait_for(
+            [&] {
+              driver_->enumerate();
+              return driver_->is_connected() &&
+                     driver_->hid()->device()->pnp_info().device_instance != old_identity;
+            },
+            5000),
+        QStringLiteral("the transport did not take the new device at %1").arg(found.first()));
+  QObject::disconnect(counting);
+  check(disconnects == 1,
+        QStringLiteral("the quick replug reached the transport as %1 removals").arg(disconnects));
+  figures_ << QStringLiteral("same_node=%1").arg(found.first() == path_ ? "yes" : "no");
+  path_ = found.first();
+  check(driver_->initialize(), QStringLiteral("the start-up sequence failed after a quick replug"));
 }
 
 QString Run::execute() {
@@ -313,10 +378,12 @@ QString Run::execute() {
   figures_ << QStringLiteral("notices=%1")
                   .arg(backend->notice_source() == THidBackendLinux::NoticeSource::UdevMonitor ? "udev"
                                                                                                : "rescan");
+  watcher_ = std::make_unique<THidDeviceController>();
+  watcher_->OnRemoval = [this](THidDevice *) { ++watcher_removals_; };
 
   plug_and_connect("connect");
   start_up_sequence();
-  rejects_wrong_length();
+  raw_handle();
   measure_exchanges();
   upload_and_run();
   unplug(false);
@@ -324,6 +391,7 @@ QString Run::execute() {
 
   plug_and_connect("replug");
   start_up_sequence();
+  replug_within_a_rescan();
   unplug(true);
   return figures_.join(QLatin1Char(' '));
 }

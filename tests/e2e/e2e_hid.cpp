@@ -141,11 +141,12 @@ void Run::plug_and_connect(const char *what) {
   check(wait_for(
             [&] {
               found = enumerated_qx5200();
-              return !found.isEmpty();
+              return !found.isEmpty() || !device_->running();
             },
             5000),
         QStringLiteral("hid_enumerate did not list a device with product string \"%1\"")
             .arg(QLatin1String(TQX5200_DRIVER::device_product)));
+  check(device_->running(), QStringLiteral("qx5200-uhid ended: ") + device_->messages().trimmed());
   check(found.size() == 1, QStringLiteral("hid_enumerate listed %1 QX5200 nodes").arg(found.size()));
   path_ = found.first();
   // The window's poll: enumerate until the transport has taken the device.

@@ -101,6 +101,9 @@ public:
     else
       process_.terminate();
     check(process_.waitForFinished(5000), QStringLiteral("qx5200-uhid did not end"));
+    // Asked to go, it removes the device itself and ends well.
+    check(hard || (process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0),
+          QStringLiteral("qx5200-uhid ended with status %1 on SIGTERM").arg(process_.exitCode()));
   }
 
 private:

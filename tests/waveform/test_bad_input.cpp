@@ -455,7 +455,7 @@ private slots:
       writer.join();
     });
     int refused = 0;
-    for (int round = 0; round < 6; ++round) {
+    for (int round = 0; round < 3; ++round) {
       TQGridModel t;
       fill_user_table(t);
       const QStringList before = rows_of(t);

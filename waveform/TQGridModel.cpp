@@ -6,10 +6,14 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
+#include <QStringEncoder>
 
 #include <algorithm>
 #include <climits>
 #include <new>
+#include <optional>
+
+#include <sys/stat.h>
 
 // ---- PackedRow -------------------------------------------------------------------------------
 
@@ -379,7 +383,9 @@ TGridFileResult TQGridModel::save_to_file(const QString &file_name) const {
   TGridFileResult result;
   const int first = first_data_col();
   // A table read as Latin-1 is written as Latin-1 unless it now holds text Latin-1 cannot carry.
-  bool as_latin1 = latin1_;
+  bool as_latin1 = encoding_ == Encoding::latin1;
+  const bool utf16 = encoding_ == Encoding::utf16le || encoding_ == Encoding::utf16be;
+  const auto utf16_kind = encoding_ == Encoding::utf16le ? QStringEncoder::Utf16LE : QStringEncoder::Utf16BE;
   for (int r = 0; as_latin1 && r < row_count(); ++r)
     for (int k = first; as_latin1 && k < col_count_; ++k)
       for (QChar ch : rows_[r].cell(k, col_count_))
@@ -399,12 +405,21 @@ TGridFileResult TQGridModel::save_to_file(const QString &file_name) const {
   QString text;
   bool ok = true;
   auto flush = [&] {
-    const QByteArray bytes = as_latin1 ? text.toLatin1() : text.toUtf8();
+    QByteArray bytes;
+    if (utf16) {
+      // Each piece ends at a line end, so no surrogate pair is ever split.
+      QStringEncoder encode(utf16_kind, QStringEncoder::Flag::Stateless);
+      bytes = encode.encode(text);
+    } else {
+      bytes = as_latin1 ? text.toLatin1() : text.toUtf8();
+    }
     if (f.write(bytes) != bytes.size())
       ok = false;
     text.clear();
   };
-  if (utf8_bom_ && !as_latin1)
+  if (utf16)
+    f.write(encoding_ == Encoding::utf16le ? "\xFF\xFE" : "\xFE\xFF");
+  else if (utf8_bom_ && !as_latin1)
     f.write("\xEF\xBB\xBF");
   for (int r = 0; ok && r < row_count(); ++r) {
     for (int k = first; k < col_count_; ++k) {
@@ -450,6 +465,41 @@ void TQGridModel::split_fields(QStringView line, QChar separator, std::vector<QS
   }
 }
 
+namespace {
+
+// What fstat says of an open file; a load compares it before and after reading.
+struct FileStamp {
+  qint64 size = -1;
+  qint64 mtime_ns = 0;
+  qint64 ctime_ns = 0;
+  friend bool operator==(const FileStamp &, const FileStamp &) = default;
+};
+
+bool file_stamp(int fd, FileStamp &stamp) {
+  struct stat st {};
+  if (fd < 0 || fstat(fd, &st) != 0)
+    return false;
+  stamp.size = st.st_size;
+  stamp.mtime_ns = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  stamp.ctime_ns = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  return true;
+}
+
+// Where complete lines end in `text`: after the last line end, or the whole text at the end of
+// the file. A CR at the very end may be the first half of a CR LF and waits for more.
+template <typename Text> qsizetype complete_lines(const Text &text, qsizetype from, bool eof) {
+  if (eof)
+    return text.size();
+  qsizetype i = text.size() - 1;
+  if (i >= from && text[i] == u'\r')
+    --i;
+  while (i >= from && text[i] != u'\n' && text[i] != u'\r')
+    --i;
+  return i >= from ? i + 1 : -1;
+}
+
+} // namespace
+
 TGridFileResult TQGridModel::load_from_file(const QString &file_name) {
   TGridFileResult result;
   const QFileInfo info(file_name);
@@ -469,16 +519,19 @@ TGridFileResult TQGridModel::load_from_file(const QString &file_name) {
   QFile f(file_name);
   if (!f.open(QIODevice::ReadOnly))
     return fail(f.errorString());
+  FileStamp stamp_before;
+  if (!file_stamp(f.handle(), stamp_before))
+    return fail(tr("Not a regular file"));
 
   const int first = first_data_col();
   const int data_cols = col_count_ - first;
   const QChar sep = QChar::fromLatin1(data_separator_);
 
   std::vector<PackedRow> rows;
-  bool latin1 = false;
+  Encoding encoding = Encoding::utf8;
   bool bom = false;
   try {
-    for (;;) { // runs a second time only when the file turns out not to be UTF-8
+    for (;;) { // runs a second time only when the file turns out not to be UTF-8 or UTF-16
       rows.clear();
       // The table as reset_table leaves it: the number column of the default rows is kept.
       const int keep_rows = std::min(default_row_count_, row_count());
@@ -487,6 +540,7 @@ TGridFileResult TQGridModel::load_from_file(const QString &file_name) {
                                      : PackedRow());
       if (!f.seek(0))
         return fail(f.errorString());
+      const bool latin1 = encoding == Encoding::latin1;
 
       bool restart = false;
       qsizetype line_no = 0;
@@ -495,7 +549,7 @@ TGridFileResult TQGridModel::load_from_file(const QString &file_name) {
         split_fields(line, sep, fields);
         const int n = std::min<int>(int(fields.size()), data_cols);
         for (int j = 0; j < n; ++j)
-          if (fields[j].size() > max_cell_length) {
+          if (fields[j].size() > file_cell_limit) {
             result.error = tr("Line %1 is too long").arg(line_no + 1);
             return false;
           }
@@ -512,9 +566,30 @@ TGridFileResult TQGridModel::load_from_file(const QString &file_name) {
         ++line_no;
         return true;
       };
+      // Stores the lines of `text`, which ends at a line end or at the end of the file. Line
+      // ends are LF, CR LF or a lone CR.
+      auto store_text = [&](QStringView text) -> bool {
+        const QChar *d = text.constData();
+        const qsizetype size = text.size();
+        qsizetype start = 0;
+        while (start < size) {
+          qsizetype i = start;
+          while (i < size && d[i] != u'\n' && d[i] != u'\r')
+            ++i;
+          if (!store_line(QStringView(d + start, i - start)))
+            return false;
+          if (i < size && d[i] == u'\r' && i + 1 < size && d[i + 1] == u'\n')
+            ++i;
+          start = i + 1;
+        }
+        return true;
+      };
 
       // The file is read in pieces and decoded a piece at a time, each piece ending at a line
-      // end. Line ends are LF, CR LF or a lone CR.
+      // end. A UTF-16 file is decoded as it comes and cut into lines after decoding.
+      std::optional<QStringDecoder> utf16;
+      QString pending;
+      qint64 utf16_bytes = 0;
       QByteArray buf;
       QString text;
       qsizetype pos = 0;
@@ -536,21 +611,35 @@ TGridFileResult TQGridModel::load_from_file(const QString &file_name) {
           if (!latin1 && buf.startsWith("\xEF\xBB\xBF")) {
             bom = true;
             pos = 3;
+          } else if (!latin1 && (buf.startsWith("\xFF\xFE") || buf.startsWith("\xFE\xFF"))) {
+            encoding = buf.at(0) == '\xFF' ? Encoding::utf16le : Encoding::utf16be;
+            // A second mark after the first is text and stays in the heading.
+            utf16.emplace(encoding == Encoding::utf16le ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE,
+                          QStringDecoder::Flag::ConvertInitialBom);
+            pos = 2;
           }
         }
-        // Cut after the last line end; a CR at the very end may be the first half of a CR LF.
-        qsizetype cut = -1;
-        if (eof) {
-          cut = buf.size();
-        } else {
-          qsizetype i = buf.size() - 1;
-          if (i >= pos && buf.at(i) == '\r')
-            --i;
-          while (i >= pos && buf.at(i) != '\n' && buf.at(i) != '\r')
-            --i;
-          if (i >= pos)
-            cut = i + 1;
+        if (utf16) {
+          const QByteArrayView bytes(buf.constData() + pos, buf.size() - pos);
+          utf16_bytes += bytes.size();
+          pending += utf16->decode(bytes);
+          buf.clear();
+          pos = 0;
+          if (eof && utf16_bytes % 2 != 0) {
+            restart = true; // half a character at the end: not UTF-16 after all
+            break;
+          }
+          const qsizetype cut = complete_lines(pending, 0, eof);
+          if (cut > 0) {
+            if (!store_text(QStringView(pending).left(cut)))
+              stopped = true;
+            pending.remove(0, cut);
+          }
+          if (eof)
+            break;
+          continue;
         }
+        const qsizetype cut = complete_lines(buf, pos, eof);
         if (cut < 0) {
           read_size *= 2; // one long line: read more at a time
           continue;
@@ -579,26 +668,13 @@ TGridFileResult TQGridModel::load_from_file(const QString &file_name) {
                                 QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
           text = decode.decode(piece);
         }
-        const QChar *d = text.constData();
-        const qsizetype size = text.size();
-        qsizetype start = 0;
-        while (start < size) {
-          qsizetype i = start;
-          while (i < size && d[i] != u'\n' && d[i] != u'\r')
-            ++i;
-          if (!store_line(QStringView(d + start, i - start))) {
-            stopped = true;
-            break;
-          }
-          if (i < size && d[i] == u'\r' && i + 1 < size && d[i + 1] == u'\n')
-            ++i;
-          start = i + 1;
-        }
+        if (!store_text(text))
+          stopped = true;
         if (eof)
           break;
       }
       if (restart) {
-        latin1 = true;
+        encoding = Encoding::latin1;
         bom = false;
         continue;
       }
@@ -609,10 +685,15 @@ TGridFileResult TQGridModel::load_from_file(const QString &file_name) {
   } catch (const std::bad_alloc &) {
     return fail(tr("Not enough memory for the table"));
   }
+  // A writer between the first and the last read may have left a mix of two versions; the table
+  // keeps what it had and the caller can read the file again once it is written.
+  FileStamp stamp_after;
+  if (!file_stamp(f.handle(), stamp_after) || stamp_after != stamp_before)
+    return fail(tr("It changed while it was read"));
 
   beginResetModel();
   rows_ = std::move(rows);
-  latin1_ = latin1;
+  encoding_ = encoding;
   utf8_bom_ = bom;
   endResetModel();
   after_operation();

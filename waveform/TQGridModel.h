@@ -43,6 +43,9 @@ public:
   static constexpr int fixed_rows = 1;
   // The clipboard text is taken up to this many characters.
   static constexpr qsizetype paste_limit = 100000;
+  // A cell read from a file holds at most as many characters as one paste can put there; a
+  // longer one fails the load, since the view could not lay such a text out in any useful time.
+  static constexpr qsizetype file_cell_limit = paste_limit;
 
   explicit TQGridModel(int col_count = 3, int row_count = 21, QObject *parent = nullptr);
 
@@ -85,18 +88,23 @@ public:
   TGridPasteResult paste_text(QStringView text, int col, int row);
 
   // Text files: one line per row from the heading row on, the cells of the data columns joined
-  // by data_separator, CR LF line ends. Written in the encoding the table was read in (UTF-8, or
-  // Latin-1 for files that were not UTF-8) so every byte read is written back unchanged.
+  // by data_separator, CR LF line ends. Written in the encoding the table was read in (UTF-8,
+  // UTF-16 when the file began with its byte-order mark, or Latin-1 for files that were neither)
+  // so every byte read is written back unchanged.
   TGridFileResult save_to_file(const QString &file_name) const;
   // Replaces the table with the file's lines. A missing file leaves the table as it is; a file
-  // that cannot be read leaves it untouched too (the new table is swapped in only once complete).
+  // that cannot be read, holds a cell longer than file_cell_limit or changes while it is read
+  // leaves it untouched too (the new table is swapped in only once complete).
   TGridFileResult load_from_file(const QString &file_name);
 
   // The fields of one line exactly as split_line gives them, as views into the line.
   static void split_fields(QStringView line, QChar separator, std::vector<QStringView> &out);
 
-  // True when the table was read from a file that was not UTF-8 (and is kept as Latin-1).
-  bool latin1() const { return latin1_; }
+  enum class Encoding { utf8, latin1, utf16le, utf16be };
+  // The encoding of the file the table was read from; latin1 for a file that was neither UTF-8
+  // nor UTF-16 with a byte-order mark.
+  Encoding encoding() const { return encoding_; }
+  bool latin1() const { return encoding_ == Encoding::latin1; }
 
   // Qt model interface: view row i is grid row i + fixed_rows, view column j grid column
   // j + fixed_cols; row 0 and column 0 are the header texts.
@@ -137,6 +145,6 @@ private:
   bool auto_number_ = false;
   bool changed_ = false;
   char data_separator_ = '\t';
-  bool latin1_ = false;
+  Encoding encoding_ = Encoding::utf8;
   bool utf8_bom_ = false;
 };

@@ -128,8 +128,10 @@ Tdlg_hardware::Tdlg_hardware(QWidget *parent) : QDialog(parent) {
 
 void Tdlg_hardware::showEvent(QShowEvent *event) {
   QDialog::showEvent(event);
+  // Filled from the dialog's own modal loop, not from inside show(): the replies are awaited
+  // with events running, and a dialog closed meanwhile must end a loop that already exists.
   if (!event->spontaneous())
-    FormShow();
+    QMetaObject::invokeMethod(this, &Tdlg_hardware::FormShow, Qt::QueuedConnection);
 }
 
 void Tdlg_hardware::FormShow() {

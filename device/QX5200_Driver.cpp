@@ -353,12 +353,16 @@ bool TQX5200_DRIVER::upload_blocks(int count) {
 }
 
 bool TQX5200_DRIVER::upload_waveform() {
+  // Cleared first: the user may change the points while the replies are awaited, and a rebuild
+  // then marks the waveform changed again, so what the device got is not taken as current.
+  waveform_.waveform_changed = false;
   const bool sent = upload_prepare() && upload_begin() && upload_set_index(0) &&
                     upload_blocks(waveform_.buffer_count()) && upload_end();
   // A transfer that broke off leaves the device with part of a waveform: the next start must
   // send the words again.
-  waveform_.waveform_changed = !sent;
-  return sent;
+  if (!sent)
+    waveform_.waveform_changed = true;
+  return sent && !waveform_.waveform_changed;
 }
 
 bool TQX5200_DRIVER::start_output() {
@@ -366,6 +370,9 @@ bool TQX5200_DRIVER::start_output() {
     return false;
   // Starting after a failed upload would run whatever the device holds and report success.
   if (waveform_.waveform_changed && !upload_waveform())
+    return false;
+  // The points may have turned bad during the upload's waits.
+  if (waveform_.data_error())
     return false;
   return exchange(cmd_start);
 }

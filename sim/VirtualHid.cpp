@@ -130,6 +130,11 @@ void VirtualHidDevice::set_firmware(std::shared_ptr<VirtualHidFirmware> firmware
   m_firmware = std::move(firmware);
 }
 
+std::shared_ptr<VirtualHidFirmware> VirtualHidDevice::firmware() const {
+  std::lock_guard lock(m_mutex);
+  return m_firmware;
+}
+
 void VirtualHidDevice::deliver_input_report(std::uint8_t report_id, QByteArrayView data,
                                             std::chrono::milliseconds delay) {
   QByteArray report;

@@ -46,6 +46,8 @@ public:
   QString path() const;
 
   void set_firmware(std::shared_ptr<VirtualHidFirmware> firmware);
+  // So a watcher can stand in front of the model and pass every report on to it.
+  std::shared_ptr<VirtualHidFirmware> firmware() const;
 
   // Any thread. The report reaches every handle open at this moment once delay has passed,
   // like the kernel: up to 64 waiting reports per handle, newer ones dropped. Dropped when the

@@ -11,6 +11,7 @@
 #include "TQGridUnit.h"
 #include "TVirtualQX5200Device.h"
 #include "localized.h"
+#include "tqhid_unit.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -561,6 +562,42 @@ private slots:
     QCOMPARE(dlg->ne_load_board_offset->text(), QString());
     QCOMPARE(dlg->ne_load_board_gain->text(), QString());
     QVERIFY(dlg->cb_rtz->isChecked());
+  }
+
+  // Closed by the user while its fields wait for replies: the modal loop ends, the window ticks on.
+  void hardware_dialog_closed_while_it_fills() {
+    plug_device();
+    QVERIFY(connect_window());
+    Tdlg_hardware *dlg = w_->dlg_hardware;
+    bool closed = false, stuck = false, in_exec = false;
+    dialogs_->on_exec = [&] {
+      in_exec = true;
+      // The first reply the dialog receives: the serial number.
+      connect(w_->driver->hid(), &TQHID::data_stored, dlg, [&] {
+        if (!closed && dlg->isVisible()) {
+          closed = true;
+          dlg->reject();
+        }
+      });
+    };
+    // Ends a modal loop left running without a visible dialog, so a hang fails here.
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    connect(&watchdog, &QTimer::timeout, this, [&] {
+      if (in_exec && !dlg->isVisible()) {
+        stuck = true;
+        // A hidden dialog cannot be closed again: shown once more to end its loop.
+        dlg->show();
+        dlg->reject();
+      }
+    });
+    watchdog.start(4000);
+    QSignalSpy ticked(w_.get(), &TForm1::tick_finished);
+    w_->ac_hardware->trigger();
+    QVERIFY(QTest::qWaitFor([&] { return ticked.count() >= 2; }, 8000));
+    QVERIFY(closed);
+    QVERIFY(!stuck);
+    QVERIFY(!dlg->isVisible());
   }
 
   void simulator_menu_drives_the_virtual_device() {

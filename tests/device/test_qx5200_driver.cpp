@@ -77,6 +77,8 @@ private slots:
   void upload_last_block_is_zero_filled();
   void start_output_refusals();
   void failed_upload_is_not_started();
+  void points_changed_during_upload_data();
+  void points_changed_during_upload();
   void late_reply_taken_by_next_command();
   void no_device_fails_after_one_wait();
   void unplug_and_replug();
@@ -492,6 +494,50 @@ void TestQX5200Driver::failed_upload_is_not_started() {
   QCOMPARE(rig.codes(), upload_and_start(rig.driver.buffer_count()));
   QVERIFY(rig.driver.query_run_state());
   QVERIFY(rig.driver.is_running());
+}
+
+void TestQX5200Driver::points_changed_during_upload_data() {
+  QTest::addColumn<bool>("still_valid");
+  QTest::newRow("turned into no data") << false;
+  QTest::newRow("another valid waveform") << true;
+}
+
+// The window lets the user load a file or click START while the upload's replies are awaited:
+// whatever the device got then is neither started nor taken as sent.
+void TestQX5200Driver::points_changed_during_upload() {
+  QFETCH(bool, still_valid);
+  Rig rig;
+  QVERIFY(rig.driver.initialize());
+  rig.driver.add_point(0, 0);
+  rig.driver.add_point(1e-3L, 20);
+  QVERIFY(!rig.driver.build_waveform(0));
+  rig.model.clear_log();
+  bool changed = false;
+  connect(rig.driver.hid(), &TQHID::data_stored, this, [&] {
+    if (changed || rig.model.blocks_received() == 0)
+      return;
+    changed = true;
+    rig.driver.clear_points();
+    rig.driver.add_point(0, 0);
+    if (still_valid)
+      rig.driver.add_point(2e-3L, 10);
+    rig.driver.build_waveform(0);
+  });
+  QVERIFY(!rig.driver.start_output());
+  QVERIFY(changed);
+  QCOMPARE(rig.model.command_count(33), 0u);
+  QCOMPARE(rig.driver.data_error(), !still_valid);
+  if (!still_valid)
+    return;
+  QVERIFY(rig.driver.waveform_changed());
+  // The next start sends the new words whole and starts them.
+  rig.model.clear_log();
+  QVERIFY(rig.driver.start_output());
+  QCOMPARE(rig.codes(), upload_and_start(rig.driver.buffer_count()));
+  QVERIFY(!rig.driver.waveform_changed());
+  const auto &buffer = rig.driver.waveform().upload_buffer();
+  const auto &words = rig.model.received_words();
+  QVERIFY(std::equal(buffer.begin(), buffer.begin() + rig.driver.buffer_count(), words.begin()));
 }
 
 void TestQX5200Driver::late_reply_taken_by_next_command() {

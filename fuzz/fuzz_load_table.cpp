@@ -12,6 +12,7 @@
 #include <QStringDecoder>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -29,12 +30,14 @@ const QTemporaryDir &scratch() {
   return dir;
 }
 
-QStringList cells(const TQGridModel &t) {
-  QStringList out;
-  for (int r = 0; r < t.row_count(); ++r)
-    for (int c = 0; c < t.col_count(); ++c)
-      out << t.cell(c, r);
-  return out;
+bool same_table(const TQGridModel &a, const TQGridModel &b) {
+  if (a.row_count() != b.row_count() || a.col_count() != b.col_count())
+    return false;
+  for (int r = 0; r < a.row_count(); ++r)
+    for (int c = 0; c < a.col_count(); ++c)
+      if (c == 0 ? a.cell(c, r) != b.cell(c, r) : a.cell_view(c, r) != b.cell_view(c, r))
+        return false;
+  return true;
 }
 
 // The lines of the file as the loader must see them.
@@ -72,21 +75,25 @@ void fill(TQGridModel &t) {
       t.set_cell(c, r, QStringLiteral("old%1.%2").arg(r).arg(c));
 }
 
-void check_load(const QByteArray &bytes, const QString &file, char separator, bool auto_number) {
-  TQGridModel t;
+void prepare(TQGridModel &t, char separator, bool auto_number) {
   t.set_data_separator(separator);
   t.set_auto_number(auto_number);
   fill(t);
-  const QStringList before = cells(t);
+}
+
+void check_load(const QStringList &lines, bool latin1, const QString &file, char separator, bool auto_number,
+                bool round_trip) {
+  TQGridModel t;
+  prepare(t, separator, auto_number);
   const TGridFileResult result = t.load_from_file(file);
   if (!result.ok()) {
-    if (result.status != TGridFileResult::Failed || result.error.isEmpty() || cells(t) != before)
+    TQGridModel before;
+    prepare(before, separator, auto_number);
+    if (result.status != TGridFileResult::Failed || result.error.isEmpty() || !same_table(t, before))
       std::abort();
     return;
   }
 
-  bool latin1 = false;
-  const QStringList lines = expected_lines(bytes, latin1);
   if (t.latin1() != latin1)
     std::abort();
   if (t.row_count() != std::max<qsizetype>(lines.size(), t.default_row_count()))
@@ -104,27 +111,12 @@ void check_load(const QByteArray &bytes, const QString &file, char separator, bo
       // field for column 0 keeps its number text.
       if (c == 0 && j >= fields.size())
         continue;
-      if (t.cell(c, r) != want)
+      if (t.cell_view(c, r) != want)
         std::abort();
     }
     if (auto_number && r > 0 && t.cell(0, r) != QString::number(r))
       std::abort();
   }
-
-  // Written and read back, the table is the same.
-  const QString copy = scratch().filePath(QStringLiteral("copy.txt"));
-  if (!t.save_to_file(copy).ok())
-    std::abort();
-  TQGridModel back;
-  back.set_data_separator(separator);
-  back.set_auto_number(auto_number);
-  fill(back);
-  if (!back.load_from_file(copy).ok())
-    std::abort();
-  // A Latin-1 table may be written as bytes that happen to be valid UTF-8 (the text that made it
-  // Latin-1 was in a field the table does not keep); those are read back as UTF-8.
-  if (back.latin1() == t.latin1() && cells(back) != cells(t))
-    std::abort();
 
   std::vector<TWavePoint> points;
   table_points(t, points);
@@ -133,11 +125,30 @@ void check_load(const QByteArray &bytes, const QString &file, char separator, bo
   for (const TWavePoint &p : points)
     if (!std::isfinite(p.time) || !std::isfinite(p.value))
       std::abort();
+
+  // Written and read back, the table is the same (with one separator per input: the table's
+  // cells, not the separator, decide what a save writes).
+  if (!round_trip)
+    return;
+  const QString copy = scratch().filePath(QStringLiteral("copy.txt"));
+  if (!t.save_to_file(copy).ok())
+    std::abort();
+  TQGridModel back;
+  prepare(back, separator, auto_number);
+  if (!back.load_from_file(copy).ok())
+    std::abort();
+  // A Latin-1 table may be written as bytes that happen to be valid UTF-8 (the text that made it
+  // Latin-1 was in a field the table does not keep); those are read back as UTF-8.
+  if (back.latin1() == t.latin1() && !same_table(back, t))
+    std::abort();
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  // Four loads and their checks of a file of 64 KB of line ends come near the 1 s limit under the
+  // sanitizers; a quarter of that reaches the same code (big files are the bad-input tests' job).
+  size = std::min<size_t>(size, 16384);
   const QString file = scratch().filePath(QStringLiteral("table.txt"));
   const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
   {
@@ -145,8 +156,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
       std::abort();
   }
-  check_load(bytes, file, '\t', true);
-  check_load(bytes, file, ',', true);
-  check_load(bytes, file, ' ', false);
+  bool latin1 = false;
+  const QStringList lines = expected_lines(bytes, latin1);
+  const int round_trip = size > 0 ? data[0] % 3 : 0;
+  check_load(lines, latin1, file, '\t', true, round_trip == 0);
+  check_load(lines, latin1, file, ',', true, round_trip == 1);
+  check_load(lines, latin1, file, ' ', false, round_trip == 2);
   return 0;
 }

@@ -534,9 +534,11 @@ TGridFileResult TQGridModel::load_from_file(const QString &file_name) {
       bool at_start = true;
       bool stopped = false;
       while (!stopped && !restart) {
-        // Never more than the rest of the file (and one byte to see its end): a buffer of the
-        // full piece size for a short file costs more than reading it.
-        const QByteArray chunk = f.read(std::min(read_size, std::max<qint64>(f.size() - f.pos(), 0) + 1));
+        // A buffer of the full piece size for a short file costs more than reading it: ask for
+        // the rest of the file and one byte to see its end, but never for less than 64 KB, as a
+        // file may say it is shorter than it is.
+        const qint64 rest = std::max<qint64>(f.size() - f.pos(), 0) + 1;
+        const QByteArray chunk = f.read(std::min(read_size, std::max<qint64>(rest, 1 << 16)));
         if (f.error() != QFileDevice::NoError)
           return fail(f.errorString());
         eof = chunk.isEmpty();

@@ -311,6 +311,11 @@ QString TQGridModel::copy_block(int left, int right, int top, int bottom) const 
 
 TGridPasteResult TQGridModel::paste_text(QStringView text, int col, int row) {
   TGridPasteResult result;
+  // The cursor starts in the table or just below its last row (which the paste adds). From
+  // further out the walk would add empty rows and lose lines, or from the left of column 0
+  // shift every field one column over: nothing is taken.
+  if (col < 0 || col >= col_count_ || row < 0 || row > row_count())
+    return result;
   if (text.size() > paste_limit) {
     qsizetype n = paste_limit;
     if (text[n - 1].isHighSurrogate())
@@ -404,7 +409,17 @@ TGridFileResult TQGridModel::save_to_file(const QString &file_name) const {
   const QChar sep = QChar::fromLatin1(data_separator_);
   QString text;
   bool ok = true;
+  bool at_start = true;
   auto flush = [&] {
+    if (at_start) {
+      at_start = false;
+      if (utf16)
+        ok = f.write(encoding_ == Encoding::utf16le ? "\xFF\xFE" : "\xFE\xFF") == 2;
+      // A UTF-8 text that begins with U+FEFF needs a byte-order mark before it, or reading the
+      // file back would take the character for the mark and drop it.
+      else if (!as_latin1 && (utf8_bom_ || text.startsWith(QChar(0xFEFF))))
+        ok = f.write("\xEF\xBB\xBF") == 3;
+    }
     QByteArray bytes;
     if (utf16) {
       // Each piece ends at a line end, so no surrogate pair is ever split.
@@ -417,10 +432,6 @@ TGridFileResult TQGridModel::save_to_file(const QString &file_name) const {
       ok = false;
     text.clear();
   };
-  if (utf16)
-    f.write(encoding_ == Encoding::utf16le ? "\xFF\xFE" : "\xFE\xFF");
-  else if (utf8_bom_ && !as_latin1)
-    f.write("\xEF\xBB\xBF");
   for (int r = 0; ok && r < row_count(); ++r) {
     for (int k = first; k < col_count_; ++k) {
       if (k > first)
@@ -598,7 +609,11 @@ TGridFileResult TQGridModel::load_from_file(const QString &file_name) {
       bool at_start = true;
       bool stopped = false;
       while (!stopped && !restart) {
-        const QByteArray chunk = f.read(read_size);
+        // A buffer of the full piece size for a short file costs more than reading it: ask for
+        // the rest of the file and one byte to see its end, but never for less than 64 KB, as a
+        // file may say it is shorter than it is.
+        const qint64 rest = std::max<qint64>(f.size() - f.pos(), 0) + 1;
+        const QByteArray chunk = f.read(std::min(read_size, std::max<qint64>(rest, 1 << 16)));
         if (f.error() != QFileDevice::NoError)
           return fail(f.errorString());
         eof = chunk.isEmpty();

@@ -84,7 +84,8 @@ public:
   // Cells from left to right joined by tabs, each row ended by CR LF.
   QString copy_block(int left, int right, int top, int bottom) const;
   // Spreads clipboard text over the table from (col, row): tab moves one column right, a line
-  // end stores the last field and moves one row down. A lone LF or CR counts as CR LF.
+  // end stores the last field and moves one row down. A lone LF or CR counts as CR LF. A paste
+  // starting outside the table (or more than one row below it) takes nothing.
   TGridPasteResult paste_text(QStringView text, int col, int row);
 
   // Text files: one line per row from the heading row on, the cells of the data columns joined

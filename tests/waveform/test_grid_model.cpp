@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <climits>
+
 namespace {
 
 // The table as the main window sets it up.
@@ -243,6 +245,32 @@ private slots:
     }
   }
 
+  void leading_bom_character_survives_save_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    // The separator goes, so the saved text starts with U+FEFF although the file did not.
+    QTest::newRow("after a separator") << QByteArray("\t\xEF\xBB\xBF"
+                                                     "1\t2\r\n");
+    QTest::newRow("after a byte-order mark") << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF"
+                                                           "1\t2\r\n");
+  }
+  void leading_bom_character_survives_save() {
+    QFETCH(QByteArray, bytes);
+    write_all(path("feff.txt"), bytes);
+    TQGridModel t;
+    setup_window_table(t);
+    QVERIFY(t.load_from_file(path("feff.txt")).ok());
+    QCOMPARE(t.cell(1, 0), QString(QChar(0xFEFF)) + "1");
+    QVERIFY(t.save_to_file(path("feff-out.txt")).ok());
+    // One mark for the reader to take, then the character itself.
+    QVERIFY(read_all(path("feff-out.txt"))
+                .startsWith("\xEF\xBB\xBF\xEF\xBB\xBF"
+                            "1\t2\r\n"));
+    TQGridModel back;
+    setup_window_table(back);
+    QVERIFY(back.load_from_file(path("feff-out.txt")).ok());
+    QCOMPARE(rows_of(back), rows_of(t));
+  }
+
   void latin1_table_gets_text_latin1_cannot_hold() {
     write_all(path("l1.txt"), "Zeit \xb5s\tI\r\n");
     TQGridModel t;
@@ -409,6 +437,43 @@ private slots:
     QCOMPARE(t.row_count(), rows);
     QCOMPARE(rows_of(t).mid(row, expected.size()), expected);
     QVERIFY(t.changed());
+  }
+
+  void paste_outside_the_table_data() {
+    QTest::addColumn<int>("col");
+    QTest::addColumn<int>("row");
+    QTest::newRow("left of column 0") << -1 << 1;
+    QTest::newRow("right of the last column") << 3 << 1;
+    QTest::newRow("above the heading") << 1 << -1;
+    QTest::newRow("two rows below the last") << 1 << 22;
+    QTest::newRow("far below") << 1 << INT_MAX;
+    QTest::newRow("far left") << INT_MIN << 1;
+  }
+  void paste_outside_the_table() {
+    // The walk from such a cell would add rows that get nothing and lose lines, or shift every
+    // field one column over: nothing is taken instead.
+    QFETCH(int, col);
+    QFETCH(int, row);
+    TQGridModel t;
+    setup_window_table(t);
+    fill(t, 20);
+    t.set_changed(false);
+    const QStringList before = rows_of(t);
+    const TGridPasteResult r = t.paste_text(u"a\tb\r\nc\td\r\n", col, row);
+    QCOMPARE(r.taken, 0);
+    QCOMPARE(r.dropped, 0);
+    QCOMPARE(rows_of(t), before);
+    QVERIFY(!t.changed());
+  }
+
+  void paste_just_below_the_last_row_adds_it() {
+    TQGridModel t;
+    setup_window_table(t);
+    fill(t, 20);
+    const TGridPasteResult r = t.paste_text(u"a\tb\r\n", 1, 21);
+    QCOMPARE(r.taken, 5);
+    QCOMPARE(t.row_count(), 22);
+    QCOMPARE(rows_of(t).last(), QString("21|a|b"));
   }
 
   void paste_is_capped() {

@@ -4,6 +4,7 @@
 #include "QX5200_unit.h"
 #include "TQGridModel.h"
 #include "TQGridUnit.h"
+#include "table_helpers.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,7 +12,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -101,19 +101,10 @@ private slots:
       return;
     }
     // Root reads any file: the load runs in a child that has become the nobody user.
-    const pid_t child = fork();
-    QVERIFY(child >= 0);
-    if (child == 0) {
-      if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
-        _exit(2);
-      _exit(refused() ? 0 : 1);
-    }
-    int status = 0;
-    QCOMPARE(waitpid(child, &status, 0), child);
-    QVERIFY(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 2)
+    const int child = run_as_nobody(refused);
+    if (child == 2)
       QSKIP("cannot become an unprivileged user here");
-    QCOMPARE(WEXITSTATUS(status), 0);
+    QCOMPARE(child, 0);
   }
 
   void utf16_file_gives_its_points() {

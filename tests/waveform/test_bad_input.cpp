@@ -5,6 +5,7 @@
 #include "TQGridModel.h"
 #include "TablePoints.h"
 #include "localized.h"
+#include "table_helpers.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,7 +20,6 @@
 #include <thread>
 
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -38,17 +38,6 @@ void fill_user_table(TQGridModel &t) {
     t.set_cell(1, r, QString::number(r));
     t.set_cell(2, r, QString::number(r * 2));
   }
-}
-
-QStringList rows_of(const TQGridModel &t) {
-  QStringList out;
-  for (int r = 0; r < t.row_count(); ++r) {
-    QStringList cells;
-    for (int c = 0; c < t.col_count(); ++c)
-      cells << t.cell(c, r);
-    out << cells.join('|');
-  }
-  return out;
 }
 
 QString number_text(long double v) {
@@ -406,19 +395,10 @@ private slots:
       QVERIFY(load_is_refused());
       return;
     }
-    const pid_t child = fork();
-    QVERIFY(child >= 0);
-    if (child == 0) {
-      if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
-        _exit(2);
-      _exit(load_is_refused() ? 0 : 1);
-    }
-    int status = 0;
-    QCOMPARE(waitpid(child, &status, 0), child);
-    QVERIFY(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 2)
+    const int as_nobody = run_as_nobody(load_is_refused);
+    if (as_nobody == 2)
       QSKIP("cannot become an unprivileged user here");
-    QCOMPARE(WEXITSTATUS(status), 0);
+    QCOMPARE(as_nobody, 0);
   }
 
   void file_changing_while_read() {

@@ -1,6 +1,7 @@
 // The point table's cells, row operations, clipboard text and files, without widgets.
 #include "SplitFunctions.h"
 #include "TQGridModel.h"
+#include "table_helpers.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -38,17 +39,6 @@ void write_all(const QString &name, const QByteArray &bytes) {
   QFile f(name);
   QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
   QCOMPARE(f.write(bytes), bytes.size());
-}
-
-QStringList rows_of(const TQGridModel &t) {
-  QStringList out;
-  for (int r = 0; r < t.row_count(); ++r) {
-    QStringList cells;
-    for (int c = 0; c < t.col_count(); ++c)
-      cells << t.cell(c, r);
-    out << cells.join('|');
-  }
-  return out;
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "Hardware_Dialog.h"
 #include "QX5200_Driver.h"
 #include "QX5200_unit.h"
+#include "TCircularBufferUnit.h"
 #include "TNumEditUnit.h"
 #include "TQGridUnit.h"
 #include "TVirtualQX5200Device.h"
@@ -483,6 +484,13 @@ int Soak::run() {
   if (!QTest::qWaitFor([this] { return w_->device_connected() && w_->load_board_ready(); }, 10000))
     fail(QStringLiteral("not connected with the board after the faults ended"));
   clock_.frozen = true;
+  // Clicks queued before the end are still carried out, one a tick. A start that the driver
+  // refuses shows STOP until the next tick that finds the queue empty, so the window is judged
+  // once the queue has drained.
+  for (int i = 0; i < 20 && !w_->command_queue->is_empty(); ++i)
+    wait_ticks(1, 5000);
+  if (!w_->command_queue->is_empty())
+    fail(QStringLiteral("the window's command queue never drained"));
   if (!wait_ticks(4, 15000))
     fail(QStringLiteral("the timer stopped ticking"));
   const bool device_running = model().is_playing();

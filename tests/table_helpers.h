@@ -4,12 +4,33 @@
 
 #include "TQGridModel.h"
 
+#include <QFile>
 #include <QStringList>
+#include <QtTest>
 
 #include <functional>
 
 #include <sys/wait.h>
 #include <unistd.h>
+
+// The table as the main window sets it up.
+inline void setup_window_table(TQGridModel &t) {
+  t.set_default_row_count(21);
+  t.set_auto_number(true);
+  t.set_cell(1, 0, u"Time");
+  t.set_cell(2, 0, u"Value");
+}
+
+inline QByteArray read_all(const QString &name) {
+  QFile f(name);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+inline void write_all(const QString &name, const QByteArray &bytes) {
+  QFile f(name);
+  QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  QCOMPARE(f.write(bytes), bytes.size());
+}
 
 // Every row of the table as "cell|cell|...", for comparing whole tables.
 inline QStringList rows_of(const TQGridModel &t) {

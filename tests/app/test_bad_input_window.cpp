@@ -24,11 +24,6 @@ struct RecordingDialogs : TWindowDialogs {
   void error(QWidget *, const QString &text) override { errors << text; }
 };
 
-bool write_all(const QString &name, const QByteArray &bytes) {
-  QFile f(name);
-  return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
 QStringList rows_of(const TQGrid &g) {
   QStringList out;
   for (int r = 0; r < g.RowCount(); ++r)
@@ -74,13 +69,13 @@ private slots:
     QFETCH(QString, reason);
     QFETCH(bool, as_nobody);
     QDir(dir_.path()).mkdir("folder.txt");
-    QVERIFY(write_all(dir_.filePath("long.txt"),
-                      "t\tv\r\n1\t2\r\n3\t" + QByteArray(TQGridModel::file_cell_limit + 1, '4') + "\r\n"));
-    QVERIFY(write_all(dir_.filePath("secret.txt"), "t\tv\r\n1\t2\r\n"));
+    write_all(dir_.filePath("long.txt"),
+              "t\tv\r\n1\t2\r\n3\t" + QByteArray(TQGridModel::file_cell_limit + 1, '4') + "\r\n");
+    write_all(dir_.filePath("secret.txt"), "t\tv\r\n1\t2\r\n");
     QVERIFY(QFile::setPermissions(dir_.filePath("secret.txt"), QFile::WriteOwner));
 
     const QString good = dir_.filePath("good.txt");
-    QVERIFY(write_all(good, "Time\tValue\r\n0\t1\r\n1\t2\r\n2\t3\r\n"));
+    write_all(good, "Time\tValue\r\n0\t1\r\n1\t2\r\n2\t3\r\n");
     w_->load_data_file(good);
     QVERIFY(dialogs_->errors.isEmpty());
     QCOMPARE(w_->driver->data_count(), 3);
@@ -110,7 +105,7 @@ private slots:
   void utf16_file_gives_its_points() {
     const QString name = dir_.filePath("wide.txt");
     QStringEncoder encode(QStringEncoder::Utf16LE);
-    QVERIFY(write_all(name, "\xFF\xFE" + QByteArray(encode.encode(u"Time\tValue\r\n0\t1\r\n1\t2\r\n"))));
+    write_all(name, "\xFF\xFE" + QByteArray(encode.encode(u"Time\tValue\r\n0\t1\r\n1\t2\r\n")));
     w_->load_data_file(name);
     QVERIFY(dialogs_->errors.isEmpty());
     QCOMPARE(w_->sg_data->cell(1, 0), QString("Time"));

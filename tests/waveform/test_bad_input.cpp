@@ -24,13 +24,6 @@
 
 namespace {
 
-void setup_window_table(TQGridModel &t) {
-  t.set_default_row_count(21);
-  t.set_auto_number(true);
-  t.set_cell(1, 0, u"Time");
-  t.set_cell(2, 0, u"Value");
-}
-
 // A table the user has worked on: what a failed load must leave alone.
 void fill_user_table(TQGridModel &t) {
   setup_window_table(t);
@@ -54,17 +47,6 @@ QStringList points_of(const TQGridModel &t) {
   for (const TWavePoint &p : points)
     out << number_text(p.time) + ';' + number_text(p.value);
   return out;
-}
-
-void write_all(const QString &name, const QByteArray &bytes) {
-  QFile f(name);
-  QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  QCOMPARE(f.write(bytes), bytes.size());
-}
-
-QByteArray read_all(const QString &name) {
-  QFile f(name);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
 // The bytes of a literal, NULs included.

@@ -12,33 +12,12 @@
 
 namespace {
 
-// The table as the main window sets it up.
-void setup_window_table(TQGridModel &t) {
-  t.set_default_row_count(21);
-  t.set_auto_number(true);
-  t.set_cell(1, 0, u"Time");
-  t.set_cell(2, 0, u"Value");
-}
-
 // Fills rows 1..n with "t<r>" / "v<r>".
 void fill(TQGridModel &t, int n) {
   for (int r = 1; r <= n; ++r) {
     t.set_cell(1, r, QString("t%1").arg(r));
     t.set_cell(2, r, QString("v%1").arg(r));
   }
-}
-
-QByteArray read_all(const QString &name) {
-  QFile f(name);
-  if (!f.open(QIODevice::ReadOnly))
-    return "<unreadable>";
-  return f.readAll();
-}
-
-void write_all(const QString &name, const QByteArray &bytes) {
-  QFile f(name);
-  QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  QCOMPARE(f.write(bytes), bytes.size());
 }
 
 } // namespace

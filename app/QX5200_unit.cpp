@@ -40,6 +40,7 @@ constexpr int interval_searching = 1000;
 constexpr int interval_connected = 250;
 constexpr int interval_idle = 500;
 constexpr int interval_running = 50;
+constexpr int status_message_ms = 15000;
 constexpr int color_red = 255;
 constexpr int color_blue = 16711680;
 
@@ -241,6 +242,13 @@ void TForm1::build_layout() {
       status_panels[i]->setMinimumWidth(widths[i]);
     status_bar->addWidget(status_panels[i], i == 4 ? 1 : 0);
   }
+  // Notices the tick must not overwrite: why a start was dropped, and the like.
+  status_message = new QLabel(status_bar);
+  status_message->setObjectName(QStringLiteral("status_message"));
+  status_bar->addWidget(status_message, 2);
+  status_message_timer = new QTimer(this);
+  status_message_timer->setSingleShot(true);
+  connect(status_message_timer, &QTimer::timeout, status_message, &QLabel::clear);
   setStatusBar(status_bar);
 
   timer = new QTimer(this);
@@ -518,7 +526,32 @@ void TForm1::update_start_button() {
       ++points;
   }
   if (points >= 2)
-    bt_waveform_start->setEnabled(!driver_over_temperature());
+    set_start_enabled(true);
+}
+
+QString TForm1::start_blocked_reason() const {
+  // STOP must always be there while the device runs.
+  if (driver->is_running())
+    return {};
+  if (!device_connected_)
+    return QStringLiteral("No QX5200 is connected");
+  if (!load_board_ready_)
+    return QStringLiteral("No load board is ready: insert one and wait for its name in the status bar");
+  if (driver_over_temperature())
+    return QStringLiteral("The load board is over temperature: let it cool down");
+  return {};
+}
+
+void TForm1::set_start_enabled(bool wanted) {
+  const QString reason = wanted ? start_blocked_reason() : QString();
+  bt_waveform_start->setEnabled(wanted && reason.isEmpty());
+  bt_waveform_start->setToolTip(reason);
+}
+
+void TForm1::show_status_message(const QString &text) {
+  status_message->setText(text);
+  status_message->setToolTip(text);
+  status_message_timer->start(status_message_ms);
 }
 
 void TForm1::enable_edit_actions() {
@@ -532,13 +565,13 @@ void TForm1::disable_edit_actions() {
 }
 
 void TForm1::enable_device_controls() {
-  bt_waveform_start->setEnabled(waveform_valid_);
+  set_start_enabled(waveform_valid_);
   rg_data_separator->setEnabled(true);
   ac_hardware->setEnabled(true);
 }
 
 void TForm1::disable_device_controls() {
-  bt_waveform_start->setEnabled(false);
+  set_start_enabled(false);
   ac_hardware->setEnabled(false);
 }
 
@@ -642,9 +675,39 @@ void TForm1::start_waveform() {
   if (driver->waveform_changed())
     set_status_panel(4, QStringLiteral(" Loading Waveform"));
   // The driver clears waveform_changed only after a complete upload; a broken-off one is sent
-  // again by the next start.
-  driver->start_output();
+  // again by the next start. A refused start leaves START as it is, so a second click cannot
+  // turn a STOP caption into another start.
+  TQX5200_DRIVER::TBoardCheck check = TQX5200_DRIVER::board_ok;
+  if (!driver->start_for_inserted_board(check)) {
+    if (check != TQX5200_DRIVER::board_ok)
+      start_dropped(check);
+    return;
+  }
+  show_running();
+}
+
+void TForm1::start_dropped(int check) {
+  // The board is read again and the waveform rebuilt against it by this tick's status poll.
+  load_board_ready_ = false;
+  update_start_button();
+  switch (check) {
+  case TQX5200_DRIVER::board_none:
+    show_status_message(QStringLiteral("START dropped: the waveform was not built for the load board now in. "
+                                       "Press START again."));
+    break;
+  case TQX5200_DRIVER::board_changed:
+    show_status_message(QStringLiteral("START dropped: the load board changed. Press START again."));
+    break;
+  default:
+    show_status_message(QStringLiteral("START dropped: the QX5200 did not confirm its load board. "
+                                       "Press START again."));
+    break;
+  }
+}
+
+void TForm1::show_running() {
   bt_waveform_start->setText(QStringLiteral("STOP"));
+  set_start_enabled(true);
   timer->setInterval(interval_running);
 }
 
@@ -802,13 +865,20 @@ void TForm1::timerTimer() {
       if (driver->load_board_present()) {
         read_load_board();
         driver->set_output_normalized(0);
-        load_board_ready_ = true;
+        // initialize read the record even if the device runs; without it the board is not known.
+        load_board_ready_ = driver->board_record_current();
       }
       timer->setInterval(interval_connected);
       device_connected_ = true;
+      // The board arrived with the device: the waveform is checked and built against it.
+      if (load_board_ready_ && !driver->is_running())
+        refresh_waveform();
       enable_device_controls();
       if (!waveform_valid_)
         setup_graph_axes();
+      // A device found running (re-plugged during an endless run) is stopped with STOP.
+      if (driver->is_running())
+        show_running();
     } else {
       timer->setInterval(interval_searching);
       device_lost();
@@ -824,7 +894,9 @@ void TForm1::timerTimer() {
       timer->setInterval(interval_idle);
       if (driver->read_status()) {
         const bool present = driver->load_board_present();
-        if (load_board_ready_ && !present) {
+        // A record no longer current means the board was seen gone, perhaps by the check before
+        // a start: it is read again before anything is built for it.
+        if (load_board_ready_ && (!present || !driver->board_record_current())) {
           load_board_ready_ = false;
           update_start_button();
           refresh_waveform();
@@ -834,10 +906,19 @@ void TForm1::timerTimer() {
         } else if (present) {
           read_load_board();
           driver->set_output_value(0);
+          load_board_ready_ = driver->board_record_current();
           refresh_waveform();
           enable_device_controls();
-          load_board_ready_ = true;
         }
+      }
+    } else {
+      show_running();
+      // A run must not hide a board that is not known: its status is read on every tick until
+      // the record is in, so one lost or misread reply cannot hide it for a whole endless run.
+      if (!load_board_ready_ && driver->read_status() && driver->load_board_present() &&
+          driver->read_load_board_record()) {
+        load_board_ready_ = true;
+        refresh_waveform();
       }
     }
   } else {

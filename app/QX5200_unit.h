@@ -70,6 +70,8 @@ public:
   QLabel *lb_status = nullptr;
   QStatusBar *status_bar = nullptr;
   std::array<QLabel *, 5> status_panels{};
+  // A notice beside the panels that the tick leaves alone; it clears itself after a while.
+  QLabel *status_message = nullptr;
   QTimer *timer = nullptr;
 
   QAction *ac_load_data = nullptr;
@@ -156,6 +158,9 @@ public:
   bool waveform_valid() const { return waveform_valid_; }
   double sensor_average() const { return sensor_average_; }
   void update_start_button();
+  // Why START cannot be pressed now (its tooltip), empty when it can.
+  QString start_blocked_reason() const;
+  void show_status_message(const QString &text);
   void enable_edit_actions();
   void disable_edit_actions();
   void enable_device_controls();
@@ -186,6 +191,9 @@ private:
   bool driver_over_temperature() const;
   int rounded_repeat_count() const;
   void device_lost();
+  void set_start_enabled(bool wanted);
+  void start_dropped(int check);
+  void show_running();
   // Panel 0 while no device is connected.
   QString search_panel_text();
   void show_help(int context);
@@ -210,6 +218,7 @@ private:
   QStringList dialog_filters_;
   QString dialog_default_ext_;
   QString help_file_name_;
+  QTimer *status_message_timer = nullptr;
 };
 
 // The file dialog filters of a Data Separator item, "Description (*.ext)" as Qt shows them.

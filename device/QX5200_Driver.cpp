@@ -48,6 +48,19 @@ quint8 text_byte(const QString &text) {
   return c.unicode() < 256 ? quint8(c.unicode()) : quint8('?');
 }
 
+// Two records hold the same bytes: a NaN read from the EEPROM equals itself here.
+bool same_real(long double a, long double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+
+bool same_record(const TLoadBoardRecord &a, const TLoadBoardRecord &b) {
+  return a.lb_name == b.lb_name && a.lb_units == b.lb_units && same_real(a.lb_gain, b.lb_gain) &&
+         same_real(a.lb_sensor_gain, b.lb_sensor_gain) && same_real(a.lb_max_temp, b.lb_max_temp) &&
+         same_real(a.lb_max_power, b.lb_max_power) && same_real(a.lb_max_p2t, b.lb_max_p2t) &&
+         same_real(a.lb_offset, b.lb_offset) && same_real(a.lb_sensor_offset, b.lb_sensor_offset) &&
+         a.lb_sensor_units == b.lb_sensor_units && a.lb_return_to_zero == b.lb_return_to_zero &&
+         same_real(a.lb_sensor_max, b.lb_sensor_max) && same_real(a.lb_monitor_gain, b.lb_monitor_gain) &&
+         a.lb_max_value_byte == b.lb_max_value_byte;
+}
+
 } // namespace
 
 TQX5200_DRIVER::TQX5200_DRIVER(QObject *owner, std::unique_ptr<THidBackend> backend)
@@ -134,6 +147,7 @@ bool TQX5200_DRIVER::read_status() {
   switch (hid_->get_byte()) {
   case 0:
     load_board_present_ = false;
+    board_record_current_ = false;
     over_temperature_ = false;
     load_board().lb_gain = 1.0L;
     load_board().lb_offset = 0.0L;
@@ -235,7 +249,7 @@ bool TQX5200_DRIVER::read_adc_gain(long double &value) {
 
 bool TQX5200_DRIVER::read_load_board_record() {
   TLoadBoardRecord &lb = load_board();
-  hid_->set_rx_buffer_index(1);
+  board_record_current_ = false;
   if (!load_board_present_) {
     lb.lb_gain = 1.0L;
     lb.lb_offset = 0.0L;
@@ -244,10 +258,19 @@ bool TQX5200_DRIVER::read_load_board_record() {
     lb.lb_name.clear();
     return false;
   }
-  if (!exchange(cmd_read_record)) {
+  if (!read_record_into(lb)) {
     lb.lb_name.clear();
     return false;
   }
+  board_record_current_ = true;
+  send_load_board_settings();
+  return true;
+}
+
+bool TQX5200_DRIVER::read_record_into(TLoadBoardRecord &lb) {
+  hid_->set_rx_buffer_index(1);
+  if (!exchange(cmd_read_record))
+    return false;
   // Zero bytes are skipped wherever they stand; they do not end the name.
   lb.lb_name.clear();
   for (int i = 0; i < name_bytes; ++i) {
@@ -269,7 +292,6 @@ bool TQX5200_DRIVER::read_load_board_record() {
   lb.lb_monitor_gain = hid_->get_float();
   lb.lb_max_value_byte = hid_->get_byte();
   lb.lb_max_value = lb.lb_max_value_byte;
-  send_load_board_settings();
   return true;
 }
 
@@ -375,6 +397,42 @@ bool TQX5200_DRIVER::start_output() {
   if (waveform_.data_error())
     return false;
   return exchange(cmd_start);
+}
+
+bool TQX5200_DRIVER::start_for_inserted_board(TBoardCheck &check) {
+  check = board_ok;
+  if (waveform_.data_error() || over_temperature_)
+    return false;
+  if (waveform_.waveform_changed && !upload_waveform())
+    return false;
+  // Checked after the upload, the last wait before the start: the board may have been pulled or
+  // swapped at any time since the words were built, and words built for another gain would
+  // drive the new board far beyond what the table asks for.
+  check = check_inserted_board();
+  // The points may also have changed during the check's waits: the device holds the old words.
+  if (check != board_ok || waveform_.data_error() || waveform_.waveform_changed || over_temperature_)
+    return false;
+  return exchange(cmd_start);
+}
+
+TQX5200_DRIVER::TBoardCheck TQX5200_DRIVER::check_inserted_board() {
+  if (!words_board_)
+    return board_none;
+  if (!read_status())
+    return board_unanswered;
+  if (!load_board_present_)
+    return board_none;
+  TLoadBoardRecord now;
+  if (!read_record_into(now))
+    return board_unanswered;
+  return same_record(now, *words_board_) ? board_ok : board_changed;
+}
+
+bool TQX5200_DRIVER::build_waveform(long double sensor) {
+  words_board_.reset();
+  if (board_record_current_ && load_board_present_)
+    words_board_ = load_board();
+  return waveform_.build_waveform(sensor);
 }
 
 // --- Conversions -------------------------------------------------------------------------------

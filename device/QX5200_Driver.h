@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class THidBackend;
 
@@ -68,6 +69,17 @@ public:
   bool upload_waveform();
   bool start_output();
 
+  // What the board check before a start found.
+  enum TBoardCheck { board_ok, board_none, board_changed, board_unanswered };
+  // start_output for a device whose board may have changed since the words were built: after
+  // the upload, the status and the record are read again, and 33 is sent only when a board is
+  // in and its record is the one the words were built against. `check` says why a start was
+  // refused for the board's sake (board_ok otherwise).
+  bool start_for_inserted_board(TBoardCheck &check);
+  // The record in load_board() was read from the board that, as far as the last status read
+  // knows, is inserted now.
+  bool board_record_current() const { return board_record_current_; }
+
   // Conversions. The DAC conversions store their result in dac_code.
   quint16 normalized_to_dac_code(long double x);
   quint16 value_to_dac_code(long double v);
@@ -114,7 +126,8 @@ public:
   long double max_time() const { return waveform_.max_time(); }
   bool check_times() { return waveform_.check_times(); }
   void compute_statistics(long double sensor) { waveform_.compute_statistics(sensor); }
-  bool build_waveform(long double sensor) { return waveform_.build_waveform(sensor); }
+  // Builds the words and remembers which board record (if any) they were built against.
+  bool build_waveform(long double sensor);
   bool data_error() const { return waveform_.data_error(); }
   int error_type() const { return waveform_.error_type(); }
   int error_index() const { return waveform_.error_index(); }
@@ -145,6 +158,8 @@ private:
   bool command_without_arguments(quint8 code);
   bool command_with_word(quint8 code, quint16 word);
   bool read_exp_float(quint8 code, long double &value);
+  bool read_record_into(TLoadBoardRecord &lb);
+  TBoardCheck check_inserted_board();
 
   TQHID *hid_;
   TDelay *delay_;
@@ -160,4 +175,7 @@ private:
   long double temperature_ = 0;
   quint16 sensor_code_ = 0;
   long double sensor_value_ = 0;
+  bool board_record_current_ = false;
+  // The record the current words were built against; empty when built without a board.
+  std::optional<TLoadBoardRecord> words_board_;
 };

@@ -293,6 +293,87 @@ private slots:
     QCOMPARE(w_->timer->interval(), 500);
   }
 
+  // The largest distance of a sample code the device would play from the code of zero output.
+  int peak_code_swing() {
+    const int zero = w_->driver->value_to_dac_code(0);
+    int peak = 0;
+    for (const auto &segment : model().waveform().segments)
+      for (std::uint16_t code : segment.codes)
+        peak = std::max(peak, std::abs(int(code) - zero));
+    return peak;
+  }
+
+  void start_never_plays_words_for_another_board_data() {
+    QTest::addColumn<bool>("swap");
+    QTest::newRow("board out, START, board in before the next tick") << false;
+    QTest::newRow("another board put in between two polls") << true;
+  }
+
+  // Words are DAC codes scaled by the board's gain: words built for no board (gain 1) or for
+  // another board would drive the board now inserted far beyond what the table asks for.
+  void start_never_plays_words_for_another_board() {
+    QFETCH(bool, swap);
+    plug_device();
+    QVERIFY(connect_window());
+    w_->show();
+    fill_table({{0, 0}, {1e-5, 0.5}, {4e-5, 0.5}, {5e-5, 0}});
+    QVERIFY(w_->update_waveform());
+    QVERIFY(ticks(1));
+    if (swap) {
+      // LB2: gain 50 instead of 100. The poll cannot see a swap between two status reads.
+      model().record[2] = '2';
+      const auto gain = TVirtualQX5200::ieee_bytes(50.0f);
+      std::copy(gain.begin(), gain.end(), model().record.begin() + 8);
+      w_->command_queue->put(TForm1::queue_start);
+    } else {
+      model().set_board_present(false);
+      QVERIFY(QTest::qWaitFor([this] { return !w_->load_board_ready(); }, 3000));
+      QVERIFY(!w_->bt_waveform_start->isEnabled());
+      QVERIFY(!w_->bt_waveform_start->toolTip().isEmpty());
+      QTest::mouseClick(w_->bt_waveform_start, Qt::LeftButton);
+      QVERIFY(w_->command_queue->is_empty());
+      // A start that got into the queue all the same (a click just before the board left).
+      w_->command_queue->put(TForm1::queue_start);
+      model().set_board_present(true);
+    }
+    QVERIFY(ticks(1));
+    QCOMPARE(model().command_count(33), 0u);
+    QVERIFY(w_->status_message->text().startsWith("START dropped"));
+    QCOMPARE(w_->bt_waveform_start->text(), QString("START"));
+    // Read again and rebuilt for the board that is in: the next START plays 0.5 A.
+    QVERIFY(QTest::qWaitFor([this] { return w_->load_board_ready() && w_->bt_waveform_start->isEnabled(); },
+                            3000));
+    QCOMPARE(w_->driver->load_board().lb_gain, swap ? 50.0L : 100.0L);
+    QTest::mouseClick(w_->bt_waveform_start, Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([this] { return model().command_count(33) == 1; }, 3000));
+    const int expected =
+        std::abs(int(w_->driver->value_to_dac_code(0.5)) - int(w_->driver->value_to_dac_code(0)));
+    QVERIFY(expected > 100 && expected < 1000);
+    // Words for the wrong gain would be off by half or by a hundred times, not by rounding.
+    QVERIFY2(std::abs(peak_code_swing() - expected) <= 3, qPrintable(QString::number(peak_code_swing())));
+  }
+
+  // A device found running, as after a re-plug during an endless run, is stopped with STOP.
+  void replug_during_endless_run_shows_stop() {
+    plug_device();
+    QVERIFY(connect_window());
+    fill_table(short_pulse);
+    w_->ne_waveform_repeat_count->setValue(0);
+    w_->bt_waveform_start->click();
+    QVERIFY(QTest::qWaitFor([this] { return w_->bt_waveform_start->text() == "STOP"; }, 3000));
+    device_->unplug();
+    QVERIFY(QTest::qWaitFor([this] { return !w_->device_connected(); }, 5000));
+    device_->replug();
+    QVERIFY(QTest::qWaitFor([this] { return w_->device_connected(); }, 5000));
+    QVERIFY(model().is_playing());
+    QCOMPARE(w_->bt_waveform_start->text(), QString("STOP"));
+    QVERIFY(w_->bt_waveform_start->isEnabled());
+    QVERIFY(w_->load_board_ready());
+    w_->bt_waveform_start->click();
+    QVERIFY(QTest::qWaitFor([this] { return !model().is_playing(); }, 3000));
+    QVERIFY(QTest::qWaitFor([this] { return w_->bt_waveform_start->text() == "START"; }, 3000));
+  }
+
   void start_then_hardware_on_successive_ticks() {
     plug_device();
     QVERIFY(connect_window());

@@ -168,8 +168,9 @@ private slots:
   void start_button_needs_two_points_data() {
     QTest::addColumn<int>("points");
     QTest::addColumn<bool>("enabled");
+    // Without a device two points are not enough either, and the tooltip says what is missing.
     QTest::newRow("one") << 1 << false;
-    QTest::newRow("two") << 2 << true;
+    QTest::newRow("two") << 2 << false;
   }
   void start_button_needs_two_points() {
     QFETCH(int, points);
@@ -184,6 +185,7 @@ private slots:
     }
     w_->ac_addExecute();
     QCOMPARE(w_->bt_waveform_start->isEnabled(), enabled);
+    QCOMPARE(w_->bt_waveform_start->toolTip(), points == 2 ? QString("No QX5200 is connected") : QString());
   }
 
   void delete_leaves_selection_on_heading_cell() {

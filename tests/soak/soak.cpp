@@ -1,7 +1,8 @@
 // The main window and its own timer against the virtual QX5200 for a while, with faults switched
 // on at random while a seeded script works the window as a user would: START and STOP, the
 // hardware information dialog, loading good and bad files, editing the table. Checked all
-// along: no start reaches the device while the driver holds a data error, a re-plugged device
+// along: no start reaches the device while the driver holds a data error or with words built for
+// another board than the one inserted (or for none), a re-plugged device
 // is connected again within three ticks of answering, and at the end the window, the driver and
 // the device agree and resident memory has not grown.
 //
@@ -27,6 +28,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <fstream>
@@ -122,9 +124,14 @@ public:
 private:
   TVirtualQX5200 &model() { return device_->model(); }
   // QX5200_SOAK_TRACE=1 lists what the script does, to follow a failing seed.
+  // The last steps are kept to name the sequence behind a failed check.
   void trace(const QString &what) {
+    const QString line = QStringLiteral("%1 %2").arg(elapsed_.elapsed() / 1000.0, 0, 'f', 2).arg(what);
+    steps_ << line;
+    if (steps_.size() > 16)
+      steps_.removeFirst();
     if (trace_)
-      std::fprintf(stderr, "%7.2f %s\n", elapsed_.elapsed() / 1000.0, qPrintable(what));
+      std::fprintf(stderr, "%s\n", qPrintable(line));
   }
   bool trace_ = qEnvironmentVariableIntValue("QX5200_SOAK_TRACE") != 0;
   void write_files();
@@ -135,6 +142,7 @@ private:
   void act();
   void edit_table();
   void on_tick();
+  void check_words_for_inserted_board();
   void finish_reconnect_watch();
   bool wait_ticks(int n, int timeout_ms);
 
@@ -159,6 +167,10 @@ private:
   bool replug_pending_ = false;
   bool board_out_ = false;
   bool frozen_faults_ = false; // the final phase: the script is quiet
+  // The one board the soak ever inserts, as the driver read it once connected.
+  TLoadBoardRecord board_;
+  std::array<std::uint8_t, TVirtualQX5200::record_size> board_bytes_{};
+  QStringList steps_; // the last script steps, named when a check fails
 };
 
 void WatchingFirmware::output_report(VirtualHidDevice &device, const QByteArray &report) {
@@ -205,6 +217,7 @@ void Soak::report_received(const QByteArray &report) {
     if (w_->driver->data_error())
       fail(QStringLiteral("start command sent while the driver holds data error %1")
                .arg(w_->driver->error_type()));
+    check_words_for_inserted_board();
   } else if (code == 27) {
     ++counts_.stops;
   } else if (code == 3) {
@@ -254,6 +267,27 @@ void Soak::write_files() {
   bad_files_ << dir_.filePath(QStringLiteral("folder.txt"));
 }
 
+// The words the device holds, against the words the driver's points give for the board that is
+// in. The device plays nothing without a board, so only a start with a board in is judged.
+void Soak::check_words_for_inserted_board() {
+  if (!model().board_present())
+    return;
+  if (model().record != board_bytes_) {
+    fail(QStringLiteral("the board's record changed during the soak"));
+    return;
+  }
+  TQX5200Waveform expected = w_->driver->waveform();
+  expected.load_board = board_;
+  expected.build_waveform(w_->driver->sensor_value());
+  const auto &held = model().received_words();
+  const auto &words = expected.upload_buffer();
+  const int count = expected.buffer_count();
+  if (expected.data_error() || int(held.size()) < count ||
+      !std::equal(words.begin(), words.begin() + count, held.begin()))
+    fail(QStringLiteral("start command sent with words built for another board or none, after: %1")
+             .arg(steps_.join(QStringLiteral("; "))));
+}
+
 void Soak::on_tick() {
   ++counts_.ticks;
   if (!watching_replug_ || answered_at_tick_ < 0)
@@ -292,6 +326,7 @@ void Soak::inject_fault() {
   case 3:
     if (!quiet && device_->plugged_in() && !replug_pending_) {
       ++counts_.unplugs;
+      trace(QStringLiteral("unplug"));
       device_->unplug();
       replug_pending_ = true;
       QTimer::singleShot(pick(300, 3000), this, [this] {
@@ -302,6 +337,7 @@ void Soak::inject_fault() {
         model().lose_replies = model().late_replies = model().garbage_replies = 0;
         watching_replug_ = true;
         answered_at_tick_ = -1;
+        trace(QStringLiteral("replug"));
         device_->replug();
       });
     }
@@ -310,9 +346,11 @@ void Soak::inject_fault() {
     if (!board_out_) {
       ++counts_.board_removals;
       board_out_ = true;
+      trace(QStringLiteral("board out"));
       model().set_board_present(false);
       later([this] {
         board_out_ = false;
+        trace(QStringLiteral("board in"));
         model().set_board_present(true);
       });
     }
@@ -320,6 +358,7 @@ void Soak::inject_fault() {
   case 5:
     if (!model().force_over_temperature) {
       ++counts_.over_temperatures;
+      trace(QStringLiteral("over-temperature"));
       model().force_over_temperature = true;
       later([this] { model().force_over_temperature = false; });
     }
@@ -327,6 +366,7 @@ void Soak::inject_fault() {
   case 6:
     if (!model().forced_board_state) {
       ++counts_.board_state_2;
+      trace(QStringLiteral("board state 2"));
       model().forced_board_state = std::uint8_t(2);
       later([this] { model().forced_board_state.reset(); });
     }
@@ -426,6 +466,12 @@ int Soak::run() {
     fail(QStringLiteral("the window never connected"));
     return 1;
   }
+  if (!QTest::qWaitFor([this] { return w_->load_board_ready(); }, 5000)) {
+    fail(QStringLiteral("the window never read the board"));
+    return 1;
+  }
+  board_ = w_->driver->load_board();
+  board_bytes_ = model().record;
   // Every file once before the clock starts, so the first third measures a settled program
   // rather than first-use caches.
   for (const QString &file : bad_files_ + good_files_) {

@@ -9,6 +9,7 @@
 #include "TPulsePage.h"
 #include "TQGraphUnit.h"
 #include "TQGridUnit.h"
+#include "TablePoints.h"
 #include "about_box_unit.h"
 
 #include <QAction>
@@ -23,6 +24,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -94,12 +96,10 @@ TForm1::TForm1(QWidget *parent, std::unique_ptr<THidBackend> backend)
   build_layout();
   build_actions();
   about_box = new Tabout_box(this);
-  qApp->installEventFilter(this);
   FormCreate();
 }
 
 TForm1::~TForm1() {
-  qApp->removeEventFilter(this);
   timer->stop();
   // The graph is parented to its page only by setup_graph; make sure it goes either way.
   if (!graph->parent())
@@ -260,7 +260,15 @@ void TForm1::build_layout() {
   connect(sg_data, &TQGrid::KeyPress, this, &TForm1::sg_dataKeyPress);
   connect(sg_data, &TQGrid::SelectCell, this, &TForm1::sg_dataSelectCell);
   connect(bt_waveform_start, &QPushButton::clicked, this, &TForm1::bt_waveform_startClick);
-  connect(pulse_page, &TPulsePage::UpdateWaveform, this, [this] { update_waveform(); });
+  connect(pulse_page, &TPulsePage::UpdateWaveform, this, [this] {
+    show_new_waveform();
+    update_waveform();
+  });
+  // "Delete Curve" hides the curve until the waveform is plotted again.
+  connect(graph, &TQGraph::OnDeleteCurve, this, [this](int curve) {
+    graph->ClearCurve(curve);
+    graph->Redraw();
+  });
   pulse_page->set_load_board_source([this]() -> const TLoadBoardRecord * {
     return driver->load_board_present() ? &driver->load_board() : nullptr;
   });
@@ -344,26 +352,20 @@ void TForm1::FormCreate() {
   driver->set_repeat_count(1);
 }
 
-bool TForm1::eventFilter(QObject *watched, QEvent *event) {
-  // The window sees key presses before the control that has the focus.
-  if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
-    auto *widget = static_cast<QWidget *>(watched);
-    const bool target =
-        widget == QApplication::focusWidget() || (!QApplication::focusWidget() && widget == this);
-    if (target && widget->window() == this) {
-      const auto *key = static_cast<QKeyEvent *>(event);
-      FormKeyDown(key->key(), key->modifiers());
-    }
-  }
-  return QMainWindow::eventFilter(watched, event);
+// Keys reach the window only when the focused control did not use them: a key typed into the
+// repeat count, a cell editor or a dialog belongs to that field, and a key the graph used
+// itself does not come here again.
+void TForm1::keyPressEvent(QKeyEvent *event) {
+  if (FormKeyDown(event->key(), event->modifiers()))
+    event->accept();
+  else
+    QMainWindow::keyPressEvent(event);
 }
 
-void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
+bool TForm1::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
   if (PageControl1->currentIndex() != page_graph)
-    return;
-  // The graph's own key handling (zoom and cursor keys); a focused graph has had the key.
-  if (QApplication::focusWidget() != graph)
-    graph->KeyDown(key, shift);
+    return false;
+  return graph->KeyDown(key, shift);
 }
 
 void TForm1::PageControl1Change(int index) {
@@ -414,10 +416,53 @@ void TForm1::load_data_file(const QString &file_name) {
   watched_file_name_ = file_name;
   watched_file_age_ = age;
   sg_data->set_changed(true);
+  show_new_waveform();
   update_waveform();
+  if (driver->data_count() == 0)
+    report_empty_load(file_name);
   // A file of exactly nine points fills the Pulse Generator's fields back.
   pulse_page->set_from_waveform(driver->waveform());
 }
+
+// A file that gives no point replaced the table: say so, and which separator would read it. The
+// choice stays the user's.
+void TForm1::report_empty_load(const QString &file_name) {
+  const int used = rg_data_separator_items->checkedId();
+  QString text = tr("\"%1\" gave no waveform points when read with the %2 separator.")
+                     .arg(QDir::toNativeSeparators(file_name), separator_name(used));
+  QString other;
+  for (int i = 0; i < int(std::size(separator_items)); ++i) {
+    if (separator_items[i].separator == separator_items[used].separator)
+      continue;
+    TQGridModel trial(sg_data->grid()->col_count());
+    trial.set_auto_number(sg_data->grid()->auto_number());
+    trial.set_data_separator(separator_items[i].separator);
+    if (trial.load_from_file(file_name).status == TGridFileResult::Failed)
+      continue;
+    std::vector<TWavePoint> points;
+    table_points(trial, points);
+    if (!points.empty()) {
+      other = tr("\nWith the %1 separator it gives %2 points: choose %3 under Data Separator and open "
+                 "it again.")
+                  .arg(separator_name(i))
+                  .arg(points.size())
+                  .arg(QString::fromLatin1(separator_items[i].caption));
+      break;
+    }
+  }
+  dialogs_->information(this, text + other, message_position());
+}
+
+QString TForm1::separator_name(int item) const {
+  switch (separator_items[item].separator) {
+  case '\t': return tr("tab");
+  case ',': return tr("comma");
+  case ' ': return tr("space");
+  default: return QString::fromLatin1(separator_items[item].caption).toLower();
+  }
+}
+
+void TForm1::show_new_waveform() { graph->ShowWhole(); }
 
 void TForm1::ac_data_saveExecute() {
   const QString name = dialogs_->save_file_name(this, dialog_filters_, dialog_default_ext_);
@@ -446,10 +491,12 @@ void TForm1::ac_copyExecute() {
 
 void TForm1::ac_pasteExecute() {
   const TGridPasteResult result = sg_data->paste_clipboard();
+  if (result.taken > 0)
+    show_new_waveform();
   if (result.dropped > 0)
     dialogs_->information(this,
                           tr("Only the first %1 characters of the clipboard were pasted; "
-                             "%2 characters were left out.")
+                             "%2 characters were left out.\nFor larger data use File > Open.")
                               .arg(TQGridModel::paste_limit)
                               .arg(result.dropped),
                           message_position());
@@ -479,6 +526,7 @@ void TForm1::ac_deleteExecute() {
 void TForm1::ac_select_allExecute() { sg_data->select_all(); }
 
 void TForm1::ac_delete_allExecute() {
+  show_new_waveform();
   sg_data->select_all();
   sg_data->delete_selected_rows();
   sg_data->set_grid_selection({0, 0, 0, 0});
@@ -616,7 +664,7 @@ bool TForm1::update_waveform() {
   if (kind == 1) {
     // The table keeps its changed flag so the next update parses it again.
     waveform_valid_ = false;
-    const int row = driver->error_index() + 1;
+    const int row = error_row();
     const QModelIndex index = sg_data->model()->index(row - TQGridModel::fixed_rows, 0);
     if (index.isValid())
       sg_data->setCurrentIndex(index);
@@ -624,7 +672,9 @@ bool TForm1::update_waveform() {
     bt_waveform_start->setEnabled(false);
     // The error line follows at once, though nothing is plotted.
     show_statistics();
-    dialogs_->information(this, QStringLiteral("Time Data Not Increasing"), message_position());
+    dialogs_->information(this, time_error_text(), message_position());
+    // The user is taken to the row to mend it.
+    PageControl1->setCurrentIndex(page_data);
     return false;
   }
   setup_graph_axes();
@@ -632,16 +682,92 @@ bool TForm1::update_waveform() {
   sg_data->set_changed(false);
   waveform_valid_ = false;
   switch (kind) {
-  case 2:
+  case 2: {
     // Nothing can be sent: the device would be started on a waveform it never got.
     driver->set_waveform_changed(true);
-    dialogs_->information(this, QStringLiteral("Data Overflow"), message_position());
+    const qint64 needed = driver->waveform().min_words_needed();
+    const QString available = QLocale().toString(TQX5200Waveform::word_capacity);
+    dialogs_->information(
+        this,
+        needed > TQX5200Waveform::word_capacity
+            ? tr("Data Overflow: the waveform needs at least %1 words, the QX5200 holds %2.\n"
+                 "Use fewer points or a shorter waveform.")
+                  .arg(QLocale().toString(needed), available)
+            : tr("Data Overflow: the waveform does not fit the %1 words the QX5200 holds; a level held "
+                 "for longer than about 107 s cannot be played.\nUse a shorter waveform.")
+                  .arg(available),
+        message_position());
     break;
-  case 3: dialogs_->information(this, QStringLiteral("Maximum Power Exceeded"), message_position()); break;
-  case 4: dialogs_->information(this, QStringLiteral("Maximum P2t Exceeded"), message_position()); break;
+  }
+  case 3:
+    dialogs_->information(this,
+                          tr("Maximum Power Exceeded: the average power is %1, the load board allows %2.\n"
+                             "A repeat count of 1 is not limited by the average power.")
+                              .arg(engineering(driver->average_power(), QStringLiteral("W")),
+                                   engineering(driver->load_board().lb_max_power, QStringLiteral("W"))),
+                          message_position());
+    break;
+  case 4:
+    dialogs_->information(this,
+                          tr("Maximum P2t Exceeded: the waveform's P2t is %1, the load board allows %2.")
+                              .arg(engineering(driver->p2t(), QStringLiteral("WWs")),
+                                   engineering(driver->load_board().lb_max_p2t, QStringLiteral("WWs"))),
+                          message_position());
+    break;
   default: break;
   }
   return false;
+}
+
+// The table row of the point the driver found out of order (rows without a point skipped).
+int TForm1::error_row() const {
+  const int index = driver->error_index();
+  TQGridModel *table = sg_data->grid();
+  int point = -1;
+  for (int r = 1; r < table->row_count(); ++r) {
+    long double t = 0, v = 0;
+    if (text_to_real(table->cell_view(1, r), t) && text_to_real(table->cell_view(2, r), v) &&
+        ++point == index)
+      return r;
+  }
+  return index + 1;
+}
+
+QString TForm1::time_text(long double seconds) {
+  return FloatToEngineering(4, -9, -9, double(seconds), 1000000, QStringLiteral("s"));
+}
+
+QString TForm1::engineering(long double value, const QString &unit) {
+  return FloatToEngineering(3, -6, -4, double(value), 1000000, unit);
+}
+
+// Names the table rows of the two points whose times do not increase, with their times.
+QString TForm1::time_error_text() const {
+  const int index = driver->error_index();
+  const QString first = tr("Time Data Not Increasing");
+  if (index <= 0 || index >= driver->data_count())
+    return first + tr(": the first time is not a number of seconds at or after 0.");
+  // Rows that do not hold a point are skipped, as the driver skipped them.
+  TQGridModel *table = sg_data->grid();
+  int point = -1, row_before = -1, row = -1;
+  for (int r = 1; r < table->row_count() && row < 0; ++r) {
+    long double t = 0, v = 0;
+    if (!text_to_real(table->cell_view(1, r), t) || !text_to_real(table->cell_view(2, r), v))
+      continue;
+    ++point;
+    if (point == index - 1)
+      row_before = r;
+    else if (point == index)
+      row = r;
+  }
+  TWavePoint a, b;
+  driver->get_point(index - 1, a);
+  driver->get_point(index, b);
+  return first + tr(": row %1 at %2 does not come after row %3 at %4.")
+                     .arg(row)
+                     .arg(time_text(b.time))
+                     .arg(row_before)
+                     .arg(time_text(a.time));
 }
 
 bool TForm1::validate_waveform() {
@@ -656,6 +782,7 @@ bool TForm1::validate_waveform() {
 }
 
 void TForm1::refresh_waveform() {
+  show_new_waveform();
   driver->set_repeat_count(rounded_repeat_count());
   // The points the driver holds are checked against the board that is there now.
   sg_data->set_changed(true);
@@ -828,6 +955,11 @@ void TForm1::show_statistics() {
   lb_max_dt->setText(eng(-9, -9, driver->max_dx(), QStringLiteral("s")));
   lb_min_dt->setText(eng(-9, -9, driver->min_dx(), QStringLiteral("s")));
   lb_max_dy_dt->setText(eng(-9, -9, driver->max_dy_dx() / 1000000, u + QStringLiteral("/us")));
+  // Without points the figures would be those of the waveform before.
+  if (driver->data_error() && driver->error_type() == TQX5200Waveform::no_data)
+    for (QLabel *figure : {lb_energy, lb_p2t, lb_average_power, lb_pulse_average, lb_average, lb_max_dy,
+                           lb_min_dy, lb_max_dt, lb_min_dt, lb_max_dy_dt})
+      figure->clear();
   if (!driver->data_error()) {
     lb_status->setText(QStringLiteral("None"));
     return;
@@ -892,7 +1024,11 @@ void TForm1::timerTimer() {
         device_lost();
     } else if (!driver->is_running()) {
       timer->setInterval(interval_idle);
+      const bool run_ended = was_running_;
+      was_running_ = false;
       if (driver->read_status()) {
+        if (run_ended && driver->over_temperature())
+          show_status_message(tr("The run ended early: the load board is over temperature."));
         const bool present = driver->load_board_present();
         // A record no longer current means the board was seen gone, perhaps by the check before
         // a start: it is read again before anything is built for it.
@@ -912,6 +1048,7 @@ void TForm1::timerTimer() {
         }
       }
     } else {
+      was_running_ = true;
       show_running();
       // A run must not hide a board that is not known: its status is read on every tick until
       // the record is in, so one lost or misread reply cannot hide it for a whole endless run.

@@ -27,7 +27,7 @@ class Tabout_box;
 class Tdlg_hardware;
 
 // The main window: pages, menus and actions, the right-hand panel, the status bar and the
-// timer. Fixed size; it sees key presses before its controls.
+// timer. Key presses that no focused control uses reach the graph while its page is shown.
 class TForm1 : public QMainWindow {
   Q_OBJECT
 public:
@@ -176,13 +176,13 @@ signals:
   void tick_finished();
 
 protected:
-  bool eventFilter(QObject *watched, QEvent *event) override;
+  void keyPressEvent(QKeyEvent *event) override;
 
 private:
   void build_layout();
   void build_actions();
   void FormCreate();
-  void FormKeyDown(int key, Qt::KeyboardModifiers shift);
+  bool FormKeyDown(int key, Qt::KeyboardModifiers shift);
   void PageControl1Change(int index);
   void sg_dataKeyPress();
   void sg_dataSelectCell();
@@ -192,6 +192,14 @@ private:
   int rounded_repeat_count() const;
   void device_lost();
   void set_start_enabled(bool wanted);
+  // A new waveform (open, paste, Update Data, Delete All, a board change) is shown whole.
+  void show_new_waveform();
+  void report_empty_load(const QString &file_name);
+  QString separator_name(int item) const;
+  QString time_error_text() const;
+  int error_row() const;
+  static QString engineering(long double value, const QString &unit);
+  static QString time_text(long double seconds);
   void start_dropped(int check);
   void show_running();
   // Panel 0 while no device is connected.
@@ -214,6 +222,7 @@ private:
   int sensor_slot_index_ = 0;
   double sensor_average_ = 0.0;
   int progress_dots_ = 0;
+  bool was_running_ = false;
 
   QStringList dialog_filters_;
   QString dialog_default_ext_;

@@ -9,7 +9,7 @@
 #include <QPushButton>
 
 TLabelDialog::TLabelDialog(QWidget *parent) : QDialog(parent) {
-  setWindowTitle(QStringLiteral("QX5100 Label Editor"));
+  setWindowTitle(QStringLiteral("QX5200 Label Editor"));
   setFixedSize(240, 144);
   setModal(true);
 

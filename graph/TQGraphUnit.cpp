@@ -125,6 +125,11 @@ bool TGraphModals::Confirm(QWidget *owner, const QString &text, const QString &c
   return box.exec() == QMessageBox::Ok;
 }
 
+void TGraphModals::Inform(QWidget *owner, const QString &text, const QString &caption) {
+  QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Ok, owner);
+  box.exec();
+}
+
 void TGraphModals::Popup(QMenu &menu, const QPoint &global_position) { menu.popup(global_position); }
 
 namespace {
@@ -532,21 +537,24 @@ TGraphRect TQGraph::LabelRect(const TQLabel &label) const {
           label.X + m.TextWidth(label.Text, size) + 5, label.Y + m.TextHeight(label.Text, size) + 5};
 }
 
-void TQGraph::KeyDown(int key, Qt::KeyboardModifiers modifiers) {
+bool TQGraph::KeyDown(int key, Qt::KeyboardModifiers modifiers) {
   if (!(modifiers & Qt::ControlModifier))
-    return;
+    return false;
   switch (key) {
-  case Qt::Key_B: ZoomOut(); break;
-  case Qt::Key_E: ZoomToFit(); break;
-  case Qt::Key_A: AddLabel(); break;
-  case Qt::Key_S: GraphSetup(); break;
-  default: break;
+  case Qt::Key_B: ZoomOut(); return true;
+  case Qt::Key_E: ZoomToFit(); return true;
+  case Qt::Key_A: AddLabel(); return true;
+  case Qt::Key_S: GraphSetup(); return true;
+  default: return false;
   }
 }
 
 void TQGraph::keyPressEvent(QKeyEvent *event) {
-  KeyDown(event->key(), event->modifiers());
-  QWidget::keyPressEvent(event);
+  // A key the graph used goes no further: its owner would otherwise act on it a second time.
+  if (KeyDown(event->key(), event->modifiers()))
+    event->accept();
+  else
+    QWidget::keyPressEvent(event);
 }
 
 void TQGraph::mousePressEvent(QMouseEvent *event) {
@@ -804,6 +812,11 @@ void TQGraph::DeleteLabel() {
 }
 
 void TQGraph::LinearCurveFit() {
+  if (data_selected_ && !any_point_selected()) {
+    modals_->Inform(this, QStringLiteral("No data points are selected: drag a box around the points to fit."),
+                    QStringLiteral("Linear Curve Fit"));
+    return;
+  }
   if (data_selected_) {
     fit();
     items_[miLinearCurveFit]->setVisible(false);
@@ -896,6 +909,24 @@ void TQGraph::ZoomOut() {
   y.AutoRange = 0;
   items_[miZoomToFit]->setVisible(true);
   zoomed_ = true;
+  Redraw();
+}
+
+bool TQGraph::any_point_selected() const {
+  for (int c = 1; c <= kDataCurveCount; ++c)
+    for (const TGraphPoint &pt : curves_[c].points)
+      if (pt.selected_y || pt.selected_y2)
+        return true;
+  return false;
+}
+
+void TQGraph::ShowWhole() {
+  DeselectData();
+  area_.x.AutoRange = 1;
+  zoomed_ = false;
+  items_[miZoomToFit]->setVisible(false);
+  readout_frozen_ = false;
+  hide_readout();
   Redraw();
 }
 

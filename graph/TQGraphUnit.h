@@ -23,6 +23,8 @@ public:
   virtual int ShowLabelDialog(TLabelDialog &dialog);
   // An OK/Cancel question; true for OK.
   virtual bool Confirm(QWidget *owner, const QString &text, const QString &caption);
+  // A message with an OK button.
+  virtual void Inform(QWidget *owner, const QString &text, const QString &caption);
   virtual void Popup(QMenu &menu, const QPoint &global_position);
 };
 
@@ -170,8 +172,9 @@ public:
   // The whole frame: ranges, layout, background, then every layer.
   void RenderGraph();
 
-  // Interaction. The owner forwards its key presses here while the graph's page is active.
-  void KeyDown(int key, Qt::KeyboardModifiers modifiers);
+  // Interaction. The owner forwards here the key presses no focused control used while the
+  // graph's page is active. True when the key was one of the graph's.
+  bool KeyDown(int key, Qt::KeyboardModifiers modifiers);
   QString MouseDataString() const;
   const TMouseData &MouseData() const { return mouse_data_; }
   bool HitTestData(int x, int y, TMouseData &hit) const;
@@ -189,6 +192,9 @@ public:
   void DeselectData();
   void ZoomOut();
   void ZoomToFit();
+  // For a new waveform: back to the whole data, without the old selection, fits and read-out.
+  // Labels the user placed stay.
+  void ShowWhole();
 
   QMenu *PopupMenu() const { return menu_; }
   QAction *MenuItem(TGraphMenuItem item) const { return items_[item]; }
@@ -235,6 +241,7 @@ private:
   void layout();
   void apply_align();
   void hide_readout();
+  bool any_point_selected() const;
   void fit();
   void draw_band(QPainter &p, bool erase);
   // Copies the back buffer to the screen without rendering it again.

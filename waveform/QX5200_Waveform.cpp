@@ -323,6 +323,22 @@ void TQX5200Waveform::encode_segment(const TWaveSegment &segment, int mode, long
   append_hold(segment.hold, last);
 }
 
+qint64 TQX5200Waveform::min_words_needed() const {
+  // A changing segment takes at least one sample per longest period it may be given.
+  const long double longest = segments_.size() == 1 ? max_single_period : code_to_period(65535);
+  auto at_most = [](long double x) { return qint64(std::min(std::ceil(x), 1e15L)); };
+  qint64 words = 2;
+  for (const TWaveSegment &s : segments_) {
+    if (!s.changing)
+      words += 7;
+    else if (is_short(s))
+      words += at_most(std::nearbyint(s.duration / fast_period)) * 2 + 5;
+    else
+      words += 8 + at_most(s.duration / longest);
+  }
+  return words;
+}
+
 void TQX5200Waveform::build_upload_words() {
   upload_buffer_.fill(0);
   buffer_count_ = 0;

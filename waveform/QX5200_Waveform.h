@@ -81,6 +81,9 @@ public:
 
   // Upload words.
   int buffer_count() const { return buffer_count_; }
+  // A lower bound of the words the segments need, for telling how far an overflow is off: the
+  // fast samples of the short segments and the fixed words of every other one.
+  qint64 min_words_needed() const;
   const std::array<quint16, upload_buffer_size> &upload_buffer() const { return upload_buffer_; }
 
   // Statistics over the device point list.

@@ -18,6 +18,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -212,7 +213,8 @@ private slots:
     // Without a board the driver knows no P2t allowance: the pulse is refused.
     fill_table(short_pulse);
     QVERIFY(!w_->update_waveform());
-    QCOMPARE(dialogs_->infos, QStringList{"Maximum P2t Exceeded"});
+    QCOMPARE(dialogs_->infos.size(), 1);
+    QVERIFY(dialogs_->infos[0].startsWith("Maximum P2t Exceeded"));
     QCOMPARE(w_->lb_status->text(), QString("Max P2t"));
     QVERIFY(!w_->bt_waveform_start->isEnabled());
     QCOMPARE(w_->graph->yTitle(), QString("Voltage"));
@@ -419,24 +421,29 @@ private slots:
     QTest::addColumn<Points>("points");
     QTest::addColumn<int>("repeat");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<QStringList>("figures"); // what the message must say beyond its first words
     QTest::addColumn<QString>("line");
-    QTest::newRow("0 no data") << Points{{0, 1}} << 1 << QString() << "No Data";
+    QTest::newRow("0 no data") << Points{{0, 1}} << 1 << QString() << QStringList() << "No Data";
     QTest::newRow("1 time") << Points{{0, 0}, {2e-5, 1}, {1e-5, 1}, {3e-5, 0}} << 1
                             << "Time Data Not Increasing"
+                            << QStringList{"row 3 at " + localized("10.00 us"),
+                                           "row 2 at " + localized("20.00 us")}
                             << "Time Data";
     QTest::newRow("2 overflow") << Points{{0, 0}, {5, 1}} << 1 << "Data Overflow"
+                                << QStringList{QLocale().toString(12510), QLocale().toString(7959)}
                                 << "Overflow";
     QTest::newRow("3 power") << Points{{0, 0}, {1e-6, 5}, {1e-4, 5}, {1.01e-4, 0}} << 2
                              << "Maximum Power Exceeded"
+                             << QStringList{localized("59.4 W"), localized("50.0 W"), "repeat count of 1"}
                              << "Max Power";
     QTest::newRow("4 p2t") << Points{{0, 0}, {1e-5, 10}, {0.01, 10}, {0.01001, 0}} << 1
-                           << "Maximum P2t Exceeded"
-                           << "Max P2t";
+                           << "Maximum P2t Exceeded" << QStringList{"144 WWs", "100 WWs"} << "Max P2t";
   }
   void error_kinds() {
     QFETCH(Points, points);
     QFETCH(int, repeat);
     QFETCH(QString, message);
+    QFETCH(QStringList, figures);
     QFETCH(QString, line);
     plug_device();
     QVERIFY(connect_window());
@@ -448,7 +455,18 @@ private slots:
     fill_table(points);
     w_->ne_waveform_repeat_count->setValue(repeat);
     w_->bt_waveform_start->click();
-    QCOMPARE(dialogs_->infos, message.isEmpty() ? QStringList() : QStringList{message});
+    QCOMPARE(dialogs_->infos.size(), message.isEmpty() ? 0 : 1);
+    if (!message.isEmpty()) {
+      QVERIFY(dialogs_->infos[0].startsWith(message));
+      for (const QString &figure : figures)
+        QVERIFY2(dialogs_->infos[0].contains(figure), qPrintable(dialogs_->infos[0]));
+    }
+    // The time error takes the user to the row on the Data page.
+    QCOMPARE(w_->PageControl1->currentIndex(),
+             line == "Time Data" ? int(TForm1::page_data) : int(TForm1::page_graph));
+    // Without points no figure of the waveform before is left standing.
+    if (line == "No Data")
+      QCOMPARE(w_->lb_average_power->text(), QString());
     for (const QPoint &pos : dialogs_->positions)
       QCOMPARE(pos, w_->frameGeometry().topLeft() + QPoint(200, 200));
     QCOMPARE(w_->lb_status->text(), line);

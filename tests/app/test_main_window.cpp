@@ -1,5 +1,6 @@
 // The main window: start state, pages and Edit actions, the separator choice, START's
 // availability, file Open/Save with the watched file, and the about box.
+#include "../graph/graph_test_support.h"
 #include "QX5200_Driver.h"
 #include "QX5200_unit.h"
 #include "TCircularBufferUnit.h"
@@ -240,6 +241,85 @@ private slots:
     // Opening validates at once: the driver holds the points and the table is up to date.
     QCOMPARE(w_->driver->data_count(), 2);
     QVERIFY(!w_->sg_data->changed());
+  }
+
+  void write_file(const QString &name, const QByteArray &bytes) {
+    QFile f(name);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+  }
+
+  // Each key runs its command once, wherever the focus is on the Graph page, and keys typed into
+  // a field stay in it. Not activated, as under an X server without a window manager.
+  void graph_keys_act_once() {
+    FakeModals modals;
+    modals.label = [](TLabelDialog &d) {
+      d.setLabelText("peak");
+      d.setResult(QDialog::Accepted);
+    };
+    w_->graph->setModals(&modals);
+    w_->show();
+    QTest::mouseClick(w_->graph, Qt::LeftButton, {}, QPoint(200, 200));
+    QTest::keyClick(w_->graph, Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(modals.axis_shown, 1);
+    QTest::keyClick(w_->graph, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(modals.label_shown, 1);
+    QCOMPARE(w_->graph->Labels().size(), std::size_t(1));
+    // A control that does not use the key hands it on to the graph, once.
+    QTest::keyClick(w_->bt_waveform_start, Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(modals.axis_shown, 2);
+    // The caret in the repeat count: Ctrl+A selects its text and the digits go into it.
+    TNumEdit *repeat = w_->ne_waveform_repeat_count;
+    repeat->setFocus();
+    QTest::keyClick(repeat, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(repeat, "7");
+    QCOMPARE(modals.label_shown, 1);
+    QCOMPARE(repeat->text(), QString("7"));
+    w_->graph->setModals(nullptr);
+  }
+
+  // A new waveform is shown whole; editing cells keeps the user's zoom; the user's labels stay.
+  void new_waveform_is_shown_whole() {
+    FakeModals modals;
+    w_->graph->setModals(&modals);
+    const QString first = dir_.filePath("first.txt"), second = dir_.filePath("second.txt");
+    write_file(first, "t\tv\r\n0\t0\r\n" + localized("0.002").toLatin1() + "\t1\r\n");
+    write_file(second, "t\tv\r\n0\t0\r\n" + localized("0.0002").toLatin1() + "\t1\r\n");
+    dialogs_->open_answer = first;
+    w_->ac_load_dataExecute();
+    w_->graph->Labels().push_back(TQLabel{});
+    w_->show();
+    QTest::keyClick(w_->graph, Qt::Key_B, Qt::ControlModifier);
+    QVERIFY(!w_->graph->xAutoRange());
+    w_->sg_data->set_cell(2, 2, "2");
+    w_->sg_data->set_changed(true);
+    QVERIFY(w_->update_waveform());
+    QVERIFY(!w_->graph->xAutoRange());
+    dialogs_->open_answer = second;
+    w_->ac_load_dataExecute();
+    QVERIFY(w_->graph->xAutoRange());
+    QVERIFY(!w_->graph->MenuItem(miZoomToFit)->isVisible());
+    QCOMPARE(w_->graph->Labels().size(), std::size_t(1));
+    w_->graph->setModals(nullptr);
+  }
+
+  // A file that gives no points is reported with the separator used and the one that would read it.
+  void empty_load_is_reported() {
+    const QString name = dir_.filePath("comma.csv");
+    write_file(name, "t,v\r\n0,0\r\n1,1\r\n2,0\r\n");
+    w_->rg_data_separator_items->button(2)->click(); // Space
+    dialogs_->open_answer = name;
+    w_->ac_load_dataExecute();
+    QCOMPARE(dialogs_->infos.size(), 1);
+    QVERIFY(dialogs_->infos[0].contains("comma.csv"));
+    QVERIFY(dialogs_->infos[0].contains("space separator"));
+    QVERIFY2(dialogs_->infos[0].contains("comma separator it gives 3 points"),
+             qPrintable(dialogs_->infos[0]));
+    QCOMPARE(w_->rg_data_separator_items->checkedId(), 2); // the choice stays the user's
+    write_file(name, QByteArray("\x01\x02junk\r\n", 8));
+    w_->ac_load_dataExecute();
+    QCOMPARE(dialogs_->infos.size(), 2);
+    QVERIFY(!dialogs_->infos[1].contains("gives"));
   }
 
   void failed_open_keeps_table_and_watch() {

@@ -46,5 +46,7 @@ public:
     asked_caption = caption;
     return answer;
   }
+  void Inform(QWidget *, const QString &text, const QString &) override { informed << text; }
+  QStringList informed;
   void Popup(QMenu &, const QPoint &) override { ++popups; }
 };

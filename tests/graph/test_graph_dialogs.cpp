@@ -240,7 +240,7 @@ void TestGraphDialogs::label_dialog_keeps_last_values() {
   g.resize(450, 450);
   g.show();
   QVERIFY(QTest::qWaitForWindowExposed(&g));
-  QCOMPARE(g.LabelDialog().windowTitle(), QStringLiteral("QX5100 Label Editor"));
+  QCOMPARE(g.LabelDialog().windowTitle(), QStringLiteral("QX5200 Label Editor"));
   QCOMPARE(g.LabelDialog().size(), QSize(240, 144));
 
   QTest::mouseClick(&g, Qt::RightButton, {}, QPoint(120, 130));

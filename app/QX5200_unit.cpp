@@ -19,6 +19,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -232,15 +233,25 @@ void TForm1::build_layout() {
   status_bar = new QStatusBar(this);
   status_bar->setObjectName(QStringLiteral("status_bar"));
   status_bar->setSizeGripEnabled(false);
+  // Each panel is as wide as the layout gives it, or as its longest text in the font in use,
+  // whichever is wider: nothing the program writes there is cut.
   const int widths[5] = {130, 65, 160, 100, 50};
+  const std::array<QStringList, 5> longest{
+      QStringList{QStringLiteral(" Waiting For QX5200 . . ."), QStringLiteral(" QX5200: no permission"),
+                  QStringLiteral(" QX5200 Connected")},
+      QStringList{QStringLiteral(" USB:8.88V")},
+      QStringList{QStringLiteral("Waveform In Progress . . . ."), QStringLiteral("LB1 100A 50V 1A=0.010V")},
+      QStringList{QStringLiteral("88.88V 88C Temp")},
+      QStringList{QStringLiteral(" Loading Waveform"), QStringLiteral(" Sending Command")}};
   for (int i = 0; i < 5; ++i) {
     status_panels[i] = new QLabel(status_bar);
     status_panels[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    if (i < 4)
-      status_panels[i]->setFixedWidth(widths[i]);
-    else
-      status_panels[i]->setMinimumWidth(widths[i]);
-    status_bar->addWidget(status_panels[i], i == 4 ? 1 : 0);
+    const QFontMetrics metrics(status_panels[i]->font());
+    int width = widths[i];
+    for (const QString &text : longest[std::size_t(i)])
+      width = std::max(width, metrics.horizontalAdvance(text) + 2 * status_panels[i]->frameWidth() + 6);
+    status_panels[i]->setFixedWidth(width);
+    status_bar->addWidget(status_panels[i]);
   }
   // Notices the tick must not overwrite: why a start was dropped, and the like.
   status_message = new QLabel(status_bar);
@@ -281,37 +292,48 @@ void TForm1::build_actions() {
     action->setShortcut(keys);
     connect(action, &QAction::triggered, this, handler);
   };
-  make(ac_load_data, "Open", {}, &TForm1::ac_load_dataExecute);
-  make(ac_data_save, "Save", {}, &TForm1::ac_data_saveExecute);
-  make(ac_cut, "Cut", QKeySequence(Qt::CTRL | Qt::Key_X), &TForm1::ac_cutExecute);
-  make(ac_copy, "Copy", QKeySequence(Qt::CTRL | Qt::Key_C), &TForm1::ac_copyExecute);
-  make(ac_paste, "Paste", QKeySequence(Qt::CTRL | Qt::Key_V), &TForm1::ac_pasteExecute);
-  make(ac_add, "Add", QKeySequence(Qt::CTRL | Qt::Key_A), &TForm1::ac_addExecute);
-  make(ac_insert, "Insert", QKeySequence(Qt::CTRL | Qt::Key_I), &TForm1::ac_insertExecute);
-  make(ac_clear, "Clear", QKeySequence(Qt::CTRL | Qt::Key_L), &TForm1::ac_clearExecute);
-  make(ac_delete, "Delete", QKeySequence(Qt::CTRL | Qt::Key_D), &TForm1::ac_deleteExecute);
-  make(ac_select_all, "Select All", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_A),
+  // Every menu and item has a mnemonic. The graph's Ctrl keys (S, A, B, E) act on the Graph page,
+  // where the Edit items are off; so Save takes Ctrl+Shift+S, and Ctrl+A is Edit > Add on the Data
+  // page and Add Label on the Graph page.
+  make(ac_load_data, "&Open...", QKeySequence::Open, &TForm1::ac_load_dataExecute);
+  make(ac_data_save, "&Save...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
+       &TForm1::ac_data_saveExecute);
+  make(ac_quit, "&Quit", QKeySequence(Qt::CTRL | Qt::Key_Q), &TForm1::close_window);
+  make(ac_cut, "Cu&t", QKeySequence(Qt::CTRL | Qt::Key_X), &TForm1::ac_cutExecute);
+  make(ac_copy, "&Copy", QKeySequence(Qt::CTRL | Qt::Key_C), &TForm1::ac_copyExecute);
+  make(ac_paste, "&Paste", QKeySequence(Qt::CTRL | Qt::Key_V), &TForm1::ac_pasteExecute);
+  make(ac_add, "&Add", QKeySequence(Qt::CTRL | Qt::Key_A), &TForm1::ac_addExecute);
+  make(ac_insert, "&Insert", QKeySequence(Qt::CTRL | Qt::Key_I), &TForm1::ac_insertExecute);
+  make(ac_clear, "C&lear", QKeySequence(Qt::CTRL | Qt::Key_L), &TForm1::ac_clearExecute);
+  make(ac_delete, "&Delete", QKeySequence(Qt::CTRL | Qt::Key_D), &TForm1::ac_deleteExecute);
+  make(ac_select_all, "&Select All", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_A),
        &TForm1::ac_select_allExecute);
-  make(ac_delete_all, "Delete All", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_D),
+  make(ac_delete_all, "D&elete All", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_D),
        &TForm1::ac_delete_allExecute);
-  make(ac_hardware, "Information", {}, &TForm1::ac_hardwareExecute);
-  make(HelpContents1, "Contents", {}, &TForm1::HelpContents1Execute);
-  make(ac_about, "About", {}, &TForm1::ac_aboutExecute);
+  make(ac_hardware, "&Information...", {}, &TForm1::ac_hardwareExecute);
+  make(HelpContents1, "&Contents", QKeySequence::HelpContents, &TForm1::HelpContents1Execute);
+  make(ac_about, "&About...", {}, &TForm1::ac_aboutExecute);
 
-  QMenu *file = menuBar()->addMenu(QStringLiteral("File"));
+  QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
   file->addAction(ac_load_data);
   file->addAction(ac_data_save);
-  QMenu *edit = menuBar()->addMenu(QStringLiteral("Edit"));
+  file->addSeparator();
+  file->addAction(ac_quit);
+  QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+  edit->setObjectName(QStringLiteral("edit_menu"));
   edit->addActions(edit_actions());
-  QMenu *hardware = menuBar()->addMenu(QStringLiteral("Hardware"));
+  QMenu *hardware = menuBar()->addMenu(QStringLiteral("&Hardware"));
   hardware->addAction(ac_hardware);
-  QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
+  QMenu *help = menuBar()->addMenu(QStringLiteral("He&lp"));
   help->addAction(HelpContents1);
   help->addAction(ac_about);
   sg_data->addActions(edit_actions());
 
-  // The menu bar lies outside the client area the layout is measured in.
-  setFixedSize(client_width, client_height + menuBar()->sizeHint().height());
+  // The menu bar lies outside the client area the layout is measured in. The window opens at
+  // the layout's size and may grow: the graph and the table take the room.
+  const QSize initial(client_width, client_height + menuBar()->sizeHint().height());
+  setMinimumSize(initial.expandedTo(minimumSizeHint()));
+  resize(minimumSize());
 }
 
 QList<QAction *> TForm1::edit_actions() const {
@@ -532,6 +554,8 @@ void TForm1::ac_delete_allExecute() {
   sg_data->set_grid_selection({0, 0, 0, 0});
   update_start_button();
 }
+
+void TForm1::close_window() { close(); }
 
 void TForm1::ac_hardwareExecute() { command_queue->put(227); }
 
@@ -846,8 +870,13 @@ QString TForm1::units() const {
 }
 
 void TForm1::setup_graph() {
-  graph->setParent(pn_graph);
-  graph->setGeometry(2, 1, 450, 450);
+  // The graph fills its page, 450 x 450 at the window's first size.
+  if (!pn_graph->layout()) {
+    auto *layout = new QVBoxLayout(pn_graph);
+    layout->setContentsMargins(2, 1, 1, 1);
+    layout->addWidget(graph);
+  }
+  graph->setMinimumSize(300, 300);
   graph->setVisible(true);
   graph->setShowY2Axis(false);
   graph->setYShowUnits(true);

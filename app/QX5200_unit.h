@@ -76,6 +76,7 @@ public:
 
   QAction *ac_load_data = nullptr;
   QAction *ac_data_save = nullptr;
+  QAction *ac_quit = nullptr;
   QAction *ac_cut = nullptr;
   QAction *ac_copy = nullptr;
   QAction *ac_paste = nullptr;
@@ -122,6 +123,7 @@ public:
   void ac_select_allExecute();
   void ac_delete_allExecute();
   void ac_hardwareExecute();
+  void close_window();
   void HelpContents1Execute();
   void ac_aboutExecute();
 

@@ -8,20 +8,20 @@
 #include <QMenuBar>
 
 QMenu *add_simulator_menu(TForm1 &window, TVirtualQX5200Device &device) {
-  QMenu *menu = new QMenu(QStringLiteral("Simulator"), &window);
+  QMenu *menu = new QMenu(QStringLiteral("&Simulator"), &window);
   menu->setObjectName(QStringLiteral("simulator_menu"));
   // Insert before Help, the last menu.
   const QList<QAction *> menus = window.menuBar()->actions();
   window.menuBar()->insertMenu(menus.isEmpty() ? nullptr : menus.last(), menu);
 
-  QAction *unplug = menu->addAction(QStringLiteral("Unplug Device"));
-  QAction *plug = menu->addAction(QStringLiteral("Plug In Device"));
+  QAction *unplug = menu->addAction(QStringLiteral("&Unplug Device"));
+  QAction *plug = menu->addAction(QStringLiteral("&Plug In Device"));
   menu->addSeparator();
-  QAction *remove = menu->addAction(QStringLiteral("Remove Load Board"));
-  QAction *insert = menu->addAction(QStringLiteral("Insert Load Board"));
+  QAction *remove = menu->addAction(QStringLiteral("&Remove Load Board"));
+  QAction *insert = menu->addAction(QStringLiteral("&Insert Load Board"));
   menu->addSeparator();
-  QAction *hot = menu->addAction(QStringLiteral("Over Temperature On"));
-  QAction *cool = menu->addAction(QStringLiteral("Over Temperature Off"));
+  QAction *hot = menu->addAction(QStringLiteral("Over Temperature &On"));
+  QAction *cool = menu->addAction(QStringLiteral("Over Temperature O&ff"));
   unplug->setObjectName(QStringLiteral("sim_unplug"));
   plug->setObjectName(QStringLiteral("sim_plug"));
   remove->setObjectName(QStringLiteral("sim_remove_board"));

@@ -12,12 +12,15 @@
 #include <QPushButton>
 #include <QShowEvent>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int client_width = 313;
-constexpr int client_height = 378;
-// The buttons' row (top 340) lies below what is shown.
-constexpr int shown_height = 336;
+// The Return To Zero box has a row of its own, and the buttons one below the two groups.
+constexpr int board_height = 360;
+constexpr int buttons_top = board_height + 10;
+constexpr int client_height = buttons_top + 37;
 
 QLineEdit *display_field(QWidget *parent, const QString &caption, int top) {
   auto *label = new QLabel(caption, parent);
@@ -56,7 +59,7 @@ Tdlg_hardware::Tdlg_hardware(QWidget *parent) : QDialog(parent) {
 
   gb_load_board = new QGroupBox(QStringLiteral("Load Board"), this);
   gb_load_board->setObjectName(QStringLiteral("gb_load_board"));
-  gb_load_board->setGeometry(133, 4, client_width - 137, 330);
+  gb_load_board->setGeometry(133, 4, client_width - 137, board_height);
 
   auto text_editor = [this](const char *name, const char *caption, int left, int top) {
     auto *label = new QLabel(QString::fromLatin1(caption), gb_load_board);
@@ -107,7 +110,8 @@ Tdlg_hardware::Tdlg_hardware(QWidget *parent) : QDialog(parent) {
       number_editor("ne_load_board_max_power", "Max Power", 98, 269, 4, 4, 5, false, 100);
   cb_rtz = new QCheckBox(QStringLiteral("Return To Zero"), gb_load_board);
   cb_rtz->setObjectName(QStringLiteral("cb_rtz"));
-  cb_rtz->setGeometry(10, 310, 88, 17);
+  // As wide as its text in the font in use: a fixed width cut it off.
+  cb_rtz->setGeometry(10, 340, std::min(cb_rtz->sizeHint().width(), gb_load_board->width() - 14), 17);
   ne_load_board_max_p2t = number_editor("ne_load_board_max_p2t", "Max P2t", 98, 310, 4, 4, 5, false, 100);
   for (int top : {146, 241}) {
     auto *bevel = new QFrame(gb_load_board);
@@ -117,11 +121,16 @@ Tdlg_hardware::Tdlg_hardware(QWidget *parent) : QDialog(parent) {
   }
 
   bt_read_eeprom = new QPushButton(QStringLiteral("READ"), this);
-  bt_read_eeprom->setGeometry(6, 340, 71, 31);
+  bt_read_eeprom->setGeometry(6, buttons_top, 71, 31);
   bt_read_eeprom->setVisible(false);
   bt_write_eeprom = new QPushButton(QStringLiteral("WRITE"), this);
-  bt_write_eeprom->setGeometry(94, 340, 71, 31);
+  bt_write_eeprom->setGeometry(94, buttons_top, 71, 31);
   bt_write_eeprom->setVisible(false);
+  bt_close = new QPushButton(QStringLiteral("Close"), this);
+  bt_close->setObjectName(QStringLiteral("bt_close"));
+  bt_close->setGeometry(client_width - 81, buttons_top, 75, 31);
+  bt_close->setDefault(true);
+  connect(bt_close, &QPushButton::clicked, this, &QDialog::accept);
   connect(bt_read_eeprom, &QPushButton::clicked, this, &Tdlg_hardware::bt_read_eepromClick);
   connect(bt_write_eeprom, &QPushButton::clicked, this, &Tdlg_hardware::bt_write_eepromClick);
 }
@@ -149,7 +158,7 @@ void Tdlg_hardware::FormShow() {
   }
   bt_read_eeprom->setVisible(false);
   bt_write_eeprom->setVisible(false);
-  setFixedSize(client_width, shown_height);
+  setFixedSize(client_width, client_height);
 
   for (QWidget *child : gb_load_board->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
     child->setEnabled(false);

@@ -44,6 +44,7 @@ public:
   QCheckBox *cb_rtz = nullptr;
   TNumEdit *ne_load_board_max_p2t = nullptr;
   QPushButton *bt_read_eeprom = nullptr;
+  QPushButton *bt_close = nullptr;
   QPushButton *bt_write_eeprom = nullptr;
 
   void FormShow();

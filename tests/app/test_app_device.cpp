@@ -706,7 +706,7 @@ private slots:
     QStringList titles;
     for (QAction *a : w_->menuBar()->actions())
       titles << a->text();
-    QCOMPARE(titles, (QStringList{"File", "Edit", "Hardware", "Simulator", "Help"}));
+    QCOMPARE(titles, (QStringList{"&File", "&Edit", "&Hardware", "&Simulator", "He&lp"}));
     auto item = [menu](const char *name) { return menu->findChild<QAction *>(QString::fromLatin1(name)); };
     QVERIFY(!item("sim_plug")->isEnabled());
 

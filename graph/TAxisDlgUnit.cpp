@@ -39,6 +39,9 @@ TNumEdit *range_edit(QWidget *parent, const char *name, int digits, int max_deci
   e->setAllowNegative(true);
   e->setDataType(tGeneral);
   e->setMaxValue(100000000.0);
+  // Wide enough for its longest value in the font in use (sign, digits and point), so a value
+  // such as 4.99915 is seen whole rather than scrolled.
+  e->setMinimumWidth(e->fontMetrics().horizontalAdvance(QString(digits + 3, u'8')) + 12);
   return e;
 }
 
@@ -52,10 +55,11 @@ int value_of(const QComboBox *box) { return box->currentIndex() + 1; }
 
 TAxisDlg::TAxisDlg(QWidget *parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Graph Setup"));
-  setFixedSize(778, 433);
   setModal(true);
 
+  // At least the size its contents need in the font in use; a fixed size cut texts.
   auto *root = new QVBoxLayout(this);
+  root->setSizeConstraint(QLayout::SetMinimumSize);
   auto *top = new QHBoxLayout;
   edTitle = named(new QLineEdit(this), "edTitle");
   edSubTitle = named(new QLineEdit(this), "edSubTitle");
@@ -218,6 +222,7 @@ TAxisDlg::TAxisDlg(QWidget *parent) : QDialog(parent) {
   connect(edXUnits, &QLineEdit::textChanged, this, &TAxisDlg::edXUnitsChange);
   connect(edYUnits, &QLineEdit::textChanged, this, &TAxisDlg::edYUnitsChange);
   connect(edYUnits2, &QLineEdit::textChanged, this, &TAxisDlg::edYUnitsChange2);
+  resize(QSize(778, 433).expandedTo(minimumSizeHint()));
 }
 
 void TAxisDlg::showEvent(QShowEvent *event) {

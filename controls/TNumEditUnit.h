@@ -5,7 +5,8 @@
 enum TNumEditType { tInteger = 0, tReal = 1, tHex = 2, tGeneral = 3 };
 
 // A single-line edit that only ever holds a number of one kind. Every typed character is
-// checked against the text it would produce; the program's own writes go through the same check.
+// checked against the text it would produce; the program's own writes go through the same check,
+// except that a real field shows any value within its sign and MaxValue (see setValue).
 // Pasted text and the Delete key pass no check, as in any edit field.
 //
 // In tReal and tGeneral fields the decimal point is the locale's separator: typing '.' or the

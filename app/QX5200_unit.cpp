@@ -356,6 +356,7 @@ void TForm1::FormCreate() {
   setup_graph();
   PageControl1->setCurrentIndex(page_graph);
   dlg_hardware->driver = driver;
+  dlg_hardware->show_message = [this](const QString &text) { dialogs_->error(dlg_hardware, text); };
   ne_waveform_repeat_count->setValue(1);
   sg_data->set_cell(1, 0, QStringLiteral("Time"));
   sg_data->set_cell(2, 0, QStringLiteral("Value"));

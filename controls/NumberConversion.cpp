@@ -2,6 +2,7 @@
 
 #include <QLocale>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -60,6 +61,36 @@ void round_digits(DecimalDigits &d, int count) {
   }
 }
 
+// Rounds the digit string to a multiple of 10^k, half away from zero. A value below half of
+// 10^k becomes 0; a carry may add a new leading digit.
+void round_at(DecimalDigits &d, int k) {
+  if (d.digits == "0")
+    return;
+  const int count = d.exponent - k + 1; // digits that stay
+  if (count >= static_cast<int>(d.digits.size()))
+    return;
+  if (count < 0 || (count == 0 && d.digits[0] < '5')) {
+    d.digits.assign(1, '0');
+    d.exponent = 0;
+    return;
+  }
+  const bool up = d.digits[static_cast<std::size_t>(count)] >= '5';
+  d.digits.resize(static_cast<std::size_t>(count));
+  if (!up)
+    return;
+  int i = count - 1;
+  while (i >= 0 && d.digits[static_cast<std::size_t>(i)] == '9') {
+    d.digits[static_cast<std::size_t>(i)] = '0';
+    --i;
+  }
+  if (i >= 0) {
+    ++d.digits[static_cast<std::size_t>(i)];
+  } else {
+    d.digits.insert(d.digits.begin(), '1');
+    ++d.exponent;
+  }
+}
+
 // log10 truncated towards zero, in extended precision.
 int trunc_log10(long double a) { return static_cast<int>(std::trunc(std::log10(a))); }
 
@@ -105,10 +136,11 @@ QString float_to_fixed(long double value, int precision, int decimals, QChar sep
   if (decimals < 0)
     decimals = 0;
   DecimalDigits d = exact_digits(value);
+  // One rounding, at whichever of the two positions is coarser: rounding to `precision` digits
+  // and then cutting to `decimals` would truncate (9.6 with 2 digits and no decimals gave "9").
+  round_at(d, std::max(d.exponent - precision + 1, -decimals));
   const bool zero = d.digits == "0";
-  if (!zero)
-    round_digits(d, precision);
-  const bool negative = value < 0 && !(zero || d.digits.find_first_not_of('0') == std::string::npos);
+  const bool negative = value < 0 && !zero;
   QString out;
   if (negative)
     out += u'-';
@@ -191,6 +223,24 @@ QString float_to_general(long double value, int precision, QChar separator) {
   return out;
 }
 
+QString float_to_scientific(long double value, int precision, QChar separator) {
+  if (precision < 1)
+    precision = 1;
+  if (!std::isfinite(value) || value == 0)
+    return float_to_fixed(value, precision, 0, separator);
+  DecimalDigits d = exact_digits(value);
+  round_digits(d, precision);
+  while (d.digits.size() > 1 && d.digits.back() == '0')
+    d.digits.pop_back();
+  QString out;
+  if (value < 0)
+    out += u'-';
+  out += QChar::fromLatin1(d.digits[0]);
+  if (d.digits.size() > 1)
+    out += separator + QString::fromLatin1(d.digits.substr(1));
+  return out + QStringLiteral("E%1").arg(d.exponent);
+}
+
 QString FloatToEngineering(int digits, int min_exp, int round_digit, double value, double max_value,
                            const QString &units) {
   const QChar sep = locale_decimal_separator();
@@ -230,11 +280,16 @@ QString FloatToEngineering(int digits, int min_exp, int round_digit, double valu
     p += 3;
     t = float_to_fixed(1.0L, digits, digits - 1, sep);
   }
-  if (digits > 0 && t.size() > digits + 1)
-    t = t.left(digits);
+  if (digits > 0 && t.size() > digits + 1) {
+    // A carry into a new integer digit ("9.995" to "10.00") must not leave a bare separator.
+    t = t.left(t.left(digits).endsWith(sep) ? digits + 1 : digits);
+  }
   if (a > max_value)
     t = QString(digits, u'-');
-  if (value < 0)
+  // A value rounded away to zero shows no sign.
+  const bool shows_nonzero =
+      std::any_of(t.begin(), t.end(), [](QChar c) { return (c >= u'1' && c <= u'9') || c == u'-'; });
+  if (value < 0 && shows_nonzero)
     t.prepend(u'-');
   if (value != 0)
     return t + u' ' + prefix_text(p) + units;

@@ -21,11 +21,16 @@ QString FloatToSignificant(int digits, double value);
 // The decimal separator of the user's locale.
 QChar locale_decimal_separator();
 
-// Fixed-point conversion: rounded to `precision` significant digits, half away from zero, then
-// written with exactly `decimals` digits after the separator. Falls back to scientific form
-// ("1.00E+003") when the rounded value has more integer digits than `precision`.
+// Fixed-point conversion with exactly `decimals` digits after the separator, rounded once, half
+// away from zero, at `precision` significant digits or at `decimals` places, whichever is coarser.
+// Falls back to scientific form ("1.00E+003") when the rounded value has more integer digits
+// than `precision`. Zero carries no sign.
 QString float_to_fixed(long double value, int precision, int decimals, QChar separator);
 QString float_to_fixed(long double value, int precision, int decimals);
+
+// Scientific form with `precision` significant digits, trailing zeros dropped: "1.2346E5",
+// "-1E6", "2.5E-5".
+QString float_to_scientific(long double value, int precision, QChar separator);
 
 // General format with `precision` significant digits: plain when it fits, else "1.5E-6".
 QString float_to_general(long double value, int precision, QChar separator);

@@ -1,5 +1,6 @@
 #include "TEngineeringEditUnit.h"
 
+#include "NumberConversion.h"
 #include "TNumEditUnit.h"
 
 #include <QComboBox>
@@ -86,7 +87,12 @@ void TEngineeringEdit::write_value(double x, bool limit) {
     // mantissa of 1000 does not fit the number field and the value would be lost.
     e = static_cast<int>(std::floor(std::log10(b)));
   }
-  const int p = e < 0 ? ((e + 1) / 3 - 1) * 3 : (e / 3) * 3;
+  int p = e < 0 ? ((e + 1) / 3 - 1) * 3 : (e / 3) * 3;
+  // A mantissa that the number field rounds up to 1000 (999.96 shown with four digits) is shown
+  // as 1.000 of the next prefix: the field refuses "1000." and would keep its old text.
+  long double shown = 0;
+  if (text_to_real(number_->formatted(x / std::pow(10.0, p)), shown) && std::fabs(shown) >= 1000)
+    p += 3;
   const int c = p / 3 - first_base_;
   if (c < 0)
     return;

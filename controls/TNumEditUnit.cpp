@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QKeySequence>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -33,6 +34,11 @@ double leading_integer(QStringView s, int base, bool *whole = nullptr) {
   if (whole)
     *whole = i > first_digit && i == s.size();
   return negative ? -v : v;
+}
+
+// How many characters of s lie in first..'9'.
+qsizetype digits_from(const QString &s, char16_t first) {
+  return std::count_if(s.begin(), s.end(), [first](QChar c) { return c >= first && c <= u'9'; });
 }
 
 } // namespace
@@ -181,7 +187,7 @@ QString TNumEdit::formatted(double v) const {
       digits.prepend(QString(digit_count_ - digits.size(), u'0'));
     return cut(n < 0 ? QStringLiteral("-") + digits : digits, 0);
   }
-  case tReal: return cut(float_to_fixed(v, digit_count_, digit_count_, point()), 1);
+  case tReal: return real_text(v);
   case tGeneral:
     // The general form already holds DigitCount significant digits; cutting it further would
     // drop an exponent or significant zeros and change the value.
@@ -190,10 +196,36 @@ QString TNumEdit::formatted(double v) const {
   return {};
 }
 
-void TNumEdit::setValue(double v) {
+QString TNumEdit::real_text(double v) const {
+  // DigitCount digits in plain form, the leading 0 of a value below one included, rounded once;
+  // a value with more integer digits keeps them all. Cutting a longer text to length instead
+  // made 123456 read "1.2346".
+  const int n = std::max(1, digit_count_);
+  const double a = std::fabs(v);
+  const int whole = a < 1 ? 1 : static_cast<int>(std::floor(std::log10(a))) + 1;
+  int decimals = std::max(0, n - whole);
+  auto plain = [&](int d) { return float_to_fixed(v, whole + d + 1, d, point()); };
+  QString text = plain(decimals);
+  // A carry into a new integer digit (9.99996 to "10.000") takes one decimal back.
+  if (decimals > 0 && digits_from(text, u'0') > std::max(n, whole))
+    text = plain(decimals - 1);
+  // A value too small for the decimals or too long for the field is shown in scientific form
+  // rather than as 0 or cut by the edit's length limit.
+  if ((v != 0 && digits_from(text, u'1') == 0) || text.size() > maxLength())
+    text = float_to_scientific(v, n, point());
+  return text;
+}
+
+bool TNumEdit::setValue(double v) {
   const QString s = formatted(v);
-  if (!s.isEmpty() && check_text(s))
+  bool ok = !s.isEmpty();
+  if (ok && data_type_ == tReal)
+    ok = s.size() <= maxLength() && (allow_negative_ || !s.startsWith(u'-')) && magnitude_ok(s);
+  else if (ok)
+    ok = check_text(s);
+  if (ok)
     setText(s);
+  return ok;
 }
 
 void TNumEdit::keyPressEvent(QKeyEvent *event) {

@@ -5,7 +5,8 @@
 enum TNumEditType { tInteger = 0, tReal = 1, tHex = 2, tGeneral = 3 };
 
 // A single-line edit that only ever holds a number of one kind. Every typed character is
-// checked against the text it would produce; the program's own writes go through the same check.
+// checked against the text it would produce; the program's own writes go through the same check,
+// except that a real field shows any value within its sign and MaxValue (see setValue).
 // Pasted text and the Delete key pass no check, as in any edit field.
 //
 // In tReal and tGeneral fields the decimal point is the locale's separator: typing '.' or the
@@ -19,8 +20,13 @@ public:
   // (a partial entry such as "1E", or pasted text) reads as its longest leading number, 0 when it
   // has none.
   double Value() const;
-  // Formats v for the field's kind; stored only when the text passes the field's check.
-  void setValue(double v);
+  // Formats v for the field's kind; stored only when the text passes the field's check. A real
+  // field instead shows any value within its sign and MaxValue, even one with more integer digits
+  // than the user may type, so that its text always reads back as v within DigitCount digits.
+  // Returns whether the text now shows v; when not, the field keeps its text.
+  bool setValue(double v);
+  // The text a program write of v would show.
+  QString formatted(double v) const;
 
   int DigitCount() const { return digit_count_; }
   void setDigitCount(int n) { digit_count_ = n; }
@@ -50,7 +56,7 @@ protected:
 private:
   QChar point() const;
   bool magnitude_ok(const QString &s) const;
-  QString formatted(double v) const;
+  QString real_text(double v) const;
 
   int digit_count_ = 0;
   int max_decimal_pos_ = 0;

@@ -9,10 +9,12 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QShowEvent>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -71,7 +73,8 @@ Tdlg_hardware::Tdlg_hardware(QWidget *parent) : QDialog(parent) {
     return edit;
   };
   auto number_editor = [this](const char *name, const char *caption, int left, int top, int digits,
-                              int decimals, int length, bool negative, double max) {
+                              int decimals, int length, bool negative, double max,
+                              long double TLoadBoardRecord::*field) {
     auto *label = new QLabel(QString::fromLatin1(caption), gb_load_board);
     label->setGeometry(left, top - 16, 80, 14);
     auto *edit = new TNumEdit(gb_load_board);
@@ -84,35 +87,43 @@ Tdlg_hardware::Tdlg_hardware(QWidget *parent) : QDialog(parent) {
     edit->setMaxLength(length);
     edit->setAllowNegative(negative);
     edit->setMaxValue(max);
-    board_numbers_ << edit;
+    BoardNumber n;
+    n.edit = edit;
+    n.field = field;
+    n.caption = QString::fromLatin1(caption).trimmed();
+    board_numbers_.push_back(n);
     return edit;
   };
   le_load_board_name = text_editor("le_load_board_name", "Name", 10, 42);
   le_load_board_name->setMaxLength(7);
   le_load_board_units = text_editor("le_load_board_units", "Units", 98, 42);
   le_load_board_units->setMaxLength(1);
-  ne_load_board_gain = number_editor("ne_load_board_gain", " Gain", 10, 80, 5, 4, 6, true, 1000000);
-  ne_load_board_offset = number_editor("ne_load_board_offset", "Offset", 98, 80, 7, 6, 7, true, 1000000);
-  ne_load_board_max_value =
-      number_editor("ne_load_board_max_value", "Max Value", 10, 119, 5, 4, 5, false, 1000000);
-  ne_load_board_monitor_gain =
-      number_editor("ne_load_board_monitor_gain", "Monitor Gain", 98, 119, 5, 4, 6, true, 1000000);
-  ne_load_board_sensor_gain =
-      number_editor("ne_load_board_sensor_gain", "Sensor Gain", 10, 173, 5, 3, 6, true, 1000000);
-  ne_load_board_sensor_offset =
-      number_editor("ne_load_board_sensor_offset", "Sensor Offset", 98, 173, 5, 3, 6, true, 1000000);
+  ne_load_board_gain = number_editor("ne_load_board_gain", " Gain", 10, 80, 5, 4, 6, true, 1000000,
+                                     &TLoadBoardRecord::lb_gain);
+  ne_load_board_offset = number_editor("ne_load_board_offset", "Offset", 98, 80, 7, 6, 7, true, 1000000,
+                                       &TLoadBoardRecord::lb_offset);
+  ne_load_board_max_value = number_editor("ne_load_board_max_value", "Max Value", 10, 119, 5, 4, 5, false,
+                                          1000000, &TLoadBoardRecord::lb_max_value);
+  ne_load_board_monitor_gain = number_editor("ne_load_board_monitor_gain", "Monitor Gain", 98, 119, 5, 4, 6,
+                                             true, 1000000, &TLoadBoardRecord::lb_monitor_gain);
+  ne_load_board_sensor_gain = number_editor("ne_load_board_sensor_gain", "Sensor Gain", 10, 173, 5, 3, 6,
+                                            true, 1000000, &TLoadBoardRecord::lb_sensor_gain);
+  ne_load_board_sensor_offset = number_editor("ne_load_board_sensor_offset", "Sensor Offset", 98, 173, 5, 3,
+                                              6, true, 1000000, &TLoadBoardRecord::lb_sensor_offset);
   le_load_board_sensor_units = text_editor("le_load_board_sensor_units", "Sensor Units", 10, 213);
   le_load_board_sensor_units->setMaxLength(1);
-  ne_load_board_sensor_max =
-      number_editor("ne_load_board_sensor_max", "Sensor Max", 98, 213, 5, 3, 6, true, 1000000);
-  ne_load_board_max_temp = number_editor("ne_load_board_max_temp", "Max Temp", 10, 270, 4, 4, 5, false, 150);
-  ne_load_board_max_power =
-      number_editor("ne_load_board_max_power", "Max Power", 98, 269, 4, 4, 5, false, 100);
+  ne_load_board_sensor_max = number_editor("ne_load_board_sensor_max", "Sensor Max", 98, 213, 5, 3, 6, true,
+                                           1000000, &TLoadBoardRecord::lb_sensor_max);
+  ne_load_board_max_temp = number_editor("ne_load_board_max_temp", "Max Temp", 10, 270, 4, 4, 5, false, 150,
+                                         &TLoadBoardRecord::lb_max_temp);
+  ne_load_board_max_power = number_editor("ne_load_board_max_power", "Max Power", 98, 269, 4, 4, 5, false,
+                                          100, &TLoadBoardRecord::lb_max_power);
   cb_rtz = new QCheckBox(QStringLiteral("Return To Zero"), gb_load_board);
   cb_rtz->setObjectName(QStringLiteral("cb_rtz"));
   // As wide as its text in the font in use: a fixed width cut it off.
   cb_rtz->setGeometry(10, 340, std::min(cb_rtz->sizeHint().width(), gb_load_board->width() - 14), 17);
-  ne_load_board_max_p2t = number_editor("ne_load_board_max_p2t", "Max P2t", 98, 310, 4, 4, 5, false, 100);
+  ne_load_board_max_p2t = number_editor("ne_load_board_max_p2t", "Max P2t", 98, 310, 4, 4, 5, false, 100,
+                                        &TLoadBoardRecord::lb_max_p2t);
   for (int top : {146, 241}) {
     auto *bevel = new QFrame(gb_load_board);
     bevel->setFrameShape(QFrame::HLine);
@@ -133,6 +144,7 @@ Tdlg_hardware::Tdlg_hardware(QWidget *parent) : QDialog(parent) {
   connect(bt_close, &QPushButton::clicked, this, &QDialog::accept);
   connect(bt_read_eeprom, &QPushButton::clicked, this, &Tdlg_hardware::bt_read_eepromClick);
   connect(bt_write_eeprom, &QPushButton::clicked, this, &Tdlg_hardware::bt_write_eepromClick);
+  show_message = [this](const QString &text) { QMessageBox::warning(this, windowTitle(), text); };
 }
 
 void Tdlg_hardware::showEvent(QShowEvent *event) {
@@ -170,8 +182,13 @@ void Tdlg_hardware::FormShow() {
     gb_load_board->setTitle(QStringLiteral("Load Board (Not Connected)"));
     for (QLineEdit *edit : board_texts_)
       edit->clear();
-    for (TNumEdit *edit : board_numbers_)
-      edit->clear();
+    for (BoardNumber &n : board_numbers_) {
+      n.edit->clear();
+      n.edit->setPlaceholderText({});
+      n.edit->setToolTip({});
+      n.shown_text = QString();
+      n.not_shown = false;
+    }
   }
   emit shown();
 }
@@ -180,18 +197,44 @@ void Tdlg_hardware::fill_load_board() {
   const TLoadBoardRecord &lb = driver->load_board();
   le_load_board_name->setText(lb.lb_name);
   le_load_board_units->setText(lb.lb_units);
-  ne_load_board_gain->setValue(double(lb.lb_gain));
-  ne_load_board_offset->setValue(double(lb.lb_offset));
-  ne_load_board_max_value->setValue(double(lb.lb_max_value));
-  ne_load_board_monitor_gain->setValue(double(lb.lb_monitor_gain));
-  ne_load_board_sensor_gain->setValue(double(lb.lb_sensor_gain));
-  ne_load_board_sensor_offset->setValue(double(lb.lb_sensor_offset));
   le_load_board_sensor_units->setText(lb.lb_sensor_units);
-  ne_load_board_sensor_max->setValue(double(lb.lb_sensor_max));
-  ne_load_board_max_temp->setValue(double(lb.lb_max_temp));
-  ne_load_board_max_power->setValue(double(lb.lb_max_power));
-  ne_load_board_max_p2t->setValue(double(lb.lb_max_p2t));
+  for (BoardNumber &n : board_numbers_) {
+    n.shown_value = lb.*n.field;
+    n.not_shown = !n.edit->setValue(double(n.shown_value));
+    if (n.not_shown) {
+      // An erased EEPROM (NAN) or a value beyond the field: an empty field that says why, never
+      // the previous board's text.
+      n.edit->clear();
+      n.edit->setPlaceholderText(QStringLiteral("not shown"));
+      n.edit->setToolTip(QStringLiteral("The load board holds %1, which this field cannot show.")
+                             .arg(float_to_general(n.shown_value, 8, locale_decimal_separator())));
+      n.shown_text = QString();
+    } else {
+      n.edit->setPlaceholderText({});
+      n.edit->setToolTip({});
+      n.shown_text = n.edit->text();
+    }
+  }
   cb_rtz->setChecked(lb.lb_return_to_zero != 0);
+}
+
+bool Tdlg_hardware::value_to_write(const BoardNumber &n, long double &value, QString &problem) const {
+  const QString text = n.edit->text();
+  if (!n.shown_text.isNull() && text == n.shown_text) {
+    value = n.shown_value;
+    return true;
+  }
+  if (text.isEmpty() && n.not_shown) {
+    problem = QStringLiteral("%1 cannot show the value the load board holds (%2).")
+                  .arg(n.caption, float_to_general(n.shown_value, 8, locale_decimal_separator()));
+    return false;
+  }
+  if (!text_to_real(text, value) || std::fabs(value) > n.edit->MaxValue() ||
+      (value < 0 && !n.edit->AllowNegative())) {
+    problem = QStringLiteral("%1 holds no number it takes: \"%2\".").arg(n.caption, text);
+    return false;
+  }
+  return true;
 }
 
 void Tdlg_hardware::bt_read_eepromClick() {
@@ -209,20 +252,24 @@ void Tdlg_hardware::bt_write_eepromClick() {
     return;
   driver->read_status();
   if (driver->load_board_present()) {
+    // Every number is checked before the record changes: the EEPROM gets all of them or none.
+    std::vector<long double> values(board_numbers_.size());
+    QStringList problems;
+    for (std::size_t i = 0; i < board_numbers_.size(); ++i) {
+      QString problem;
+      if (!value_to_write(board_numbers_[i], values[i], problem))
+        problems << problem;
+    }
+    if (!problems.isEmpty()) {
+      show_message(QStringLiteral("Nothing was written to the load board.\n") + problems.join(u'\n'));
+      return;
+    }
     TLoadBoardRecord &lb = driver->load_board();
     lb.lb_name = le_load_board_name->text();
     lb.lb_units = le_load_board_units->text();
-    lb.lb_gain = ne_load_board_gain->Value();
-    lb.lb_offset = ne_load_board_offset->Value();
-    lb.lb_max_value = ne_load_board_max_value->Value();
-    lb.lb_monitor_gain = ne_load_board_monitor_gain->Value();
-    lb.lb_sensor_gain = ne_load_board_sensor_gain->Value();
-    lb.lb_sensor_offset = ne_load_board_sensor_offset->Value();
+    for (std::size_t i = 0; i < board_numbers_.size(); ++i)
+      lb.*board_numbers_[i].field = values[i];
     lb.lb_sensor_units = le_load_board_sensor_units->text();
-    lb.lb_sensor_max = ne_load_board_sensor_max->Value();
-    lb.lb_max_temp = ne_load_board_max_temp->Value();
-    lb.lb_max_power = ne_load_board_max_power->Value();
-    lb.lb_max_p2t = ne_load_board_max_p2t->Value();
     lb.lb_return_to_zero = cb_rtz->isChecked() ? 1 : 0;
   }
   driver->write_load_board_record();

@@ -2,6 +2,11 @@
 
 #include <QDialog>
 
+#include <functional>
+#include <vector>
+
+#include "LoadBoardRecord.h"
+
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -19,6 +24,8 @@ public:
   explicit Tdlg_hardware(QWidget *parent = nullptr);
 
   TQX5200_DRIVER *driver = nullptr;
+  // Tells the user why WRITE wrote nothing. A warning box unless the owner routes it elsewhere.
+  std::function<void(const QString &)> show_message;
 
   QGroupBox *gb_qx5200 = nullptr;
   QLineEdit *le_serial_number = nullptr;
@@ -61,6 +68,20 @@ protected:
 private:
   void fill_load_board();
 
+  // A number editor and the record field it shows. WRITE stores the record's own value while the
+  // text is still the one filled in (the text is rounded), and refuses a field that could not
+  // show the record's value or holds no number of its kind.
+  struct BoardNumber {
+    TNumEdit *edit = nullptr;
+    long double TLoadBoardRecord::*field = nullptr;
+    QString caption;
+    long double shown_value = 0;
+    QString shown_text; // null while the field shows no record value
+    bool not_shown = false;
+  };
+  // The value WRITE stores for n, or an explanation of why there is none.
+  bool value_to_write(const BoardNumber &n, long double &value, QString &problem) const;
+
   QList<QLineEdit *> board_texts_;
-  QList<TNumEdit *> board_numbers_;
+  std::vector<BoardNumber> board_numbers_;
 };

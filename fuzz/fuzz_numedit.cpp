@@ -1,9 +1,11 @@
 // Candidate texts through every kind of numeric field: the checks, Value reads and Value writes
 // must never crash, and what the field holds after a program write must pass its own check.
+#include "NumberConversion.h"
 #include "TNumEditUnit.h"
 
 #include <QApplication>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -52,11 +54,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (!std::isfinite(v))
     std::abort();
 
-  // A program write keeps the text or stores one that passes the field's own check.
+  // A program write keeps the text or stores one that passes the field's own check. A real
+  // field may store more digits than can be typed, but its text reads back as v within
+  // DigitCount significant digits (the leading 0 of a value below one counted).
   edit.setText(current);
   const QString before = edit.text();
-  edit.setValue(v);
-  if (edit.text() != before && !edit.check_text(edit.text()))
+  const bool shown = edit.setValue(v);
+  if (edit.DataType() == tReal) {
+    if (shown ? edit.text() != edit.formatted(v) : edit.text() != before)
+      std::abort();
+    long double back = 0;
+    const long double bound = 5 * std::pow(10.0L, -std::max(1, edit.DigitCount())) *
+                              std::max(1.0L, std::fabs(static_cast<long double>(v))) * (1 + 1e-9L);
+    if (shown && (!text_to_real(edit.text(), back) || std::fabs(back - v) > bound))
+      std::abort();
+  } else if (edit.text() != before && !edit.check_text(edit.text())) {
     std::abort();
+  }
   return 0;
 }

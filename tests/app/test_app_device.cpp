@@ -740,6 +740,31 @@ private slots:
     QCOMPARE(model().record[rec_return_to_zero], std::uint8_t(1));
     QCOMPARE(double(TVirtualQX5200::ieee_value(model().record.data() + 20)), 20.0);
   }
+
+  // Fields left as filled keep the record's values (the gain shows rounded), and a field that
+  // cannot show its value (an erased one) says so and stops WRITE with a message.
+  void service_write_never_alters_unseen_values() {
+    plug_device();
+    auto put = [this](int at, float v) {
+      std::ranges::copy(model().ieee_bytes(v), model().record.begin() + at);
+    };
+    put(8, 1.23456789f);
+    put(12, 123456.0f);
+    QVERIFY(connect_window());
+    Tdlg_hardware *dlg = w_->dlg_hardware;
+    dlg->bt_read_eepromClick();
+    const auto held = model().record;
+    dlg->bt_write_eeprom->click();
+    QCOMPARE(model().command_count(36), 1u);
+    QVERIFY(model().record == held);
+    put(38, std::numeric_limits<float>::quiet_NaN());
+    dlg->bt_read_eepromClick();
+    QCOMPARE(dlg->ne_load_board_sensor_max->placeholderText(), QString("not shown"));
+    dlg->bt_write_eeprom->click();
+    QCOMPARE(model().command_count(36), 1u);
+    QCOMPARE(dialogs_->infos.size(), 1);
+    QVERIFY(dialogs_->infos[0].contains("Sensor Max cannot show"));
+  }
 };
 
 QTEST_MAIN(TestAppDevice)

@@ -21,6 +21,7 @@ private slots:
   void decade_choice_data();
   void decade_choice();
   void value_below_first_base_is_ignored();
+  void mantissa_rounding_to_1000_carries();
   void choosing_prefix_rescales_and_notifies();
   void max_value_limits_number_field();
   void max_value_lowers_value();
@@ -80,6 +81,15 @@ void TestEngineeringEdit::value_below_first_base_is_ignored() {
   e.setValue(0.0000000001);
   QCOMPARE(e.Text(), localized(QStringLiteral("2.000")));
   QCOMPARE(e.Exponent(), 3);
+}
+
+void TestEngineeringEdit::mantissa_rounding_to_1000_carries() {
+  TEngineeringEdit e;
+  make_time_field(e);
+  e.setValue(0.000002);
+  e.setValue(999.96e-6);
+  QCOMPARE(e.Text(), localized("1.000"));
+  QCOMPARE(e.prefix_selector()->currentText(), QStringLiteral("ms"));
 }
 
 void TestEngineeringEdit::choosing_prefix_rescales_and_notifies() {

@@ -38,6 +38,8 @@ void TestNumberConversion::engineering_data() {
   QTest::newRow("above max shows dashes") << 2000000.0 << "--- MJ";
   QTest::newRow("kilo") << 12345.0 << "12.3 kJ";
   QTest::newRow("half away from zero") << 0.1235 << "124 mJ";
+  QTest::newRow("carry keeps three digits") << 9.995 << "10.0 J";
+  QTest::newRow("negative rounded away has no sign") << -0.00004 << "0 uJ";
 }
 
 void TestNumberConversion::engineering() {
@@ -95,7 +97,12 @@ void TestNumberConversion::fixed_rounds_half_away_from_zero() {
   QCOMPARE(float_to_fixed(0.125L, 2, 3, u'.'), QStringLiteral("0.130"));
   QCOMPARE(float_to_fixed(12.346L, 4, 4, u'.'), QStringLiteral("12.3500"));
   QCOMPARE(float_to_fixed(999.6L, 3, 0, u'.'), QStringLiteral("1.00E+003"));
-  QCOMPARE(float_to_fixed(-0.0001L, 2, 2, u'.'), QStringLiteral("-0.00"));
+  QCOMPARE(float_to_fixed(-0.0001L, 2, 2, u'.'), QStringLiteral("0.00"));
+  // Rounded once where the digits or the decimals end, whichever is coarser; never cut.
+  QCOMPARE(float_to_fixed(9.6L, 2, 0, u'.'), QStringLiteral("10"));
+  QCOMPARE(float_to_fixed(36.375L, 5, 2, u'.'), QStringLiteral("36.38"));
+  QCOMPARE(float_to_fixed(99.5L, 3, 0, u'.'), QStringLiteral("100"));
+  QCOMPARE(float_to_fixed(0.12345678L, 8, 7, u'.'), QStringLiteral("0.1234568"));
   QCOMPARE(float_to_fixed(0.0L, 3, 2, u','), QStringLiteral("0,00"));
 }
 

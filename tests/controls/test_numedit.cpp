@@ -132,6 +132,19 @@ void TestNumEdit::value_writes() {
     e.setValue(v);
     QCOMPARE(e.text(), localized(QString::fromLatin1(text)));
   }
+  // A hardware dialog sensor field shows values its typing rules cannot hold; refused ones keep
+  // the text before them.
+  e.setDigitCount(5);
+  e.setMaxDecimalPos(3);
+  e.setMaxLength(6);
+  e.setMaxValue(1000000);
+  const std::pair<double, const char *> wide[] = {{123456, "123456"},   {1e6, "1E6"},
+                                                  {0.000012, "1.2E-5"}, {9.99996, "10.000"},
+                                                  {-123456, "10.000"},  {2e6, "10.000"}};
+  for (const auto &[v, text] : wide) {
+    e.setValue(v);
+    QCOMPARE(e.text(), localized(QString::fromLatin1(text)));
+  }
   TNumEdit count;
   make_repeat_count(count);
   count.setValue(70000);

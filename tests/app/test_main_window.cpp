@@ -14,6 +14,9 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
@@ -148,6 +151,8 @@ private slots:
                            << "txt";
     QTest::newRow("Tab") << 3 << '\t' << "Tab Separated File (*.tab)"
                          << "txt";
+    QTest::newRow("Semicolon") << 4 << ';' << "Semicolon Separated File (*.csv)"
+                               << "csv";
   }
   void data_separator_choice() {
     QFETCH(int, item);
@@ -157,7 +162,7 @@ private slots:
     w_->rg_data_separator_items->button(item == 0 ? 1 : 0)->click();
     w_->rg_data_separator_items->button(item)->click();
     QCOMPARE(w_->sg_data->data_separator(), separator);
-    QCOMPARE(w_->dialog_filters(), QStringList({filter, "Any File (*)"}));
+    QCOMPARE(w_->dialog_filters(), QStringList({filter, "SPICE PWL (*.pwl)", "Any File (*)"}));
     QCOMPARE(w_->dialog_default_ext(), ext);
     dialogs_->open_answer.clear();
     w_->ac_load_dataExecute(); // the dialog gets the same filters
@@ -259,6 +264,124 @@ private slots:
     w_->load_data_file(dir_.filePath("not-there.txt"));
     QVERIFY(dialogs_->errors.isEmpty());
     QCOMPARE(w_->sg_data->cell(1, 1), QString("keep"));
+  }
+
+  void drop_opens_first_file_data() {
+    QTest::addColumn<QStringList>("names"); // files dropped, each holding `bytes`
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("chosen");    // the separator item before the drop
+    QTest::addColumn<int>("item");      // and after it
+    QTest::addColumn<QString>("value"); // the value cell of row 1
+    QTest::newRow("semicolon csv, Comma chosen")
+        << QStringList{"de.csv"} << QByteArray("Zeit;Strom\r\n0;1,5\r\n") << 1 << 4 << "1,5";
+    QTest::newRow("comma csv, Semicolon chosen")
+        << QStringList{"en.csv"} << QByteArray("t,v\r\n0,2\r\n") << 4 << 1 << "2";
+    QTest::newRow("csv, LTSpice chosen")
+        << QStringList{"x.csv"} << QByteArray("t,v\r\n0,2\r\n") << 0 << 1 << "2";
+    QTest::newRow("tab file") << QStringList{"x.tab"} << QByteArray("t\tv\r\n0\t3\r\n") << 1 << 3 << "3";
+    QTest::newRow("space txt, LTSpice chosen")
+        << QStringList{"s.txt"} << QByteArray("t v\r\n0   4\r\n") << 0 << 2 << "4";
+    QTest::newRow("unknown extension keeps the choice")
+        << QStringList{"x.dat"} << QByteArray("t,v\r\n0,5\r\n") << 1 << 1 << "5";
+    QTest::newRow("pwl") << QStringList{"x.pwl"} << QByteArray("0 6 1m 7\n") << 4 << 4 << "6";
+    QTest::newRow("three files") << QStringList{"first.csv", "second.csv", "third.tab"}
+                                 << QByteArray("t,v\r\n0,8\r\n") << 0 << 1 << "8";
+  }
+  void drop_opens_first_file() {
+    QFETCH(QStringList, names);
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, chosen);
+    QFETCH(int, item);
+    QFETCH(QString, value);
+    QList<QUrl> urls{QUrl("https://example.invalid/not-a-file.csv")}; // skipped: not local
+    for (const QString &name : names) {
+      QFile f(dir_.filePath(name));
+      QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      f.write(bytes);
+      urls << QUrl::fromLocalFile(f.fileName());
+    }
+    w_->rg_data_separator_items->button(chosen)->click();
+    QMimeData mime;
+    mime.setUrls(urls);
+    const QPoint at = w_->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w_.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w_.get(), &drop);
+    QVERIFY(drop.isAccepted());
+    QCOMPARE(w_->rg_data_separator_items->checkedId(), item);
+    QCOMPARE(w_->sg_data->cell(2, 1), value);
+    QCOMPARE(w_->watched_file_name(), dir_.filePath(names.front()));
+    QVERIFY(dialogs_->errors.isEmpty());
+    QCOMPARE(dialogs_->infos.size(), names.size() > 1 ? 1 : 0);
+    if (names.size() > 1)
+      QVERIFY(dialogs_->infos.front().startsWith("3 files were dropped; only the first, \"" +
+                                                 QDir::toNativeSeparators(dir_.filePath(names.front()))));
+  }
+
+  void repairs_report_and_validate() {
+    // Both repairs sit in the Edit menu and work on the Graph page, where the failure shows.
+    QMenu *edit = nullptr;
+    for (QAction *a : w_->menuBar()->actions())
+      if (a->text() == "Edit")
+        edit = a->menu();
+    QVERIFY(edit && edit->actions().contains(w_->ac_sort_rows) &&
+            edit->actions().contains(w_->ac_remove_repeated_rows));
+    const char *rows[][2] = {{"2e-3", "0"}, {"0", "0"}, {"1e-3", "1"}, {"1e-3", "1"}};
+    for (int r = 0; r < 4; ++r) {
+      w_->sg_data->set_cell(1, r + 1, rows[r][0]);
+      w_->sg_data->set_cell(2, r + 1, rows[r][1]);
+    }
+    w_->sg_data->set_changed(true);
+    QVERIFY(!w_->update_waveform());
+    const qsizetype shown = dialogs_->infos.size(); // the time order message
+    QVERIFY(w_->ac_sort_rows->isEnabled());
+    w_->ac_sort_rows->trigger();
+    QCOMPARE(dialogs_->infos.value(shown), QString("4 rows were moved into time order."));
+    QCOMPARE(w_->sg_data->cell(1, 4), QString("2e-3"));
+    QVERIFY(w_->waveform_valid()); // validated at once on the Graph page
+    QCOMPARE(w_->driver->data_count(), 4);
+    w_->ac_remove_repeated_rows->trigger();
+    QCOMPARE(dialogs_->infos.value(shown + 1), QString("1 repeated row was removed."));
+    QCOMPARE(w_->driver->data_count(), 3);
+    w_->ac_remove_repeated_rows->trigger();
+    QCOMPARE(dialogs_->infos.value(shown + 2),
+             QString("No row repeats the row before it; nothing was removed."));
+  }
+
+  void export_pwl_and_open_it() {
+    const char *rows[][2] = {{"0", "0"}, {"1e-3", "2.5"}, {"2e-3", "0"}};
+    for (int r = 0; r < 3; ++r) {
+      w_->sg_data->set_cell(1, r + 1, localized(rows[r][0]));
+      w_->sg_data->set_cell(2, r + 1, localized(rows[r][1]));
+    }
+    const QString name = dir_.filePath("out.pwl");
+    dialogs_->save_answer = name;
+    w_->ac_export_pwl->trigger();
+    QCOMPARE(dialogs_->filters, QStringList({"SPICE PWL (*.pwl)", "Any File (*)"}));
+    QCOMPARE(read_all(name), QByteArray("0 0\r\n0.001 2.5\r\n0.002 0\r\n"));
+    QCOMPARE(w_->watched_file_name(), QString()); // an export is not the table's file
+    w_->sg_data->set_cell(2, 2, "edited");
+    dialogs_->open_answer = name;
+    w_->ac_load_dataExecute();
+    QCOMPARE(w_->sg_data->cell(2, 2), localized("2.5"));
+    QCOMPARE(w_->driver->data_count(), 3);
+    QCOMPARE(w_->watched_file_name(), name);
+    // A bad PWL file is named with its line and token; the table stays.
+    QFile bad(dir_.filePath("bad.pwl"));
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write("0 0\n1m\n");
+    bad.close();
+    w_->load_data_file(bad.fileName());
+    QCOMPARE(dialogs_->errors.size(), 1);
+    QVERIFY2(dialogs_->errors.front().contains("Line 2: '1m' has no value to pair with"),
+             qPrintable(dialogs_->errors.front()));
+    QCOMPARE(w_->sg_data->cell(2, 2), localized("2.5"));
+    // An empty table has nothing to export.
+    w_->ac_delete_allExecute();
+    w_->ac_export_pwl->trigger();
+    QCOMPARE(dialogs_->errors.size(), 2);
   }
 
   void oversized_paste_is_reported() {

@@ -254,8 +254,12 @@ TGridFileResult load_pwl_file(TQGridModel &table, const QString &file_name) {
   };
   const QFileInfo info(file_name);
   if (!info.exists()) {
-    // As a table file: nothing is read, the table is renumbered and marked changed.
-    return table.load_from_file(file_name);
+    // As for a table file: nothing is read, the table is renumbered and marked changed.
+    if (table.auto_number())
+      table.renumber();
+    table.set_changed(true);
+    result.status = TGridFileResult::Missing;
+    return result;
   }
   if (!info.isFile())
     return fail(QStringLiteral("Not a regular file"));

@@ -473,10 +473,8 @@ private slots:
     QTest::addColumn<int>("count");
     QTest::newRow("sort, stable, untimed rows last") << true << QStringList{"2|a", "1|b", "|", "1|c", "0|d"}
                                                      << QStringList{"0|d", "1|b", "1|c", "2|a", "|"} << 4;
-    QTest::newRow("sort by number, not text")
-        << true << QStringList{"10|a", "9|b", "1e-3|c"} << QStringList{"1e-3|c", "9|b", "10|a"} << 2;
-    QTest::newRow("sort, text time") << true << QStringList{"x|1", "1|1", "0|1"}
-                                     << QStringList{"0|1", "1|1", "x|1"} << 2;
+    QTest::newRow("sort by number, text last") << true << QStringList{"10|a", "x|1", "9|b", "1e-3|c"}
+                                               << QStringList{"1e-3|c", "9|b", "10|a", "x|1"} << 4;
     QTest::newRow("sort, in order") << true << QStringList{"0|a", "1|b", "1|c"}
                                     << QStringList{"0|a", "1|b", "1|c"} << 0;
     QTest::newRow("remove runs") << false << QStringList{"0|0", "0|0", "1|1", "1|1", "1|1", "0|0"}
@@ -555,21 +553,13 @@ private slots:
         << QByteArray("* a source\r\nPWL(0 0 ; start\r\n+ 1m 5V\r\n  * more\r\n+ 2MEG 0)\r\n")
         << QStringList{"0|0", "1e-3|5", "2e6|0"} << "";
     QTest::newRow("pair across lines") << QByteArray("pwl 0 0 1n\n2\n") << QStringList{"0|0", "1e-9|2"} << "";
-    QTest::newRow("UTF-16") << QByteArray("\xff\xfe"
-                                          "1\0 \0"
-                                          "2\0",
-                                          8)
-                            << QStringList{"1|2"} << "";
+    QTest::newRow("UTF-16") << QByteArray::fromHex("fffe310020003200") << QStringList{"1|2"} << "";
     QTest::newRow("not a number") << QByteArray("0 0\n1u abc\n") << QStringList{}
                                   << "Line 2: 'abc' is not a number";
-    QTest::newRow("mil") << QByteArray("0 0 1mil 1\n") << QStringList{} << "Line 1: '1mil' is not a number";
     QTest::newRow("missing value") << QByteArray("0 0\n1u\n2u 0\n3u 1\n") << QStringList{}
                                    << "Line 2: '1u' has no value to pair with";
-    QTest::newRow("odd at the end") << QByteArray("0 0 1u") << QStringList{}
-                                    << "Line 1: '1u' has no value to pair with";
     QTest::newRow("unclosed") << QByteArray("PWL(0 0\n1u 1\n") << QStringList{}
                               << "Line 1: the '(' is not closed";
-    QTest::newRow("stray paren") << QByteArray("0 0)\n") << QStringList{} << "Line 1: ')' is not a number";
     QTest::newRow("after the list") << QByteArray("PWL(0 0) r=0\n") << QStringList{}
                                     << "Line 1: 'r=0' is not a number";
   }
@@ -595,7 +585,6 @@ private slots:
       expected << QString("%1|%2").arg(i + 1).arg(localized(points[i]));
     QCOMPARE(rows_of(t).mid(0, expected.size()), expected);
     QCOMPARE(t.row_count(), 21);
-    QCOMPARE(t.cell(1, points.size() + 1), QString());
     QVERIFY(t.changed());
   }
 
@@ -615,14 +604,15 @@ private slots:
     TQGridModel back;
     setup_window_table(back);
     QVERIFY(load_pwl_file(back, path("out.pwl")).ok());
-    std::vector<TWavePoint> a, b;
-    table_points(t, a);
-    table_points(back, b);
-    QCOMPARE(b.size(), std::size_t(4));
-    for (std::size_t i = 0; i < a.size(); ++i) {
-      QCOMPARE(b[i].time, a[i].time);
-      QCOMPARE(b[i].value, a[i].value);
-    }
+    auto points = [](const TQGridModel &m) {
+      std::vector<TWavePoint> p;
+      table_points(m, p);
+      return p;
+    };
+    const auto a = points(t), b = points(back);
+    QVERIFY(a.size() == 4 && std::equal(a.begin(), a.end(), b.begin(), b.end(), [](auto &x, auto &y) {
+              return x.time == y.time && x.value == y.value; // exactly
+            }));
     // No points, no file.
     TQGridModel empty;
     setup_window_table(empty);

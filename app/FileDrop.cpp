@@ -2,10 +2,13 @@
 
 #include "TQGridModel.h"
 
+#include <QApplication>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QUrl>
+#include <QWidget>
 
 #include <vector>
 
@@ -61,4 +64,27 @@ int separator_item_for_file(const QString &file_name, int current, const QList<T
         return item;
   }
   return candidates.contains(current) ? current : candidates.front();
+}
+
+TFileDropCatcher::TFileDropCatcher(QWidget *window, std::function<void(const QStringList &)> open)
+    : QObject(window), window_(window), open_(std::move(open)) {
+  window_->setAcceptDrops(true);
+  qApp->installEventFilter(this);
+}
+
+TFileDropCatcher::~TFileDropCatcher() { qApp->removeEventFilter(this); }
+
+bool TFileDropCatcher::eventFilter(QObject *watched, QEvent *event) {
+  const QEvent::Type type = event->type();
+  if ((type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) ||
+      !watched->isWidgetType() || static_cast<QWidget *>(watched)->window() != window_)
+    return false;
+  auto *drop = static_cast<QDropEvent *>(event); // the enter and move events are drop events too
+  const QStringList files = dropped_files(drop->mimeData());
+  if (files.isEmpty())
+    return false;
+  drop->acceptProposedAction();
+  if (type == QEvent::Drop)
+    open_(files);
+  return true;
 }

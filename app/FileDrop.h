@@ -1,10 +1,14 @@
 #pragma once
 
 #include <QList>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QMimeData;
+class QWidget;
 
 // The local files of a drag, in the order they were dragged; other URLs are nothing to open.
 QStringList dropped_files(const QMimeData *mime);
@@ -23,3 +27,18 @@ struct TSeparatorChoice {
 // spreadsheet ("Zeit;Strom") opens as Semicolon even while Comma is chosen, and the other way.
 int separator_item_for_file(const QString &file_name, int current, const QList<TSeparatorChoice> &items,
                             int fields);
+
+// Takes every drag of local files over `window`, whatever child is under the pointer, and hands
+// the dropped files to `open`: a number field would otherwise take a file's path as text.
+class TFileDropCatcher : public QObject {
+public:
+  TFileDropCatcher(QWidget *window, std::function<void(const QStringList &)> open);
+  ~TFileDropCatcher() override;
+
+protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+  QWidget *window_;
+  std::function<void(const QStringList &)> open_;
+};

@@ -19,7 +19,6 @@
 #include <QDateTime>
 #include <QDialog>
 #include <QDir>
-#include <QDropEvent>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -103,7 +102,7 @@ TForm1::TForm1(QWidget *parent, std::unique_ptr<THidBackend> backend)
   build_actions();
   about_box = new Tabout_box(this);
   qApp->installEventFilter(this);
-  setAcceptDrops(true);
+  new TFileDropCatcher(this, [this](const QStringList &files) { open_dropped_files(files); });
   FormCreate();
 }
 
@@ -484,16 +483,9 @@ void TForm1::table_repaired(int count, const QString &message) {
     update_waveform();
 }
 
-void TForm1::dragEnterEvent(QDragEnterEvent *event) {
-  if (!dropped_files(event->mimeData()).isEmpty())
-    event->acceptProposedAction();
-}
-
-void TForm1::dropEvent(QDropEvent *event) {
-  const QStringList files = dropped_files(event->mimeData());
+void TForm1::open_dropped_files(const QStringList &files) {
   if (files.isEmpty())
     return;
-  event->acceptProposedAction();
   open_dropped_file(files.front());
   if (files.size() > 1)
     dialogs_->information(this,

@@ -131,7 +131,8 @@ public:
 
   // Opens a SPICE PWL file by its ".pwl" extension, any other as a table file.
   void load_data_file(const QString &file_name);
-  // A file dropped on the window: the separator is chosen from its extension, then it is opened.
+  // Files dropped on the window: the first is opened, with the separator its extension chooses.
+  void open_dropped_files(const QStringList &files);
   void open_dropped_file(const QString &file_name);
 
   // Sending, starting and stopping the waveform.
@@ -181,8 +182,6 @@ signals:
 
 protected:
   bool eventFilter(QObject *watched, QEvent *event) override;
-  void dragEnterEvent(QDragEnterEvent *event) override;
-  void dropEvent(QDropEvent *event) override;
 
 private:
   void build_layout();

@@ -280,8 +280,9 @@ private slots:
     QTest::newRow("unknown extension keeps the choice")
         << QStringList{"x.dat"} << QByteArray("t,v\r\n0,5\r\n") << 1 << 1 << "5";
     QTest::newRow("pwl") << QStringList{"x.pwl"} << QByteArray("0 6 1m 7\n") << 4 << 4 << "6";
-    QTest::newRow("three files") << QStringList{"first.csv", "second.csv", "third.tab"}
-                                 << QByteArray("t,v\r\n0,8\r\n") << 0 << 1 << "8";
+    // Dropped on the repeat count field, which would take a path as text.
+    QTest::newRow("three files, on a field") << QStringList{"first.csv", "second.csv", "third.tab"}
+                                             << QByteArray("t,v\r\n0,8\r\n") << 0 << 1 << "8";
   }
   void drop_opens_first_file() {
     QFETCH(QStringList, names);
@@ -299,13 +300,16 @@ private slots:
     w_->rg_data_separator_items->button(chosen)->click();
     QMimeData mime;
     mime.setUrls(urls);
-    const QPoint at = w_->rect().center();
+    mime.setText(urls.last().toLocalFile()); // as file managers add
+    QWidget *target = names.size() > 1 ? static_cast<QWidget *>(w_->ne_waveform_repeat_count) : w_.get();
+    const QPoint at = target->rect().center();
     QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(w_.get(), &enter);
+    QCoreApplication::sendEvent(target, &enter);
     QVERIFY(enter.isAccepted());
     QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(w_.get(), &drop);
+    QCoreApplication::sendEvent(target, &drop);
     QVERIFY(drop.isAccepted());
+    QCOMPARE(w_->ne_waveform_repeat_count->text(), QString("1"));
     QCOMPARE(w_->rg_data_separator_items->checkedId(), item);
     QCOMPARE(w_->sg_data->cell(2, 1), value);
     QCOMPARE(w_->watched_file_name(), dir_.filePath(names.front()));

@@ -1,8 +1,10 @@
 #include "QX5200_unit.h"
 
+#include "FileDrop.h"
 #include "Hardware_Dialog.h"
 #include "HidBackend.h"
 #include "NumberConversion.h"
+#include "PwlFile.h"
 #include "QX5200_Driver.h"
 #include "TCircularBufferUnit.h"
 #include "TNumEditUnit.h"
@@ -36,6 +38,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <iterator>
 
 namespace {
 
@@ -64,7 +67,12 @@ const SeparatorItem separator_items[] = {
     {"Comma", ',', "csv", "Comma Separated File (*.csv)|*.csv|Any File (*.*)|*.*"},
     {"Space", ' ', "txt", "Space Separated File (*.txt)|*.txt|Any File (*.*)|*.*"},
     {"Tab", '\t', "txt", "Tab Separated File (*.tab)|*.tab|Any File (*.*)|*.*"},
+    // Spreadsheets in comma-decimal locales write "0,001;1,5".
+    {"Semicolon", ';', "csv", "Semicolon Separated File (*.csv)|*.csv|Any File (*.*)|*.*"},
 };
+constexpr int separator_item_count = int(std::size(separator_items));
+
+constexpr char pwl_filter[] = "SPICE PWL (*.pwl)";
 
 } // namespace
 
@@ -97,6 +105,7 @@ TForm1::TForm1(QWidget *parent, std::unique_ptr<THidBackend> backend)
   build_layout();
   build_actions();
   about_box = new Tabout_box(this);
+  new TFileDropCatcher(this, [this](const QStringList &files) { open_dropped_files(files); });
   FormCreate();
 }
 
@@ -182,7 +191,7 @@ void TForm1::build_layout() {
   rg_data_separator_items = new QButtonGroup(rg_data_separator);
   auto *items = new QVBoxLayout(rg_data_separator);
   items->setSpacing(2);
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < separator_item_count; ++i) {
     auto *button = new QRadioButton(QString::fromLatin1(separator_items[i].caption));
     rg_data_separator_items->addButton(button, i);
     items->addWidget(button);
@@ -310,6 +319,9 @@ void TForm1::build_actions() {
        &TForm1::ac_select_allExecute);
   make(ac_delete_all, "D&elete All", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_D),
        &TForm1::ac_delete_allExecute);
+  make(ac_export_pwl, "&Export PWL...", {}, &TForm1::ac_export_pwlExecute);
+  make(ac_sort_rows, "S&ort Rows By Time", {}, &TForm1::ac_sort_rowsExecute);
+  make(ac_remove_repeated_rows, "Remove Repeated &Rows", {}, &TForm1::ac_remove_repeated_rowsExecute);
   make(ac_hardware, "&Information...", {}, &TForm1::ac_hardwareExecute);
   make(HelpContents1, "&Contents", QKeySequence::HelpContents, &TForm1::HelpContents1Execute);
   make(ac_about, "&About...", {}, &TForm1::ac_aboutExecute);
@@ -317,11 +329,16 @@ void TForm1::build_actions() {
   QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
   file->addAction(ac_load_data);
   file->addAction(ac_data_save);
+  file->addAction(ac_export_pwl);
   file->addSeparator();
   file->addAction(ac_quit);
   QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
   edit->setObjectName(QStringLiteral("edit_menu"));
   edit->addActions(edit_actions());
+  // The repairs stay enabled on the Graph page, where a failed waveform is reported.
+  edit->addSeparator();
+  edit->addAction(ac_sort_rows);
+  edit->addAction(ac_remove_repeated_rows);
   QMenu *hardware = menuBar()->addMenu(QStringLiteral("&Hardware"));
   hardware->addAction(ac_hardware);
   QMenu *help = menuBar()->addMenu(QStringLiteral("He&lp"));
@@ -405,10 +422,11 @@ void TForm1::sg_dataKeyPress() { sg_data->set_changed(true); }
 void TForm1::sg_dataSelectCell() { update_start_button(); }
 
 void TForm1::rg_data_separatorClick(int item) {
-  if (item < 0 || item > 3)
+  if (item < 0 || item >= separator_item_count)
     return;
   sg_data->set_data_separator(separator_items[item].separator);
   dialog_filters_ = data_separator_filters(item);
+  dialog_filters_.insert(1, QString::fromLatin1(pwl_filter));
   dialog_default_ext_ = QString::fromLatin1(separator_items[item].default_ext);
 }
 
@@ -429,7 +447,8 @@ void TForm1::ac_load_dataExecute() {
 
 void TForm1::load_data_file(const QString &file_name) {
   const qint64 age = file_age(file_name);
-  const TGridFileResult result = sg_data->load_from_file(file_name);
+  const TGridFileResult result = is_pwl_file_name(file_name) ? load_pwl_file(*sg_data->grid(), file_name)
+                                                             : sg_data->load_from_file(file_name);
   if (result.status == TGridFileResult::Failed) {
     // The table and the watch stay as they were.
     dialogs_->error(this, tr("The file \"%1\" could not be read: %2.\nThe table was not changed.")
@@ -454,7 +473,7 @@ void TForm1::report_empty_load(const QString &file_name) {
   QString text = tr("\"%1\" gave no waveform points when read with the %2 separator.")
                      .arg(QDir::toNativeSeparators(file_name), separator_name(used));
   QString other;
-  for (int i = 0; i < int(std::size(separator_items)); ++i) {
+  for (int i = 0; i < int(std::size(separator_items)) && !is_pwl_file_name(file_name); ++i) {
     if (separator_items[i].separator == separator_items[used].separator)
       continue;
     TQGridModel trial(sg_data->grid()->col_count());
@@ -491,7 +510,8 @@ void TForm1::ac_data_saveExecute() {
   const QString name = dialogs_->save_file_name(this, dialog_filters_, dialog_default_ext_);
   if (name.isEmpty())
     return;
-  const TGridFileResult result = sg_data->save_to_file(name);
+  const TGridFileResult result =
+      is_pwl_file_name(name) ? save_pwl_file(*sg_data->grid(), name) : sg_data->save_to_file(name);
   if (!result.ok()) {
     dialogs_->error(
         this,
@@ -500,6 +520,72 @@ void TForm1::ac_data_saveExecute() {
   }
   watched_file_name_ = name;
   watched_file_age_ = file_age(name);
+}
+
+void TForm1::ac_export_pwlExecute() {
+  const QString name = dialogs_->save_file_name(
+      this, {QString::fromLatin1(pwl_filter), QStringLiteral("Any File (*)")}, QStringLiteral("pwl"));
+  if (name.isEmpty())
+    return;
+  // An export is a copy for a simulator: the watched file stays the one opened or saved.
+  const TGridFileResult result = save_pwl_file(*sg_data->grid(), name);
+  if (!result.ok())
+    dialogs_->error(
+        this,
+        tr("The file \"%1\" could not be saved: %2.").arg(QDir::toNativeSeparators(name), result.error));
+}
+
+void TForm1::ac_sort_rowsExecute() {
+  const int moved = sg_data->grid()->sort_rows_by_time();
+  table_repaired(moved, moved == 0   ? tr("The rows are already in time order; nothing was moved.")
+                        : moved == 1 ? tr("1 row was moved into time order.")
+                                     : tr("%1 rows were moved into time order.").arg(moved));
+}
+
+void TForm1::ac_remove_repeated_rowsExecute() {
+  const int removed = sg_data->grid()->remove_repeated_rows();
+  table_repaired(removed, removed == 0   ? tr("No row repeats the row before it; nothing was removed.")
+                          : removed == 1 ? tr("1 repeated row was removed.")
+                                         : tr("%1 repeated rows were removed.").arg(removed));
+}
+
+void TForm1::table_repaired(int count, const QString &message) {
+  dialogs_->information(this, message, message_position());
+  if (count == 0)
+    return;
+  update_start_button();
+  // On the Graph page the plot and the statistics follow at once.
+  if (PageControl1->currentIndex() == page_graph)
+    update_waveform();
+}
+
+void TForm1::open_dropped_files(const QStringList &files) {
+  if (files.isEmpty())
+    return;
+  open_dropped_file(files.front());
+  if (files.size() > 1)
+    dialogs_->information(this,
+                          tr("%1 files were dropped; only the first, \"%2\", was opened.")
+                              .arg(files.size())
+                              .arg(QDir::toNativeSeparators(files.front())),
+                          message_position());
+}
+
+void TForm1::open_dropped_file(const QString &file_name) {
+  if (!is_pwl_file_name(file_name)) {
+    QList<TSeparatorChoice> choices;
+    for (const SeparatorItem &item : separator_items) {
+      const QString pattern = QString::fromLatin1(item.filter).section(u'|', 1, 1); // "*.csv"
+      choices.push_back({pattern.mid(2), item.separator});
+    }
+    const int current = rg_data_separator_items->checkedId();
+    const int item = separator_item_for_file(file_name, current, choices, sg_data->ColCount() - 1);
+    if (item != current) {
+      rg_data_separator_items->button(item)->setChecked(true);
+      rg_data_separatorClick(item);
+    }
+  }
+  load_data_file(file_name);
 }
 
 void TForm1::ac_cutExecute() {

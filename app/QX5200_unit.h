@@ -77,6 +77,9 @@ public:
   QAction *ac_load_data = nullptr;
   QAction *ac_data_save = nullptr;
   QAction *ac_quit = nullptr;
+  QAction *ac_export_pwl = nullptr;
+  QAction *ac_sort_rows = nullptr;
+  QAction *ac_remove_repeated_rows = nullptr;
   QAction *ac_cut = nullptr;
   QAction *ac_copy = nullptr;
   QAction *ac_paste = nullptr;
@@ -113,6 +116,9 @@ public:
 
   void ac_load_dataExecute();
   void ac_data_saveExecute();
+  void ac_export_pwlExecute();
+  void ac_sort_rowsExecute();
+  void ac_remove_repeated_rowsExecute();
   void ac_cutExecute();
   void ac_copyExecute();
   void ac_pasteExecute();
@@ -127,7 +133,11 @@ public:
   void HelpContents1Execute();
   void ac_aboutExecute();
 
+  // Opens a SPICE PWL file by its ".pwl" extension, any other as a table file.
   void load_data_file(const QString &file_name);
+  // Files dropped on the window: the first is opened, with the separator its extension chooses.
+  void open_dropped_files(const QStringList &files);
+  void open_dropped_file(const QString &file_name);
 
   // Sending, starting and stopping the waveform.
   void bt_waveform_startClick();
@@ -189,6 +199,8 @@ private:
   void sg_dataKeyPress();
   void sg_dataSelectCell();
   void rg_data_separatorClick(int item);
+  // Reports a repair of the table and, when it changed anything, brings the waveform up to date.
+  void table_repaired(int count, const QString &message);
   void timerTimer();
   bool driver_over_temperature() const;
   int rounded_repeat_count() const;

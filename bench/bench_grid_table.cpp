@@ -1,4 +1,5 @@
-// Loading and saving a table of a million lines (a heading plus two numeric columns, ~40 MB).
+// Loading and saving a table of a million lines (a heading plus two numeric columns, ~40 MB), as
+// a tab file and as a semicolon file with comma decimals.
 #include "TQGridModel.h"
 
 #include <QFile>
@@ -13,35 +14,47 @@
 
 namespace {
 
-const QString &big_file() {
-  static QTemporaryDir dir;
-  static const QString name = [] {
-    // QX5200_BENCH_TABLE keeps the file, e.g. to time awk over the same bytes.
-    const QString kept = qEnvironmentVariable("QX5200_BENCH_TABLE");
-    const QString n = kept.isEmpty() ? dir.filePath("big.tab") : kept;
-    QFile f(n);
-    if (!f.open(QIODevice::WriteOnly))
-      return QString();
-    QByteArray text = "Time\tValue\r\n";
-    for (int i = 1; i < 1000000; ++i) {
-      // Times in steps of 1.25 us and values with the digits real exports carry.
-      text += QByteArray::number(i * 1.25e-6, 'e', 14) + '\t' +
-              QByteArray::number(12.5 + (i % 977) * 0.0123456789, 'f', 12) + "\r\n";
-      if (text.size() > (1 << 20)) {
-        f.write(text);
-        text.clear();
-      }
+// The same million points with `separator` between the fields. A semicolon file is written as a
+// comma-decimal spreadsheet writes it, so its numbers carry commas.
+QString write_big_file(const QString &name, char separator) {
+  QFile f(name);
+  if (!f.open(QIODevice::WriteOnly))
+    return QString();
+  QByteArray text = QByteArray("Time") + separator + "Value\r\n";
+  for (int i = 1; i < 1000000; ++i) {
+    // Times in steps of 1.25 us and values with the digits real exports carry.
+    QByteArray line = QByteArray::number(i * 1.25e-6, 'e', 14) + separator +
+                      QByteArray::number(12.5 + (i % 977) * 0.0123456789, 'f', 12) + "\r\n";
+    if (separator == ';')
+      line.replace('.', ',');
+    text += line;
+    if (text.size() > (1 << 20)) {
+      f.write(text);
+      text.clear();
     }
-    f.write(text);
-    return n;
-  }();
+  }
+  f.write(text);
   return name;
 }
 
-TQGridModel &window_table(TQGridModel &t) {
+const QString &big_file(char separator = '\t') {
+  static QTemporaryDir dir;
+  if (separator == ';') {
+    static const QString semicolon = write_big_file(dir.filePath("big.csv"), ';');
+    return semicolon;
+  }
+  // QX5200_BENCH_TABLE keeps the file, e.g. to time awk over the same bytes.
+  static const QString tab = [] {
+    const QString kept = qEnvironmentVariable("QX5200_BENCH_TABLE");
+    return write_big_file(kept.isEmpty() ? dir.filePath("big.tab") : kept, '\t');
+  }();
+  return tab;
+}
+
+TQGridModel &window_table(TQGridModel &t, char separator = '\t') {
   t.set_default_row_count(21);
   t.set_auto_number(true);
-  t.set_data_separator('\t');
+  t.set_data_separator(separator);
   return t;
 }
 
@@ -60,8 +73,8 @@ long peak_rss_mb() {
   return u.ru_maxrss / 1024;
 }
 
-void BM_LoadTable(benchmark::State &state) {
-  const QString &name = big_file();
+void BM_LoadTable(benchmark::State &state, char separator) {
+  const QString &name = big_file(separator);
   if (name.isEmpty()) {
     state.SkipWithError("cannot write the test file");
     return;
@@ -71,7 +84,7 @@ void BM_LoadTable(benchmark::State &state) {
   for (auto _ : state) {
     const double before = rss_mb();
     TQGridModel t;
-    window_table(t);
+    window_table(t, separator);
     if (!t.load_from_file(name).ok())
       state.SkipWithError("load failed");
     // Freed tables stay mapped for the next iteration: the first one tells the size.
@@ -82,7 +95,8 @@ void BM_LoadTable(benchmark::State &state) {
   }
   state.counters["table_MB"] = table_mb;
 }
-BENCHMARK(BM_LoadTable)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_LoadTable, tab, '\t')->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_LoadTable, semicolon, ';')->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_SaveTable(benchmark::State &state) {
   const QString &name = big_file();

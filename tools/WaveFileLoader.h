@@ -3,12 +3,32 @@
 #include "TWavePoint.h"
 
 #include <QChar>
+#include <QCommandLineOption>
+#include <QList>
 #include <QString>
 
 #include <vector>
 
-// Reads a waveform text file exactly as the window's Open does: into a point table laid out as
-// the window's (three columns, numbered rows), then the rows whose time and value both parse
-// become points, in file order. Returns false, with the reason, when the file is missing or
-// cannot be read.
+class QCommandLineParser;
+
+// How a waveform file is read: as a table with a field separator, or as a SPICE PWL file.
+struct TWaveFileFormat {
+  bool pwl = false;
+  QChar separator = u'\t';
+};
+
+// The --format and --separator options of the command-line programs, and their reading for one
+// FILE: --format table|pwl (default pwl for a .pwl file, else table), --separator
+// tab|comma|space|semicolon for a table (default comma for a .csv file, else tab). Every program
+// that reads waveform files takes these two, so they read the same files the same way.
+QList<QCommandLineOption> wave_file_options();
+bool wave_file_format(const QCommandLineParser &parser, const QString &path, TWaveFileFormat &format,
+                      QString &reason);
+
+// Reads a waveform file exactly as the window's Open does: into a point table laid out as the
+// window's (three columns, numbered rows), then the rows whose time and value both parse become
+// points, in file order. Returns false, with the reason, when the file is missing or cannot be
+// read (a PWL file also when a token is not a number or a value has no partner).
+bool load_wave_file(const QString &path, const TWaveFileFormat &format, std::vector<TWavePoint> &points,
+                    QString &reason);
 bool load_wave_file(const QString &path, QChar separator, std::vector<TWavePoint> &points, QString &reason);

@@ -8,7 +8,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFileInfo>
 
 #include <charconv>
 #include <cmath>
@@ -176,10 +175,6 @@ int main(int argc, char *argv[]) {
                                        QStringLiteral("Show this help."));
   const QCommandLineOption version_option({QStringLiteral("v"), QStringLiteral("version")},
                                           QStringLiteral("Show the program's name and version."));
-  const QCommandLineOption separator_option(
-      QStringLiteral("separator"),
-      QStringLiteral("Field separator: tab, comma or space (default: comma for .csv, else tab)."),
-      QStringLiteral("tab|comma|space"));
   const QCommandLineOption repeat_option(QStringLiteral("repeat"),
                                          QStringLiteral("Repeat count, 0 to 65535 (default 1)."),
                                          QStringLiteral("N"), QStringLiteral("1"));
@@ -194,8 +189,9 @@ int main(int argc, char *argv[]) {
       QStringLiteral("calibration"), QStringLiteral("Calibration values: offset, ad_offset, ad_gain."),
       QStringLiteral("KEY=VALUE,..."));
   const QCommandLineOption json_option(QStringLiteral("json"), QStringLiteral("Print one JSON object."));
-  parser.addOptions({help_option, version_option, separator_option, repeat_option, sensor_option,
-                     board_option, calibration_option, json_option});
+  parser.addOptions({help_option, version_option});
+  parser.addOptions(wave_file_options());
+  parser.addOptions({repeat_option, sensor_option, board_option, calibration_option, json_option});
   parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The waveform text file."));
 
   if (!parser.parse(QCoreApplication::arguments()))
@@ -214,18 +210,10 @@ int main(int argc, char *argv[]) {
                                 : QStringLiteral("only one FILE may be given"));
   const QString path = files.front();
 
-  QChar separator = QFileInfo(path).suffix().compare(u"csv", Qt::CaseInsensitive) == 0 ? u',' : u'\t';
-  if (parser.isSet(separator_option)) {
-    const QString s = parser.value(separator_option);
-    if (s == u"tab")
-      separator = u'\t';
-    else if (s == u"comma")
-      separator = u',';
-    else if (s == u"space")
-      separator = u' ';
-    else
-      return fail(QStringLiteral("--separator: '%1' is not tab, comma or space").arg(s));
-  }
+  TWaveFileFormat format;
+  QString reason;
+  if (!wave_file_format(parser, path, format, reason))
+    return fail(reason);
 
   bool ok = false;
   const int repeat = parser.value(repeat_option).toInt(&ok);
@@ -237,7 +225,6 @@ int main(int argc, char *argv[]) {
     return fail(QStringLiteral("--sensor: '%1' is not a number").arg(parser.value(sensor_option)));
 
   TQX5200Waveform waveform;
-  QString reason;
   for (const QString &list : parser.values(board_option)) {
     const auto set = [&](QStringView key, QStringView text, QString &why) {
       return waveform.load_board.set_field(key, text, why);
@@ -254,7 +241,7 @@ int main(int argc, char *argv[]) {
   }
 
   std::vector<TWavePoint> points;
-  if (!load_wave_file(path, separator, points, reason))
+  if (!load_wave_file(path, format, points, reason))
     return fail(QStringLiteral("%1: %2").arg(path, reason));
 
   waveform.repeat_count = repeat;

@@ -1,5 +1,6 @@
 #include "TQGridModel.h"
 
+#include "NumberConversion.h"
 #include "SplitFunctions.h"
 
 #include <QFile>
@@ -294,6 +295,83 @@ void TQGridModel::row_moved(int from, int to) {
     emit_rows_changed(to, to);
   }
   after_operation();
+}
+
+int TQGridModel::sort_rows_by_time() {
+  const QChar decimal = locale_decimal_separator();
+  struct Key {
+    bool timed;
+    long double time;
+    int row;
+  };
+  std::vector<Key> keys;
+  keys.reserve(rows_.size());
+  for (int r = fixed_rows; r < row_count(); ++r) {
+    long double time = 0;
+    const bool timed = text_to_real(cell_view(1, r), time, decimal);
+    keys.push_back({timed, time, r});
+  }
+  std::stable_sort(keys.begin(), keys.end(), [](const Key &a, const Key &b) {
+    if (a.timed != b.timed)
+      return a.timed;
+    return a.timed && a.time < b.time;
+  });
+  int moved = 0;
+  int top = row_count();
+  int bottom = -1;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const int row = int(i) + fixed_rows;
+    if (keys[i].row != row) {
+      ++moved;
+      top = std::min(top, row);
+      bottom = std::max(bottom, row);
+    }
+  }
+  if (moved == 0)
+    return 0;
+  // Whole rows move: a data row stores no number under auto_number, and without it column 0
+  // holds data that belongs to the row.
+  std::vector<PackedRow> sorted;
+  sorted.reserve(keys.size());
+  for (const Key &k : keys)
+    sorted.push_back(std::move(rows_[k.row]));
+  std::move(sorted.begin(), sorted.end(), rows_.begin() + fixed_rows);
+  emit_rows_changed(top, bottom);
+  after_operation();
+  return moved;
+}
+
+int TQGridModel::remove_repeated_rows() {
+  const QChar decimal = locale_decimal_separator();
+  std::vector<bool> repeated(rows_.size(), false);
+  int removed = 0;
+  bool previous_point = false;
+  long double previous_time = 0, previous_value = 0;
+  for (int r = fixed_rows; r < row_count(); ++r) {
+    long double time = 0, value = 0;
+    const bool point =
+        text_to_real(cell_view(1, r), time, decimal) && text_to_real(cell_view(2, r), value, decimal);
+    if (point && previous_point && time == previous_time && value == previous_value) {
+      repeated[r] = true;
+      ++removed;
+    }
+    previous_point = point;
+    previous_time = time;
+    previous_value = value;
+  }
+  if (removed == 0)
+    return 0;
+  int first_removed = fixed_rows;
+  while (!repeated[first_removed])
+    ++first_removed;
+  int to = first_removed;
+  for (int r = first_removed; r < row_count(); ++r)
+    if (!repeated[r])
+      rows_[to++] = std::move(rows_[r]);
+  set_row_count(to);
+  emit_rows_changed(first_removed, row_count() - 1);
+  after_operation();
+  return removed;
 }
 
 QString TQGridModel::copy_block(int left, int right, int top, int bottom) const {
@@ -713,6 +791,16 @@ TGridFileResult TQGridModel::load_from_file(const QString &file_name) {
   endResetModel();
   after_operation();
   return result;
+}
+
+void TQGridModel::replace_rows(std::vector<PackedRow> rows) {
+  rows.resize(std::max<std::size_t>(rows.size(), std::size_t(std::max(default_row_count_, fixed_rows))));
+  beginResetModel();
+  rows_ = std::move(rows);
+  encoding_ = Encoding::utf8;
+  utf8_bom_ = false;
+  endResetModel();
+  after_operation();
 }
 
 // ---- Qt model interface ----------------------------------------------------------------------

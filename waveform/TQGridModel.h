@@ -81,6 +81,15 @@ public:
   // The user dragged row `from` onto row `to`: the two rows exchange their texts.
   void row_moved(int from, int to);
 
+  // Repairs for times that do not increase. A row is a point when its time (column 1) and value
+  // (column 2) both read as numbers in the locale's notation, as START takes them. Each returns
+  // how many rows it moved or removed, and changes nothing (not even `changed`) when that is 0.
+  // Sorts the data rows by time, stably, so equal times keep their order; the rows whose time is
+  // not a number (empty rows too) follow the others in the order they had.
+  int sort_rows_by_time();
+  // Removes every point equal in time and value to the row right before it.
+  int remove_repeated_rows();
+
   // Cells from left to right joined by tabs, each row ended by CR LF.
   QString copy_block(int left, int right, int top, int bottom) const;
   // Spreads clipboard text over the table from (col, row): tab moves one column right, a line
@@ -132,6 +141,10 @@ public:
   private:
     QString s_;
   };
+
+  // Replaces every row at once, as a completed load does: the heading row first, at least
+  // default_row_count rows in all (empty ones added); the table is then saved as UTF-8.
+  void replace_rows(std::vector<PackedRow> rows);
 
 private:
   friend class TQGridLoader;

@@ -139,6 +139,15 @@ void TestQx5200Wave::separators_data() {
       << "a.txt" << QStringList{"t v", "   0    0", "1e-3  1"} << QStringList{"--separator", "space"} << 2;
   QTest::newRow("no heading loses the first point")
       << "b.csv" << QStringList{"0,0", "1e-3,1", "2e-3,0"} << QStringList{} << 2;
+  QTest::newRow("semicolon, locale's decimals")
+      << "c.csv" << QStringList{"Zeit;Strom", "0;0.5", "1.5e-3;1.25"}
+      << QStringList{"--separator", "semicolon"} << 2;
+  // PWL numbers always use '.': these carry none, as the files are written in the locale's notation.
+  QTest::newRow("pwl by extension") << "a.pwl" << QStringList{"0 0", "1u 1", "2u 0"} << QStringList{} << 3;
+  QTest::newRow("pwl by --format") << "a.txt" << QStringList{"PWL(0 0 1m 5V", "+ 2m 0)"}
+                                   << QStringList{"--format", "pwl"} << 3;
+  QTest::newRow("pwl name read as a table")
+      << "t.pwl" << QStringList{"t\tv", "0\t0", "1e-3\t1"} << QStringList{"--format", "table"} << 2;
 }
 
 void TestQx5200Wave::separators() {
@@ -174,7 +183,11 @@ void TestQx5200Wave::usage_errors_data() {
   QTest::newRow("a folder") << QStringList{"."} << "Not a regular file";
   QTest::newRow("no file") << QStringList{} << "FILE";
   QTest::newRow("two files") << QStringList{"a", "b"} << "FILE";
-  QTest::newRow("separator") << QStringList{"--separator", "semicolon", "x.csv"} << "semicolon";
+  QTest::newRow("separator") << QStringList{"--separator", "colon", "x.csv"} << "colon";
+  QTest::newRow("format") << QStringList{"--format", "csv", "x.csv"} << "csv";
+  QTest::newRow("separator for pwl") << QStringList{"--separator", "tab", "x.pwl"} << "--format table";
+  QTest::newRow("pwl token") << QStringList{write_file(dir, "bad.pwl", {"0 0", "1u oops!"})}
+                             << "Line 2: 'oops!' is not a number";
   QTest::newRow("repeat") << QStringList{"--repeat", "65536", "x.csv"} << "65536";
   QTest::newRow("sensor") << QStringList{"--sensor", "lots", "x.csv"} << "lots";
   QTest::newRow("board field") << QStringList{"--board", "colour=red", "x.csv"} << "colour";
@@ -209,8 +222,8 @@ void TestQx5200Wave::help_and_version() {
   QVERIFY(r.err.isEmpty());
   QVERIFY2(r.out.startsWith(starts), qPrintable(r.out));
   if (starts == u"Usage: ") {
-    for (const char *option :
-         {"--separator", "--repeat", "--sensor", "--board", "--calibration", "--json", "--version"})
+    for (const char *option : {"--separator", "semicolon", "--format", "--repeat", "--sensor", "--board",
+                               "--calibration", "--json", "--version"})
       QVERIFY2(r.out.contains(QLatin1String(option)), option);
   } else {
     QCOMPARE(r.out, starts); // one line, nothing else

@@ -1,6 +1,9 @@
 // The point table's cells, row operations, clipboard text and files, without widgets.
+#include "PwlFile.h"
 #include "SplitFunctions.h"
 #include "TQGridModel.h"
+#include "TablePoints.h"
+#include "localized.h"
 #include "table_helpers.h"
 
 #include <QFile>
@@ -32,6 +35,7 @@ private slots:
     QTest::addColumn<char>("separator");
     QTest::newRow("tab") << '\t';
     QTest::newRow("comma") << ',';
+    QTest::newRow("semicolon") << ';';
   }
   void save_startup_table() {
     QFETCH(char, separator);
@@ -89,6 +93,10 @@ private slots:
                                 << "";
     QTest::newRow("separators only") << ',' << QByteArray(",,,") << ""
                                      << "";
+    QTest::newRow("semicolon, comma decimals") << ';' << QByteArray("0,001;1,5") << "0,001"
+                                               << "1,5";
+    QTest::newRow("semicolon run") << ';' << QByteArray(";;1;;2;") << "1"
+                                   << "2";
   }
   void load_line_splitting() {
     QFETCH(char, separator);
@@ -192,8 +200,8 @@ private slots:
   void random_files_survive_save_and_load() {
     // Whatever a file holds, saving the table and reading it back gives the same table.
     QRandomGenerator rng(5200);
-    const char alphabet[] = "\t\t,, \r\n\n01.e-x\xc3\xa9\xb5\xef\xbb\xbf\0";
-    const char separators[] = {'\t', ',', ' '};
+    const char alphabet[] = "\t\t,, ;\r\n\n01.e-x\xc3\xa9\xb5\xef\xbb\xbf\0";
+    const char separators[] = {'\t', ',', ' ', ';'};
     for (int round = 0; round < 150; ++round) {
       QByteArray bytes;
       const int length = rng.bounded(120);
@@ -202,12 +210,12 @@ private slots:
       write_all(path("random.txt"), bytes);
       TQGridModel t;
       setup_window_table(t);
-      t.set_data_separator(separators[round % 3]);
+      t.set_data_separator(separators[round % 4]);
       QVERIFY(t.load_from_file(path("random.txt")).ok());
       QVERIFY(t.save_to_file(path("random-out.txt")).ok());
       TQGridModel back;
       setup_window_table(back);
-      back.set_data_separator(separators[round % 3]);
+      back.set_data_separator(separators[round % 4]);
       QVERIFY(back.load_from_file(path("random-out.txt")).ok());
       QVERIFY2(rows_of(back) == rows_of(t), bytes.toHex().constData());
       QCOMPARE(back.latin1(), t.latin1());
@@ -455,6 +463,131 @@ private slots:
     QCOMPARE(r.taken, TQGridModel::paste_limit);
     QCOMPARE(r.dropped, text.size() - TQGridModel::paste_limit);
     QCOMPARE(t.row_count(), int(TQGridModel::paste_limit / 5) + 1);
+  }
+
+  void repairs_data() {
+    QTest::addColumn<bool>("sort");
+    QTest::addColumn<QStringList>("rows"); // rows 1.. as "time|value"; the rest stay empty
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<int>("count");
+    QTest::newRow("sort, stable, untimed rows last") << true << QStringList{"2|a", "1|b", "|", "1|c", "0|d"}
+                                                     << QStringList{"0|d", "1|b", "1|c", "2|a", "|"} << 4;
+    QTest::newRow("sort by number, text last") << true << QStringList{"10|a", "x|1", "9|b", "1e-3|c"}
+                                               << QStringList{"1e-3|c", "9|b", "10|a", "x|1"} << 4;
+    QTest::newRow("remove runs") << false << QStringList{"0|0", "0|0", "1|1", "1|1", "1|1", "0|0"}
+                                 << QStringList{"0|0", "1|1", "0|0", "|"} << 3;
+    QTest::newRow("remove equal numbers")
+        << false << QStringList{"1|5", "1e0|5", "10e-1|5e0", "2|5"} << QStringList{"1|5", "2|5", "|"} << 2;
+    QTest::newRow("remove keeps other values and non-points")
+        << false << QStringList{"1|5", "1|6", "a|b", "a|b", "|", "|"}
+        << QStringList{"1|5", "1|6", "a|b", "a|b", "|", "|"} << 0;
+  }
+  void repairs() {
+    QFETCH(bool, sort);
+    QFETCH(QStringList, rows);
+    QFETCH(QStringList, expected);
+    QFETCH(int, count);
+    TQGridModel t;
+    setup_window_table(t);
+    for (int r = 0; r < rows.size(); ++r) {
+      t.set_cell(1, r + 1, rows[r].section('|', 0, 0));
+      t.set_cell(2, r + 1, rows[r].section('|', 1, 1));
+    }
+    t.set_changed(false);
+    QCOMPARE(sort ? t.sort_rows_by_time() : t.remove_repeated_rows(), count);
+    QCOMPARE(t.row_count(), 21 - (sort ? 0 : count));
+    QStringList got;
+    for (int r = 1; r <= expected.size(); ++r)
+      got << t.cell(1, r) + '|' + t.cell(2, r);
+    QCOMPARE(got, expected);
+    QCOMPARE(t.cell(0, t.row_count() - 1), QString::number(t.row_count() - 1));
+    QCOMPARE(t.changed(), count > 0);
+  }
+
+  void pwl_files_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("points"); // "time|value" as the cells read, '.' for the locale's
+    QTest::addColumn<QString>("error");
+    // SPICE numbers as the time of a pair: the cell holds the number a simulator reads, its scale
+    // suffix turned into an exponent ("100e-9" reads as the long double nearest 1e-7).
+    const char *numbers[][2] = {
+        {"1m", "1e-3"},       {"1M", "1e-3"},     {"1meg", "1e6"},     {"1MEG", "1e6"},   {"2Meg", "2e6"},
+        {"2.5u", "2.5e-6"},   {"100n", "100e-9"}, {"3p", "3e-12"},     {"3K", "3e3"},     {"1g", "1e9"},
+        {"2T", "2e12"},       {"5f", "5e-15"},    {"1us", "1e-6"},     {"10NS", "10e-9"}, {"5V", "5"},
+        {"2.5mA", "2.5e-3"},  {"1E-6s", "1e-6"},  {"1.5e3k", "1.5e6"}, {".5m", "0.5e-3"}, {"-2u", "-2e-6"},
+        {"1\u00b5s", "1e-6"}, {"abc", ""},        {"1mil", ""},        {"1..2", ""},      {"1u5", ""},
+        {"e5", ""},           {"1e99999", ""},    {"inf", ""},
+    };
+    for (const auto &[token, plain] : numbers)
+      QTest::newRow(token) << QByteArray(token) + " 0" << QStringList{QString(plain) + "|0"}
+                           << (*plain ? QString() : QString("Line 1: '%1' is not a number").arg(token));
+    QTest::newRow("one pair a line") << QByteArray("0 0\n1u 1\n2.5u -0.5\n")
+                                     << QStringList{"0|0", "1e-6|1", "2.5e-6|-0.5"} << "";
+    QTest::newRow("pairs on a line, commas, tabs, CR LF")
+        << QByteArray("0,0, 1u\t1   2u,0\r\n") << QStringList{"0|0", "1e-6|1", "2e-6|0"} << "";
+    QTest::newRow("wrapped, continued, comments")
+        << QByteArray("* a source\r\nPWL(0 0 ; start\r\n+ 1m 5V\r\n  * more\r\n+ 2MEG 0)\r\n")
+        << QStringList{"0|0", "1e-3|5", "2e6|0"} << "";
+    QTest::newRow("pair across lines") << QByteArray("pwl 0 0 1n\n2\n") << QStringList{"0|0", "1e-9|2"} << "";
+    QTest::newRow("UTF-16") << QByteArray::fromHex("fffe310020003200") << QStringList{"1|2"} << "";
+    QTest::newRow("not a number") << QByteArray("0 0\n1u abc\n") << QStringList{}
+                                  << "Line 2: 'abc' is not a number";
+    QTest::newRow("missing value") << QByteArray("0 0\n1u\n2u 0\n3u 1\n") << QStringList{}
+                                   << "Line 2: '1u' has no value to pair with";
+    QTest::newRow("unclosed") << QByteArray("PWL(0 0\n1u 1\n") << QStringList{}
+                              << "Line 1: the '(' is not closed";
+    QTest::newRow("after the list") << QByteArray("PWL(0 0) r=0\n") << QStringList{}
+                                    << "Line 1: 'r=0' is not a number";
+  }
+  void pwl_files() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, points);
+    QFETCH(QString, error);
+    TQGridModel t;
+    setup_window_table(t);
+    fill(t, 30);
+    t.set_changed(false);
+    const QStringList before = rows_of(t);
+    write_all(path("in.pwl"), bytes);
+    const TGridFileResult r = load_pwl_file(t, path("in.pwl"));
+    QCOMPARE(r.error, error);
+    if (!error.isEmpty()) {
+      QCOMPARE(r.status, TGridFileResult::Failed);
+      QCOMPARE(rows_of(t), before);
+      return;
+    }
+    QStringList expected{"#|Time|Value"};
+    for (int i = 0; i < points.size(); ++i)
+      expected << QString("%1|%2").arg(i + 1).arg(localized(points[i]));
+    QCOMPARE(rows_of(t).mid(0, expected.size()), expected);
+    QCOMPARE(t.row_count(), 21);
+    QVERIFY(t.changed());
+  }
+
+  void pwl_export_round_trip() {
+    // In the locale's notation in the table, '.' in the file, and the same points back.
+    TQGridModel t;
+    setup_window_table(t);
+    const char *cells[][2] = {
+        {"0", "0"}, {"1e-7", "1.23456789012345"}, {"x", "skipped"}, {"2.5e-3", "-0.5"}, {"1", "1e6"}};
+    for (int r = 0; r < 5; ++r) {
+      t.set_cell(1, r + 1, localized(cells[r][0]));
+      t.set_cell(2, r + 1, localized(cells[r][1]));
+    }
+    QVERIFY(save_pwl_file(t, path("out.pwl")).ok());
+    QCOMPARE(read_all(path("out.pwl")),
+             QByteArray("0 0\r\n1e-07 1.23456789012345\r\n0.0025 -0.5\r\n1 1000000\r\n"));
+    TQGridModel back;
+    setup_window_table(back);
+    QVERIFY(load_pwl_file(back, path("out.pwl")).ok());
+    std::vector<TWavePoint> a, b;
+    table_points(t, a);
+    table_points(back, b);
+    QCOMPARE(b.size(), std::size_t(4));
+    for (std::size_t i = 0; i < a.size(); ++i)
+      QVERIFY(b[i].time == a[i].time && b[i].value == a[i].value);                             // exactly
+    QCOMPARE(save_pwl_file(TQGridModel(), path("empty.pwl")).status, TGridFileResult::Failed); // no points
+    QVERIFY(!QFile::exists(path("empty.pwl")));
   }
 
   void auto_number_off_keeps_numbers() {

@@ -881,6 +881,11 @@ QString TForm1::search_panel_text() {
     waiting_dots_ = 0;
     return QStringLiteral(" QX5200: no permission");
   }
+  // Another program holds it: the search goes on and connects once it lets go.
+  if (driver->hid()->device_in_use()) {
+    waiting_dots_ = 0;
+    return QStringLiteral(" QX5200 in use");
+  }
   if (waiting_dots_ > 3)
     waiting_dots_ = 0;
   const QString text = QStringLiteral(" Waiting For QX5200") + QStringLiteral(" .").repeated(waiting_dots_);

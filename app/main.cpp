@@ -1,4 +1,6 @@
 // Program start: the application, its title and version, the main window, the message loop.
+#include "DeviceLock.h"
+#include "QX5200_Driver.h"
 #include "QX5200_unit.h"
 #include "SimulatorMenu.h"
 #include "TVirtualQX5200Device.h"
@@ -54,7 +56,11 @@ int main(int argc, char *argv[]) {
   if (parser.isSet(QStringLiteral("simulate")))
     simulated = TVirtualQX5200Device::install_as_default();
 
+  // One program per device: the window waits while another program holds it. Declared before
+  // the window, so the lock outlives the transport that reports to it.
+  TDeviceLock lock(QStringLiteral("qx5200"));
   TForm1 window;
+  lock.attach(window.driver->hid());
   if (simulated)
     add_simulator_menu(window, *simulated);
   window.show();

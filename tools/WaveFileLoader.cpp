@@ -3,6 +3,8 @@
 #include "TQGridModel.h"
 #include "TablePoints.h"
 
+#include <QFileInfo>
+
 bool load_wave_file(const QString &path, QChar separator, std::vector<TWavePoint> &points, QString &reason) {
   TQGridModel table;
   table.set_auto_number(true);
@@ -14,4 +16,36 @@ bool load_wave_file(const QString &path, QChar separator, std::vector<TWavePoint
   case TGridFileResult::Failed: reason = result.error; return false;
   }
   return false;
+}
+
+namespace {
+
+struct SeparatorName {
+  const char16_t *name;
+  char16_t separator;
+};
+constexpr SeparatorName separator_names[] = {{u"tab", u'\t'}, {u"comma", u','}, {u"space", u' '}};
+
+} // namespace
+
+bool parse_separator(const QString &name, QChar &separator) {
+  for (const SeparatorName &s : separator_names) {
+    if (name == QStringView(s.name)) {
+      separator = QChar(s.separator);
+      return true;
+    }
+  }
+  return false;
+}
+
+QString separator_choices() {
+  QStringList names;
+  for (const SeparatorName &s : separator_names)
+    names << QString::fromUtf16(s.name);
+  const QString last = names.takeLast();
+  return names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+}
+
+QChar default_separator(const QString &path) {
+  return QFileInfo(path).suffix().compare(u"csv", Qt::CaseInsensitive) == 0 ? u',' : u'\t';
 }

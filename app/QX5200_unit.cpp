@@ -4,6 +4,7 @@
 #include "HidBackend.h"
 #include "NumberConversion.h"
 #include "QX5200_Driver.h"
+#include "RunLogMenu.h"
 #include "TCircularBufferUnit.h"
 #include "TNumEditUnit.h"
 #include "TPulsePage.h"
@@ -289,6 +290,9 @@ void TForm1::build_actions() {
   edit->addActions(edit_actions());
   QMenu *hardware = menuBar()->addMenu(QStringLiteral("Hardware"));
   hardware->addAction(ac_hardware);
+  run_log = new TRunLogMenu(*this, hardware, [this] {
+    return dialogs_->save_file_name(this, {QStringLiteral("Run Log (*.csv)")}, QStringLiteral("csv"));
+  });
   QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
   help->addAction(HelpContents1);
   help->addAction(ac_about);

@@ -50,11 +50,14 @@ TDeviceLock::TDeviceLock(QString program) : program_(std::move(program)) {}
 TDeviceLock::~TDeviceLock() { release(); }
 
 QString TDeviceLock::lock_file(const QString &path) {
+  // "/dev/hidraw3" -> qx5200-dev_hidraw3.lock
   QString name = path;
   for (QChar &c : name)
-    if (!c.isLetterOrNumber() && c != u'-' && c != u'_')
+    if (!c.isLetterOrNumber() && c != u'-')
       c = u'_';
-  return lock_dir() + QStringLiteral("/qx5200%1.lock").arg(name);
+  while (name.startsWith(u'_'))
+    name.remove(0, 1);
+  return lock_dir() + QStringLiteral("/qx5200-%1.lock").arg(name);
 }
 
 bool TDeviceLock::acquire(const QString &path) {

@@ -198,7 +198,7 @@ int TCtl::lost() {
 }
 
 // Finds the device, takes its lock before anything is sent to it, and reads what the window reads
-// when it connects. A run in progress is left alone: nothing is written to the device then.
+// when it connects. A run in progress is left alone: no start-up sequence, no output level.
 int TCtl::connect() {
   driver_ = std::make_unique<TQX5200_DRIVER>();
   lock_.attach(driver_->hid(), o_.device);
@@ -226,7 +226,8 @@ int TCtl::connect() {
     if (!driver_->read_dac_offset(v) || !driver_->read_adc_offset(v) || !driver_->read_adc_gain(v) ||
         !driver_->read_status())
       return lost();
-    // The record only supplies the sensor conversion here; nothing changes on the device.
+    // The record supplies the sensor conversion; the settings a read sends back are those the
+    // device already has from the same record.
     if (driver_->load_board_present() && !driver_->read_load_board_record())
       return lost();
   } else if (!driver_->initialize()) {
@@ -695,7 +696,10 @@ const QList<TCommand> &commands() {
        {"separator", "repeat"}},
       {"start", "", "Starts the waveform the device holds.", {"wait", "timeout"}},
       {"stop", "", "Stops the output.", {}},
-      {"run", "FILE", "upload, then start.", {"separator", "repeat", "wait", "timeout", "log", "interval"}},
+      {"run",
+       "FILE",
+       "Uploads FILE as upload does, then starts it.",
+       {"separator", "repeat", "wait", "timeout", "log", "interval"}},
       {"log",
        "",
        "Writes one CSV row (JSON Lines with --json) per status poll.",
@@ -802,13 +806,13 @@ int main(int argc, char *argv[]) {
     for (const QCommandLineOption &option : options)
       if (is_global(option.names().last()) || found->options.contains(option.names().last()))
         own.addOption(option);
-    own.addPositionalArgument(
-        QString::fromLatin1(found->name), QString(),
-        QStringLiteral("%1 %2").arg(QString::fromLatin1(found->name), QString::fromLatin1(found->arguments)));
-    print(own.helpText().replace(
-        QStringLiteral("[options] %1").arg(QString::fromLatin1(found->name)),
-        QStringLiteral("[options] %1 %2")
-            .arg(QString::fromLatin1(found->name), QString::fromLatin1(found->arguments))));
+    QString text = own.helpText();
+    // Qt's usage line does not know the command: written here instead.
+    text = text.mid(text.indexOf(u'\n'));
+    print(QStringLiteral("Usage: qx5200-ctl [options] %1 %2")
+              .arg(QString::fromLatin1(found->name), QString::fromLatin1(found->arguments))
+              .trimmed() +
+          text);
     return exit_done;
   }
   if (command.isEmpty())

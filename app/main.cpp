@@ -56,8 +56,7 @@ int main(int argc, char *argv[]) {
   if (parser.isSet(QStringLiteral("simulate")))
     simulated = TVirtualQX5200Device::install_as_default();
 
-  // One program per device: the window waits while another program holds it. Declared before
-  // the window, so the lock outlives the transport that reports to it.
+  // One program per device: the window waits while another program holds it.
   TDeviceLock lock(QStringLiteral("qx5200"));
   TForm1 window;
   lock.attach(window.driver->hid());

@@ -47,7 +47,11 @@ TDeviceLock::Holder read_holder(int fd) {
 
 TDeviceLock::TDeviceLock(QString program) : program_(std::move(program)) {}
 
-TDeviceLock::~TDeviceLock() { release(); }
+TDeviceLock::~TDeviceLock() {
+  if (hid_)
+    hid_->set_claim_handlers({}, {});
+  release();
+}
 
 QString TDeviceLock::lock_file(const QString &path) {
   // "/dev/hidraw3" -> qx5200-dev_hidraw3.lock
@@ -132,6 +136,7 @@ bool TDeviceLock::probe(const QString &path, Holder &holder) {
 }
 
 void TDeviceLock::attach(TQHID *hid, const QString &only_path) {
+  hid_ = hid;
   hid->set_claim_handlers(
       [this, only_path](const THidPnPInfo &pnp) {
         if (!only_path.isEmpty() && pnp.path != only_path)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QtGlobal>
 
@@ -37,7 +38,8 @@ public:
   QString in_use_text() const;
 
   // Makes the transport take a device only when this lock can be had, and let it go with the
-  // device. Only devices at only_path are taken when it is not empty.
+  // device. Only devices at only_path are taken when it is not empty. Either may go first: the
+  // lock takes its handlers back from a transport that outlives it.
   void attach(TQHID *hid, const QString &only_path = {});
 
   static QString lock_file(const QString &path);
@@ -47,6 +49,7 @@ public:
 private:
   void write_holder();
 
+  QPointer<TQHID> hid_;
   QString program_;
   QString path_;
   QString serial_;

@@ -645,7 +645,6 @@ private slots:
     QVERIFY(QTest::qWaitFor([this] { return w_->device_connected(); }, 5000));
     QVERIFY(mine.held());
     QVERIFY(!other.acquire(device_->hid_device()->path()));
-    w_.reset(); // the transport goes before the lock it reports to
   }
 
   // Turned on and off with its shortcut: the file is asked for once, rows follow the ticks, and

@@ -6,6 +6,7 @@
 #include "NumberConversion.h"
 #include "PwlFile.h"
 #include "QX5200_Driver.h"
+#include "RunLogMenu.h"
 #include "TCircularBufferUnit.h"
 #include "TNumEditUnit.h"
 #include "TPulsePage.h"
@@ -341,6 +342,9 @@ void TForm1::build_actions() {
   edit->addAction(ac_remove_repeated_rows);
   QMenu *hardware = menuBar()->addMenu(QStringLiteral("&Hardware"));
   hardware->addAction(ac_hardware);
+  run_log = new TRunLogMenu(*this, hardware, [this] {
+    return dialogs_->save_file_name(this, {QStringLiteral("Run Log (*.csv)")}, QStringLiteral("csv"));
+  });
   QMenu *help = menuBar()->addMenu(QStringLiteral("He&lp"));
   help->addAction(HelpContents1);
   help->addAction(ac_about);
@@ -1214,6 +1218,11 @@ QString TForm1::search_panel_text() {
   if (driver->hid()->permission_denied()) {
     waiting_dots_ = 0;
     return QStringLiteral(" QX5200: no permission");
+  }
+  // Another program holds it: the search goes on and connects once it lets go.
+  if (driver->hid()->device_in_use()) {
+    waiting_dots_ = 0;
+    return QStringLiteral(" QX5200 in use");
   }
   if (waiting_dots_ > 3)
     waiting_dots_ = 0;

@@ -23,6 +23,7 @@ class TPulsePage;
 class TQGrid;
 class TQGraph;
 class TQX5200_DRIVER;
+class TRunLogMenu;
 class Tabout_box;
 class Tdlg_hardware;
 
@@ -94,6 +95,7 @@ public:
   QAction *ac_about = nullptr;
 
   TQX5200_DRIVER *driver = nullptr;
+  TRunLogMenu *run_log = nullptr;
   TQGraph *graph = nullptr;
   TCircularBuffer *command_queue = nullptr;
   Tdlg_hardware *dlg_hardware = nullptr;

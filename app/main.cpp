@@ -1,4 +1,6 @@
 // Program start: the application, its title and version, the main window, the message loop.
+#include "DeviceLock.h"
+#include "QX5200_Driver.h"
 #include "QX5200_unit.h"
 #include "SimulatorMenu.h"
 #include "TVirtualQX5200Device.h"
@@ -54,7 +56,12 @@ int main(int argc, char *argv[]) {
   if (parser.isSet(QStringLiteral("simulate")))
     simulated = TVirtualQX5200Device::install_as_default();
 
+  // One program per device: the window waits while another program holds it.
+  TDeviceLock lock(QStringLiteral("qx5200"));
   TForm1 window;
+  // The window uploads what it likes: a waveform qx5200-ctl uploaded earlier is no longer known.
+  lock.set_clears_upload_stamp(true);
+  lock.attach(window.driver->hid());
   if (simulated)
     add_simulator_menu(window, *simulated);
   window.show();

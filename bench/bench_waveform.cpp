@@ -120,7 +120,7 @@ void BM_LoadFile_LargeExport(benchmark::State &state) {
   for (auto _ : state) {
     std::vector<TWavePoint> pts;
     QString reason;
-    if (!load_wave_file(path, u'\t', pts, reason)) {
+    if (!load_wave_file(path, TWaveFileFormat{}, pts, reason)) {
       state.SkipWithError("cannot read the export");
       return;
     }

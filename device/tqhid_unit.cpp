@@ -28,7 +28,9 @@ void TQHID::set_rx_buffer_index(int index) { m_rx_buffer_index = std::clamp(inde
 
 int TQHID::enumerate() {
   m_saw_refused = false;
+  m_saw_in_use = false;
   const int offered = m_controller->enumerate_devices();
+  m_device_in_use = m_saw_in_use && !m_connected;
   const bool denied = m_saw_refused && !m_connected;
   if (denied != m_permission_denied) {
     m_permission_denied = denied;
@@ -119,9 +121,20 @@ bool TQHID::on_enumerate(THidDevice *device, int index) {
   }
   // An earlier device still held goes back to the controller, or it would stay checked out.
   release_device();
+  // Claimed before it is opened, so nothing is sent to a device another program is using.
+  if (m_claim) {
+    const TClaim claim = m_claim(device->pnp_info());
+    if (claim != claim_taken) {
+      m_saw_in_use = m_saw_in_use || claim == claim_in_use;
+      return true;
+    }
+  }
   THidDevice *taken = m_controller->check_out(index);
-  if (!taken)
+  if (!taken) {
+    if (m_release)
+      m_release();
     return true;
+  }
   m_device = taken;
   m_device->set_data_handler([this](THidDevice *from, std::uint8_t report_id, const std::uint8_t *data,
                                     int size) { on_data(from, report_id, data, size); });
@@ -165,6 +178,8 @@ void TQHID::release_device() {
     return;
   m_device->set_data_handler(nullptr);
   m_controller->check_in(m_device);
+  if (m_release)
+    m_release();
 }
 
 void TQHID::set_disconnected() {

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 // The HID transport: finds the device by its product string, keeps it checked out, sends one
@@ -39,6 +40,18 @@ public:
   // A device named device_name is present but the system refuses this user access to it, and
   // no other such device could be taken. Refreshed by every enumerate.
   bool permission_denied() const { return m_permission_denied; }
+  // A device named device_name is present but another program holds it (its claim was refused),
+  // and no other such device could be taken. Refreshed by every enumerate.
+  bool device_in_use() const { return m_device_in_use; }
+
+  // Lets a program hold a device for itself: claim is asked before a device is taken (the
+  // device is then left alone, and counted as in use for claim_in_use), release is told when
+  // the device is given back.
+  enum TClaim { claim_taken, claim_skip, claim_in_use };
+  void set_claim_handlers(std::function<TClaim(const THidPnPInfo &)> claim, std::function<void()> release) {
+    m_claim = std::move(claim);
+    m_release = std::move(release);
+  }
 
   // Offers every plugged-in device to on_enumerate; returns how many were offered.
   int enumerate();
@@ -89,6 +102,10 @@ private:
   bool m_data_received = false;
   bool m_permission_denied = false;
   bool m_saw_refused = false; // during an enumerate
+  bool m_device_in_use = false;
+  bool m_saw_in_use = false; // during an enumerate
+  std::function<TClaim(const THidPnPInfo &)> m_claim;
+  std::function<void()> m_release;
   std::array<std::uint8_t, kReceiveAreaSize> m_receive{};
   // The output report image: report ID, command code, then the transmit data.
   std::array<std::uint8_t, 2 + kTransmitDataSize> m_report{};

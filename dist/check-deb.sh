@@ -21,7 +21,7 @@ fail() {
 
 listing=$(dpkg-deb -c "$deb")
 for f in \
-  ./usr/bin/qx5200 ./usr/bin/qx5200-wave \
+  ./usr/bin/qx5200 ./usr/bin/qx5200-wave ./usr/bin/qx5200-ctl \
   "./usr/share/qx5200/QX5200 Waveform Generator.html" \
   ./usr/share/applications/qx5200.desktop \
   ./usr/share/icons/hicolor/scalable/apps/qx5200.svg \
@@ -29,7 +29,9 @@ for f in \
   ./usr/share/icons/hicolor/128x128/apps/qx5200.png \
   ./usr/share/icons/hicolor/256x256/apps/qx5200.png \
   ./usr/lib/udev/rules.d/70-qx5200.rules \
-  ./usr/share/man/man1/qx5200-wave.1.gz; do
+  ./usr/share/man/man1/qx5200.1.gz \
+  ./usr/share/man/man1/qx5200-wave.1.gz \
+  ./usr/share/man/man1/qx5200-ctl.1.gz; do
   grep -qF -- " $f" <<<"$listing" || fail "$f missing from the package"
 done
 
@@ -60,7 +62,7 @@ expected=$'control --reload-rules\ntrigger --action=add --subsystem-match=hidraw
 # Stripped programs: the package is for users, not debuggers.
 mkdir -p "$out/root"
 dpkg-deb -x "$deb" "$out/root"
-for f in qx5200 qx5200-wave; do
+for f in qx5200 qx5200-wave qx5200-ctl; do
   if readelf -S "$out/root/usr/bin/$f" | grep -q '\.debug_info'; then
     fail "usr/bin/$f carries debug information"
   fi

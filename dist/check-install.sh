@@ -24,10 +24,12 @@ for f in \
   share/icons/hicolor/128x128/apps/qx5200.png \
   share/icons/hicolor/256x256/apps/qx5200.png \
   lib/udev/rules.d/70-qx5200.rules \
-  share/man/man1/qx5200-wave.1.gz; do
+  share/man/man1/qx5200.1.gz \
+  share/man/man1/qx5200-wave.1.gz \
+  share/man/man1/qx5200-ctl.1.gz; do
   [ -f "$prefix/$f" ] || fail "$f not installed"
 done
-for f in bin/qx5200 bin/qx5200-wave; do
+for f in bin/qx5200 bin/qx5200-wave bin/qx5200-ctl; do
   [ -x "$prefix/$f" ] || fail "$f not executable"
 done
 
@@ -57,14 +59,16 @@ version=$("$prefix/bin/qx5200-wave" --version) || fail "qx5200-wave --version fa
 QT_QPA_PLATFORM=offscreen "$prefix/bin/qx5200" --version | grep -q '^qx5200 [0-9]' ||
   fail "qx5200 --version"
 
-# The manual page is well-formed and names every option --help lists.
-man_text=$(gzip -dc "$prefix/share/man/man1/qx5200-wave.1.gz")
-if command -v groff >/dev/null; then
-  warnings=$(printf '%s\n' "$man_text" | groff -man -Tutf8 -ww -z 2>&1) || true
-  [ -z "$warnings" ] || fail "man page: $warnings"
-fi
-for option in $("$prefix/bin/qx5200-wave" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
-  grep -q -- "\\\\-\\\\-${option#--}" <<<"$man_text" || fail "man page does not describe $option"
+# The manual pages are well-formed and name every option --help lists.
+for program in qx5200-wave qx5200-ctl; do
+  man_text=$(gzip -dc "$prefix/share/man/man1/$program.1.gz")
+  if command -v groff >/dev/null; then
+    warnings=$(printf '%s\n' "$man_text" | groff -man -Tutf8 -ww -z 2>&1) || true
+    [ -z "$warnings" ] || fail "$program man page: $warnings"
+  fi
+  for option in $("$prefix/bin/$program" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+    grep -q -- "\\\\-\\\\-${option#--}" <<<"$man_text" || fail "$program man page does not describe $option"
+  done
 done
 
 [ $status -eq 0 ] && echo "install into $prefix: ok"

@@ -6,6 +6,40 @@
 
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QStringList>
+
+namespace {
+
+struct SeparatorName {
+  const char16_t *name;
+  char16_t separator;
+};
+constexpr SeparatorName separator_names[] = {
+    {u"tab", u'\t'}, {u"comma", u','}, {u"space", u' '}, {u"semicolon", u';'}};
+
+} // namespace
+
+bool parse_separator(const QString &name, QChar &separator) {
+  for (const SeparatorName &s : separator_names) {
+    if (name == QStringView(s.name)) {
+      separator = QChar(s.separator);
+      return true;
+    }
+  }
+  return false;
+}
+
+QString separator_choices() {
+  QStringList names;
+  for (const SeparatorName &s : separator_names)
+    names << QString::fromUtf16(s.name);
+  const QString last = names.takeLast();
+  return names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+}
+
+QChar default_separator(const QString &path) {
+  return QFileInfo(path).suffix().compare(u"csv", Qt::CaseInsensitive) == 0 ? u',' : u'\t';
+}
 
 QList<QCommandLineOption> wave_file_options() {
   return {
@@ -13,50 +47,43 @@ QList<QCommandLineOption> wave_file_options() {
           QStringLiteral("format"),
           QStringLiteral("File format: table or pwl (SPICE PWL; default: pwl for .pwl, else table)."),
           QStringLiteral("table|pwl")),
-      QCommandLineOption(
-          QStringLiteral("separator"),
-          QStringLiteral(
-              "Table field separator: tab, comma, space or semicolon (default: comma for .csv, else tab)."),
-          QStringLiteral("tab|comma|space|semicolon")),
+      QCommandLineOption(QStringLiteral("separator"),
+                         QStringLiteral("Table field separator: %1 (default: comma for .csv, else tab).")
+                             .arg(separator_choices()),
+                         QStringLiteral("NAME")),
   };
 }
 
-bool wave_file_format(const QCommandLineParser &parser, const QString &path, TWaveFileFormat &format,
-                      QString &reason) {
-  const QString suffix = QFileInfo(path).suffix();
+bool wave_file_format(const QString &format_value, const QString &separator_value, const QString &path,
+                      TWaveFileFormat &format, QString &reason) {
   format = {};
   format.pwl = is_pwl_file_name(path);
-  if (parser.isSet(QStringLiteral("format"))) {
-    const QString f = parser.value(QStringLiteral("format"));
-    if (f != u"table" && f != u"pwl") {
-      reason = QStringLiteral("--format: '%1' is not table or pwl").arg(f);
+  if (!format_value.isEmpty()) {
+    if (format_value != u"table" && format_value != u"pwl") {
+      reason = QStringLiteral("--format: '%1' is not table or pwl").arg(format_value);
       return false;
     }
-    format.pwl = f == u"pwl";
+    format.pwl = format_value == u"pwl";
   }
-  if (parser.isSet(QStringLiteral("separator"))) {
+  format.separator = default_separator(path);
+  if (!separator_value.isEmpty()) {
     if (format.pwl) {
       reason = QStringLiteral("--separator: a PWL file has no separator choice (use --format table "
                               "to read it as a table)");
       return false;
     }
-    const QString s = parser.value(QStringLiteral("separator"));
-    static const std::pair<const char16_t *, char16_t> names[] = {
-        {u"tab", u'\t'}, {u"comma", u','}, {u"space", u' '}, {u"semicolon", u';'}};
-    bool known = false;
-    for (const auto &[name, separator] : names)
-      if (s == QStringView(name)) {
-        format.separator = separator;
-        known = true;
-      }
-    if (!known) {
-      reason = QStringLiteral("--separator: '%1' is not tab, comma, space or semicolon").arg(s);
+    if (!parse_separator(separator_value, format.separator)) {
+      reason = QStringLiteral("--separator: '%1' is not %2").arg(separator_value, separator_choices());
       return false;
     }
-  } else if (suffix.compare(u"csv", Qt::CaseInsensitive) == 0) {
-    format.separator = u',';
   }
   return true;
+}
+
+bool wave_file_format(const QCommandLineParser &parser, const QString &path, TWaveFileFormat &format,
+                      QString &reason) {
+  return wave_file_format(parser.value(QStringLiteral("format")), parser.value(QStringLiteral("separator")),
+                          path, format, reason);
 }
 
 bool load_wave_file(const QString &path, const TWaveFileFormat &format, std::vector<TWavePoint> &points,
@@ -71,10 +98,4 @@ bool load_wave_file(const QString &path, const TWaveFileFormat &format, std::vec
   case TGridFileResult::Failed: reason = result.error; return false;
   }
   return false;
-}
-
-bool load_wave_file(const QString &path, QChar separator, std::vector<TWavePoint> &points, QString &reason) {
-  TWaveFileFormat format;
-  format.separator = separator;
-  return load_wave_file(path, format, points, reason);
 }

@@ -24,6 +24,9 @@ struct TWaveFileFormat {
 QList<QCommandLineOption> wave_file_options();
 bool wave_file_format(const QCommandLineParser &parser, const QString &path, TWaveFileFormat &format,
                       QString &reason);
+// The same from the two options' values (empty when not given).
+bool wave_file_format(const QString &format_value, const QString &separator_value, const QString &path,
+                      TWaveFileFormat &format, QString &reason);
 
 // Reads a waveform file exactly as the window's Open does: into a point table laid out as the
 // window's (three columns, numbered rows), then the rows whose time and value both parse become
@@ -31,4 +34,11 @@ bool wave_file_format(const QCommandLineParser &parser, const QString &path, TWa
 // read (a PWL file also when a token is not a number or a value has no partner).
 bool load_wave_file(const QString &path, const TWaveFileFormat &format, std::vector<TWavePoint> &points,
                     QString &reason);
-bool load_wave_file(const QString &path, QChar separator, std::vector<TWavePoint> &points, QString &reason);
+
+// The --separator values both tools accept ("tab", "comma", "space", "semicolon"); false for
+// another word.
+bool parse_separator(const QString &name, QChar &separator);
+// What --separator accepts, for help and error texts: "tab, comma, space or semicolon".
+QString separator_choices();
+// The separator a file gets without --separator: comma for .csv, else tab.
+QChar default_separator(const QString &path);

@@ -1,9 +1,11 @@
 // The main window at work against the virtual QX5200: the polling loop and its status bar,
 // START/STOP through the request queue, the statistics and plot, the hardware information
 // dialog, and losing and finding the device. The window's own timer drives every test.
+#include "DeviceLock.h"
 #include "Hardware_Dialog.h"
 #include "QX5200_Driver.h"
 #include "QX5200_unit.h"
+#include "RunLogMenu.h"
 #include "SimulatorMenu.h"
 #include "TCircularBufferUnit.h"
 #include "TNumEditUnit.h"
@@ -723,6 +725,59 @@ private slots:
     QVERIFY(item("sim_plug")->isEnabled());
     item("sim_plug")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return w_->device_connected(); }, 5000));
+  }
+
+  // As main() sets it up: the window waits while another program holds the device, then takes it.
+  void waits_while_another_program_holds_it() {
+    qputenv("XDG_RUNTIME_DIR", dir_.path().toLocal8Bit());
+    plug_device();
+    TDeviceLock other(QStringLiteral("qx5200-ctl"));
+    QVERIFY(other.acquire(device_->hid_device()->path()));
+    TDeviceLock mine(QStringLiteral("qx5200"));
+    make_window();
+    mine.attach(w_->driver->hid());
+    QVERIFY(QTest::qWaitFor([this] { return panel(0) == QStringLiteral(" QX5200 in use"); }, 5000));
+    QVERIFY(ticks(2));
+    QVERIFY(!w_->device_connected());
+    QVERIFY(!mine.held());
+    other.release();
+    QVERIFY(QTest::qWaitFor([this] { return w_->device_connected(); }, 5000));
+    QVERIFY(mine.held());
+    QVERIFY(!other.acquire(device_->hid_device()->path()));
+  }
+
+  // Turned on and off with its shortcut: the file is asked for once, rows follow the ticks, and
+  // turning it on again appends to the same file.
+  void run_log_follows_the_ticks() {
+    plug_device();
+    QVERIFY(connect_window());
+    w_->show();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    const QString path = dir_.filePath(QStringLiteral("run.csv"));
+    dialogs_->save_answer = path;
+    auto *label = w_->findChild<QLabel *>(QStringLiteral("run_log_panel"));
+    auto rows = [&path] {
+      QFile f(path);
+      return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts)
+                                         : QStringList();
+    };
+    for (int round = 1; round <= 2; ++round) {
+      QTest::keyClick(w_.get(), Qt::Key_R, Qt::ControlModifier);
+      QVERIFY(w_->run_log->logging());
+      QCOMPARE(label->text(), QStringLiteral(" Log: ") + path);
+      dialogs_->save_answer.clear(); // asked once only
+      const qsizetype before = rows().size();
+      QVERIFY(ticks(3));
+      QTest::keyClick(w_.get(), Qt::Key_R, Qt::ControlModifier);
+      QVERIFY(!w_->run_log->logging());
+      QVERIFY(label->isHidden());
+      QVERIFY(rows().size() >= before + 3);
+    }
+    const QStringList lines = rows();
+    QCOMPARE(lines.count(QString::fromLatin1(TRunLog::csv_header()).trimmed()), 1);
+    const QRegularExpression row(QStringLiteral(R"(^[0-9T:.Z-]+,\d+\.\d{3},0,12\.\d+,V,2[45]\.\d+,0,1$)"));
+    for (const QString &line : lines.mid(1))
+      QVERIFY2(row.match(line).hasMatch(), qPrintable(line));
   }
 
   void service_buttons_read_and_write_the_record() {

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QThread>
@@ -113,7 +114,8 @@ private:
 
 class Run {
 public:
-  explicit Run(QString device_program) : device_program_(std::move(device_program)) {}
+  Run(QString device_program, QString ctl_program)
+      : device_program_(std::move(device_program)), ctl_program_(std::move(ctl_program)) {}
   QString execute();
 
 private:
@@ -124,8 +126,10 @@ private:
   void upload_and_run();
   void unplug(bool hard);
   void replug_within_a_rescan();
+  void ctl_processes();
 
   QString device_program_;
+  QString ctl_program_;
   std::unique_ptr<DeviceProcess> device_;
   std::unique_ptr<TQX5200_DRIVER> driver_;
   // A controller that takes no device: it learns of an unplug only from its back end's rescan.
@@ -373,6 +377,70 @@ void Run::replug_within_a_rescan() {
   check(driver_->initialize(), QStringLiteral("the start-up sequence failed after a quick replug"));
 }
 
+// qx5200-ctl as separate processes on a fresh device this program leaves alone: each command,
+// a log of two seconds, and two programs at once (one is refused until the other has ended).
+void Run::ctl_processes() {
+  check(QFileInfo(ctl_program_).isExecutable(), QStringLiteral("no qx5200-ctl at %1").arg(ctl_program_));
+  device_ = std::make_unique<DeviceProcess>(device_program_);
+  check(wait_for([] { return !enumerated_qx5200().isEmpty(); }, 5000),
+        QStringLiteral("hid_enumerate lists no QX5200 for qx5200-ctl"));
+  auto ctl = [&](const QStringList &args, int expected) {
+    QProcess p;
+    p.start(ctl_program_, args);
+    check(p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit,
+          QStringLiteral("qx5200-ctl %1 did not end").arg(args.join(u' ')));
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError()).trimmed();
+    check(p.exitCode() == expected, QStringLiteral("qx5200-ctl %1 ended with %2, not %3: %4")
+                                        .arg(args.join(u' '))
+                                        .arg(p.exitCode())
+                                        .arg(expected)
+                                        .arg(err));
+    return QString::fromLocal8Bit(p.readAllStandardOutput()) + err;
+  };
+  const QString listed = ctl({QStringLiteral("list")}, 0);
+  check(listed.contains(QStringLiteral("serial 5200  ok")), QStringLiteral("qx5200-ctl list: ") + listed);
+  const QString status = ctl({QStringLiteral("status"), QStringLiteral("--json")}, 0);
+  check(status.contains(QStringLiteral("\"serial\":5200")) &&
+            status.contains(QStringLiteral("\"name\":\"LB1\"")),
+        QStringLiteral("qx5200-ctl status --json: ") + status);
+
+  QFile wave(QStringLiteral("/tmp/e2e-wave.txt"));
+  check(wave.open(QIODevice::WriteOnly) && wave.write("t\tv\n0\t0\n1e-3\t0.5\n2e-3\t0\n") > 0,
+        QStringLiteral("cannot write /tmp/e2e-wave.txt"));
+  wave.close();
+  ctl({QStringLiteral("upload"), QStringLiteral("--repeat"), QStringLiteral("0"), wave.fileName()}, 0);
+  ctl({QStringLiteral("start")}, 0);
+  const QString log_path = QStringLiteral("/tmp/e2e-log.csv");
+  ctl({QStringLiteral("log"), QStringLiteral("--duration"), QStringLiteral("2"), QStringLiteral("--interval"),
+       QStringLiteral("100"), QStringLiteral("--output"), log_path},
+      0);
+  QFile log(log_path);
+  check(log.open(QIODevice::ReadOnly), QStringLiteral("qx5200-ctl log wrote no file"));
+  const QList<QByteArray> rows = log.readAll().trimmed().split('\n');
+  check(rows.size() >= 15 && rows.last().split(',').value(2) == "1",
+        QStringLiteral("the log of two seconds has %1 lines, the last '%2'")
+            .arg(rows.size())
+            .arg(QString::fromLatin1(rows.last())));
+  figures_ << QStringLiteral("ctl_log_rows=%1").arg(rows.size() - 1);
+  ctl({QStringLiteral("stop")}, 0);
+
+  QProcess holder;
+  holder.start(ctl_program_, {QStringLiteral("log"), QStringLiteral("--duration"), QStringLiteral("3"),
+                              QStringLiteral("--interval"), QStringLiteral("50")});
+  check(wait_for([&] { return holder.canReadLine() || holder.state() == QProcess::NotRunning; }, 10000) &&
+            holder.state() == QProcess::Running,
+        QStringLiteral("the first qx5200-ctl log did not start logging"));
+  const QString refused = ctl({QStringLiteral("status")}, 5);
+  check(refused.contains(
+            QStringLiteral("QX5200 5200 is in use by qx5200-ctl (pid %1)").arg(holder.processId())),
+        QStringLiteral("the second qx5200-ctl said: ") + refused);
+  check(holder.waitForFinished(30000) && holder.exitCode() == 0,
+        QStringLiteral("the first qx5200-ctl log failed"));
+  ctl({QStringLiteral("status")}, 0);
+  device_->unplug(false);
+  device_.reset();
+}
+
 QString Run::execute() {
   check(QFileInfo(device_program_).isExecutable(),
         QStringLiteral("no device program at %1").arg(device_program_));
@@ -397,6 +465,7 @@ QString Run::execute() {
   start_up_sequence();
   replug_within_a_rescan();
   unplug(true);
+  ctl_processes();
   return figures_.join(QLatin1Char(' '));
 }
 
@@ -410,10 +479,15 @@ int main(int argc, char **argv) {
   if (at > 0 && at + 1 < args.size())
     device_program = args[at + 1];
 
+  QString ctl_program = QCoreApplication::applicationDirPath() + QStringLiteral("/qx5200-ctl");
+  const qsizetype ctl_at = args.indexOf(QStringLiteral("--ctl"));
+  if (ctl_at > 0 && ctl_at + 1 < args.size())
+    ctl_program = args[ctl_at + 1];
+
   QString line;
   int status = 0;
   try {
-    Run run(device_program);
+    Run run(device_program, ctl_program);
     line = QStringLiteral("PASS ") + run.execute();
   } catch (const Failure &failure) {
     line = QStringLiteral("FAIL ") + failure.why;

@@ -1,0 +1,95 @@
+#include "WaveReport.h"
+
+#include "NumberConversion.h"
+
+#include <charconv>
+#include <cmath>
+#include <utility>
+
+std::string json_number(long double v) {
+  if (!std::isfinite(v))
+    return "null";
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 17);
+  return std::string(buf, res.ptr);
+}
+
+// The panel has no text of its own for a P2t error.
+QString error_text(const TQX5200Waveform &w) {
+  if (!w.data_error())
+    return QStringLiteral("None");
+  switch (w.error_type()) {
+  case TQX5200Waveform::no_data: return QStringLiteral("No Data");
+  case TQX5200Waveform::time_not_increasing: return QStringLiteral("Time Data");
+  case TQX5200Waveform::overflow: return QStringLiteral("Overflow");
+  case TQX5200Waveform::max_power: return QStringLiteral("Max Power");
+  default: return QStringLiteral("Max P2t");
+  }
+}
+
+QString panel_text(const TQX5200Waveform &w) {
+  const QString u = w.load_board.lb_units.isEmpty() ? QStringLiteral("V") : w.load_board.lb_units;
+  auto fig = [](int min_exp, int round_digit, long double v, const QString &units) {
+    return FloatToEngineering(3, min_exp, round_digit, double(v), 1000000, units);
+  };
+  const QString lines[] = {
+      QStringLiteral("Data Points : %1").arg(w.sampled_data_count()),
+      QStringLiteral("Max dY : ") + fig(-6, -4, w.max_dy(), u),
+      QStringLiteral("Min dY : ") + fig(-6, -4, w.min_dy(), u),
+      QStringLiteral("Max dt : ") + fig(-9, -9, w.max_dx(), QStringLiteral("s")),
+      QStringLiteral("Min dt : ") + fig(-9, -9, w.min_dx(), QStringLiteral("s")),
+      QStringLiteral("Max dy/dt : ") + fig(-9, -9, w.max_dy_dx() / 1000000, u + QStringLiteral("/us")),
+      QStringLiteral("Avg Y : ") + fig(-6, -4, w.average(), u),
+      QStringLiteral("Pulse Avg Y : ") + fig(-6, -4, w.pulse_average(), u),
+      QStringLiteral("Avg Power : ") + fig(-6, -4, w.average_power(), QStringLiteral("W")),
+      QStringLiteral("Energy : ") + fig(-6, -4, w.energy(), QStringLiteral("J")),
+      QStringLiteral("P2t : ") + fig(-6, -4, w.p2t(), QStringLiteral("WWs")),
+      QStringLiteral("Error : ") + error_text(w),
+  };
+  QString text;
+  for (const QString &line : lines)
+    text += line + u'\n';
+  return text;
+}
+
+QString error_message(const TQX5200Waveform &w) {
+  if (!w.data_error())
+    return {};
+  switch (w.error_type()) {
+  case TQX5200Waveform::no_data: return QStringLiteral("No Data");
+  case TQX5200Waveform::time_not_increasing: return QStringLiteral("Time Data Not Increasing");
+  case TQX5200Waveform::overflow: return QStringLiteral("Data Overflow");
+  case TQX5200Waveform::max_power: return QStringLiteral("Maximum Power Exceeded");
+  default: return QStringLiteral("Maximum P2t Exceeded");
+  }
+}
+
+std::string statistics_json(const TQX5200Waveform &w) {
+  std::string out = "{";
+  const std::pair<const char *, long double> figures[] = {
+      {"sampled_data_count", static_cast<long double>(w.sampled_data_count())},
+      {"max_value", w.max_value()},
+      {"max_dy", w.max_dy()},
+      {"min_dy", w.min_dy()},
+      {"max_dx", w.max_dx()},
+      {"min_dx", w.min_dx()},
+      {"max_dy_dx", w.max_dy_dx()},
+      {"total_time", w.total_time()},
+      {"pulse_time", w.pulse_time()},
+      {"average", w.average()},
+      {"pulse_average", w.pulse_average()},
+      {"average_power", w.average_power()},
+      {"pulse_power", w.pulse_power()},
+      {"energy", w.energy()},
+      {"p2t", w.p2t()},
+      {"max_time", w.max_time()},
+  };
+  bool first = true;
+  for (const auto &[name, value] : figures) {
+    if (!first)
+      out += ',';
+    first = false;
+    out += '"' + std::string(name) + "\":" + json_number(value);
+  }
+  return out + "}";
+}

@@ -30,6 +30,7 @@
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QUndoStack>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -260,7 +261,11 @@ void TForm1::build_layout() {
   connect(sg_data, &TQGrid::KeyPress, this, &TForm1::sg_dataKeyPress);
   connect(sg_data, &TQGrid::SelectCell, this, &TForm1::sg_dataSelectCell);
   connect(bt_waveform_start, &QPushButton::clicked, this, &TForm1::bt_waveform_startClick);
-  connect(pulse_page, &TPulsePage::UpdateWaveform, this, [this] { update_waveform(); });
+  connect(pulse_page, &TPulsePage::UpdateWaveform, this, [this] {
+    sg_data->undo()->record(TGridStepKind::pulse, tr("Update Data"));
+    after_table_change(TGridStepKind::pulse);
+  });
+  connect(sg_data->undo(), &TQGridUndo::step_applied, this, &TForm1::sg_dataStepApplied);
   pulse_page->set_load_board_source([this]() -> const TLoadBoardRecord * {
     return driver->load_board_present() ? &driver->load_board() : nullptr;
   });
@@ -273,6 +278,15 @@ void TForm1::build_actions() {
     action->setShortcut(keys);
     connect(action, &QAction::triggered, this, handler);
   };
+  make(ac_undo, "Undo", QKeySequence(Qt::CTRL | Qt::Key_Z), &TForm1::ac_undoExecute);
+  make(ac_redo, "Redo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), &TForm1::ac_redoExecute);
+  ac_redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+  // There whenever there is a step to take back or to make again, on every page.
+  const QUndoStack *steps = sg_data->undo()->stack();
+  ac_undo->setEnabled(steps->canUndo());
+  ac_redo->setEnabled(steps->canRedo());
+  connect(steps, &QUndoStack::canUndoChanged, ac_undo, &QAction::setEnabled);
+  connect(steps, &QUndoStack::canRedoChanged, ac_redo, &QAction::setEnabled);
   make(ac_load_data, "Open", {}, &TForm1::ac_load_dataExecute);
   make(ac_data_save, "Save", {}, &TForm1::ac_data_saveExecute);
   make(ac_cut, "Cut", QKeySequence(Qt::CTRL | Qt::Key_X), &TForm1::ac_cutExecute);
@@ -294,6 +308,9 @@ void TForm1::build_actions() {
   file->addAction(ac_load_data);
   file->addAction(ac_data_save);
   QMenu *edit = menuBar()->addMenu(QStringLiteral("Edit"));
+  edit->addAction(ac_undo);
+  edit->addAction(ac_redo);
+  edit->addSeparator();
   edit->addActions(edit_actions());
   QMenu *hardware = menuBar()->addMenu(QStringLiteral("Hardware"));
   hardware->addAction(ac_hardware);
@@ -329,6 +346,7 @@ void TForm1::FormCreate() {
   ne_waveform_repeat_count->setValue(1);
   sg_data->set_cell(1, 0, QStringLiteral("Time"));
   sg_data->set_cell(2, 0, QStringLiteral("Value"));
+  sg_data->undo()->rebase(); // the start-up table is no step to undo
   disable_edit_actions();
 
   // The help page lies beside the program, or in the shared data folder once installed.
@@ -379,6 +397,38 @@ void TForm1::sg_dataKeyPress() { sg_data->set_changed(true); }
 
 void TForm1::sg_dataSelectCell() { update_start_button(); }
 
+void TForm1::sg_dataStepApplied(TGridStepKind kind, const QVariant &context) {
+  if (kind == TGridStepKind::open) {
+    // The watch follows the table back to the file it was read from, from its state on disk now:
+    // a later change of the file reloads it, an earlier one does not undo the undo.
+    watched_file_name_ = context.toString();
+    watched_file_age_ = watched_file_name_.isEmpty() ? 0 : file_age(watched_file_name_);
+  }
+  after_table_change(kind);
+  // On the Graph page no page change will bring the table to the driver and the plot.
+  if (PageControl1->currentIndex() == page_graph && kind != TGridStepKind::open &&
+      kind != TGridStepKind::pulse)
+    update_waveform();
+}
+
+void TForm1::after_table_change(TGridStepKind kind) {
+  switch (kind) {
+  case TGridStepKind::open:
+    sg_data->set_changed(true);
+    update_waveform();
+    // A file of exactly nine points fills the Pulse Generator's fields back.
+    pulse_page->set_from_waveform(driver->waveform());
+    break;
+  case TGridStepKind::pulse: update_waveform(); break;
+  case TGridStepKind::delete_all:
+    sg_data->set_grid_selection({0, 0, 0, 0});
+    update_start_button();
+    break;
+  case TGridStepKind::paste: break; // Paste leaves START as it is
+  case TGridStepKind::edit: update_start_button(); break;
+  }
+}
+
 void TForm1::rg_data_separatorClick(int item) {
   if (item < 0 || item > 3)
     return;
@@ -402,7 +452,12 @@ void TForm1::ac_load_dataExecute() {
     load_data_file(name);
 }
 
+void TForm1::ac_undoExecute() { sg_data->undo()->undo(); }
+
+void TForm1::ac_redoExecute() { sg_data->undo()->redo(); }
+
 void TForm1::load_data_file(const QString &file_name) {
+  const QString previous = watched_file_name_;
   const qint64 age = file_age(file_name);
   const TGridFileResult result = sg_data->load_from_file(file_name);
   if (result.status == TGridFileResult::Failed) {
@@ -413,10 +468,8 @@ void TForm1::load_data_file(const QString &file_name) {
   }
   watched_file_name_ = file_name;
   watched_file_age_ = age;
-  sg_data->set_changed(true);
-  update_waveform();
-  // A file of exactly nine points fills the Pulse Generator's fields back.
-  pulse_page->set_from_waveform(driver->waveform());
+  sg_data->undo()->record(TGridStepKind::open, tr("Open"), previous, file_name);
+  after_table_change(TGridStepKind::open);
 }
 
 void TForm1::ac_data_saveExecute() {
@@ -453,6 +506,7 @@ void TForm1::ac_pasteExecute() {
                               .arg(TQGridModel::paste_limit)
                               .arg(result.dropped),
                           message_position());
+  after_table_change(TGridStepKind::paste);
 }
 
 void TForm1::ac_addExecute() {
@@ -479,10 +533,13 @@ void TForm1::ac_deleteExecute() {
 void TForm1::ac_select_allExecute() { sg_data->select_all(); }
 
 void TForm1::ac_delete_allExecute() {
-  sg_data->select_all();
-  sg_data->delete_selected_rows();
-  sg_data->set_grid_selection({0, 0, 0, 0});
-  update_start_button();
+  {
+    TQGridUndo::Hold hold(sg_data->undo());
+    sg_data->select_all();
+    sg_data->delete_selected_rows();
+  }
+  sg_data->undo()->record(TGridStepKind::delete_all, tr("Delete All"));
+  after_table_change(TGridStepKind::delete_all);
 }
 
 void TForm1::ac_hardwareExecute() { command_queue->put(227); }

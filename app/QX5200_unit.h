@@ -25,6 +25,7 @@ class TQGraph;
 class TQX5200_DRIVER;
 class Tabout_box;
 class Tdlg_hardware;
+enum class TGridStepKind;
 
 // The main window: pages, menus and actions, the right-hand panel, the status bar and the
 // timer. Fixed size; it sees key presses before its controls.
@@ -74,6 +75,8 @@ public:
   QLabel *status_message = nullptr;
   QTimer *timer = nullptr;
 
+  QAction *ac_undo = nullptr;
+  QAction *ac_redo = nullptr;
   QAction *ac_load_data = nullptr;
   QAction *ac_data_save = nullptr;
   QAction *ac_cut = nullptr;
@@ -110,6 +113,8 @@ public:
   QString dialog_default_ext() const { return dialog_default_ext_; }
   QString help_file_name() const { return help_file_name_; }
 
+  void ac_undoExecute();
+  void ac_redoExecute();
   void ac_load_dataExecute();
   void ac_data_saveExecute();
   void ac_cutExecute();
@@ -126,6 +131,8 @@ public:
   void ac_aboutExecute();
 
   void load_data_file(const QString &file_name);
+  // What follows a change of the table of this kind, made now or undone or redone.
+  void after_table_change(TGridStepKind kind);
 
   // Sending, starting and stopping the waveform.
   void bt_waveform_startClick();
@@ -186,6 +193,7 @@ private:
   void PageControl1Change(int index);
   void sg_dataKeyPress();
   void sg_dataSelectCell();
+  void sg_dataStepApplied(TGridStepKind kind, const QVariant &context);
   void rg_data_separatorClick(int item);
   void timerTimer();
   bool driver_over_temperature() const;

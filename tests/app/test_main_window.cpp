@@ -4,24 +4,31 @@
 #include "QX5200_unit.h"
 #include "TCircularBufferUnit.h"
 #include "TNumEditUnit.h"
+#include "TPulsePage.h"
 #include "TQGridUnit.h"
 #include "about_box_unit.h"
 #include "localized.h"
+#include "table_helpers.h"
 
 #include <QApplication>
 #include <QButtonGroup>
 #include <QClipboard>
 #include <QFile>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QtTest>
+
+#include <map>
 
 namespace {
 
@@ -45,11 +52,6 @@ struct FakeDialogs : TWindowDialogs {
   void error(QWidget *, const QString &text) override { errors << text; }
 };
 
-QByteArray read_all(const QString &name) {
-  QFile f(name);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
 } // namespace
 
 class TestMainWindow : public QObject {
@@ -57,6 +59,27 @@ class TestMainWindow : public QObject {
   std::unique_ptr<TForm1> w_;
   FakeDialogs *dialogs_ = nullptr;
   QTemporaryDir dir_;
+
+  // Shows the window on a page chosen by a click on its tab.
+  void show_page(int page) {
+    if (!w_->isVisible()) {
+      w_->show();
+      w_->activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    }
+    QTabBar *tabs = w_->PageControl1->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(page).center());
+    QCOMPARE(w_->PageControl1->currentIndex(), page);
+  }
+  void click_cell(int col, int row) {
+    TQGrid *g = w_->sg_data;
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {},
+                      g->visualRect(g->grid()->index(row - 1, col - 1)).center());
+  }
+  void keys(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::ControlModifier) {
+    QWidget *focus = QApplication::focusWidget();
+    QTest::keyClick(focus ? focus : w_.get(), key, modifiers);
+  }
 
 private slots:
   void init() {
@@ -94,6 +117,12 @@ private slots:
     QCOMPARE(w_->sg_data->actions(), w_->edit_actions()); // the popup menu, in menu order
     QCOMPARE(w_->ac_add->shortcut(), QKeySequence("Ctrl+A"));
     QCOMPARE(w_->ac_delete_all->shortcut(), QKeySequence("Ctrl+Alt+D"));
+    QCOMPARE(w_->ac_undo->text(), QString("Undo"));
+    QCOMPARE(w_->ac_redo->text(), QString("Redo"));
+    QCOMPARE(w_->ac_undo->shortcut(), QKeySequence("Ctrl+Z"));
+    QCOMPARE(w_->ac_redo->shortcuts(),
+             QList<QKeySequence>({QKeySequence("Ctrl+Shift+Z"), QKeySequence("Ctrl+Y")}));
+    QVERIFY(!w_->ac_undo->isEnabled()); // the start-up table is no step
   }
 
   void layout_sizes() {
@@ -274,6 +303,115 @@ private slots:
     QGuiApplication::clipboard()->setText("1\t2\r\n");
     w_->ac_pasteExecute();
     QCOMPARE(dialogs_->infos.size(), 1);
+  }
+
+  // Each kind of change, made with keys and the mouse, is taken back by Ctrl+Z and made again by
+  // Ctrl+Shift+Z and by Ctrl+Y; on the Graph page an undo reaches the driver at once.
+  void undo_redo_each_change_data() {
+    QTest::addColumn<QString>("change");
+    for (const char *change : {"typing", "paste", "cut", "add", "insert", "clear", "delete", "delete all",
+                               "row drag", "update data", "open"})
+      QTest::newRow(change) << QString(change);
+  }
+  void undo_redo_each_change() {
+    QFETCH(QString, change);
+    show_page(TForm1::page_data);
+    TQGrid *g = w_->sg_data;
+    const char *points[4][2] = {{"0", "0"}, {"1e-6", "1.5"}, {"2e-6", "1.5"}, {"3e-6", "0"}};
+    for (int r = 1; r <= 4; ++r) {
+      g->set_cell(1, r, localized(points[r - 1][0]));
+      g->set_cell(2, r, localized(points[r - 1][1]));
+    }
+    g->undo()->rebase();
+    const QStringList before = rows_of(*g->grid());
+    const QString file = dir_.filePath("undo.txt");
+
+    if (change == "typing") {
+      click_cell(2, 3);
+      QTest::keyClicks(g, "5");
+      keys(Qt::Key_Return, {});
+      QTRY_COMPARE(g->cell(2, 3), QString("5"));
+    } else if (change == "paste") {
+      QGuiApplication::clipboard()->setText("7\t8\r\n9\t10\r\n");
+      click_cell(1, 4);
+      keys(Qt::Key_V);
+    } else if (change == "row drag") {
+      QHeaderView *rows = g->verticalHeader();
+      auto at = [&](int row) {
+        return QPoint(rows->width() / 2, rows->sectionViewportPosition(row - 1) + 4);
+      };
+      QTest::mousePress(rows->viewport(), Qt::LeftButton, {}, at(4));
+      QTest::mouseMove(rows->viewport(), at(2));
+      QTest::mouseMove(rows->viewport(), at(1));
+      QTest::mouseRelease(rows->viewport(), Qt::LeftButton, {}, at(1));
+      QCOMPARE(g->cell(1, 1), localized("3e-6"));
+    } else if (change == "update data") {
+      show_page(TForm1::page_pulse_generator);
+      QTest::mouseClick(w_->pulse_page->Button1, Qt::LeftButton);
+    } else if (change == "open") {
+      write_all(file, "t\tv\r\n0\t2\r\n1e-6\t2\r\n");
+      dialogs_->open_answer = file;
+      w_->ac_load_data->trigger();
+    } else {
+      const std::map<QString, std::pair<Qt::Key, Qt::KeyboardModifiers>> actions = {
+          {"cut", {Qt::Key_X, Qt::ControlModifier}},
+          {"add", {Qt::Key_A, Qt::ControlModifier}},
+          {"insert", {Qt::Key_I, Qt::ControlModifier}},
+          {"clear", {Qt::Key_L, Qt::ControlModifier}},
+          {"delete", {Qt::Key_D, Qt::ControlModifier}},
+          {"delete all", {Qt::Key_D, Qt::ControlModifier | Qt::AltModifier}}};
+      click_cell(1, 2);
+      keys(actions.at(change).first, actions.at(change).second);
+    }
+    const QStringList after = rows_of(*g->grid());
+    QVERIFY(after != before);
+    const int points_after = w_->driver->data_count();
+
+    for (const QKeyCombination redo : {Qt::CTRL | Qt::SHIFT | Qt::Key_Z, Qt::CTRL | Qt::Key_Y}) {
+      keys(Qt::Key_Z);
+      QCOMPARE(rows_of(*g->grid()), before);
+      QCOMPARE(w_->watched_file_name(), QString()); // an undone Open takes the watch back
+      if (change == "open" || change == "update data")
+        QCOMPARE(w_->driver->data_count(), 4); // rebuilt as after the Open or Update Data itself
+      keys(redo.key(), redo.keyboardModifiers());
+      QCOMPARE(rows_of(*g->grid()), after);
+      if (change == "open") {
+        QCOMPARE(w_->watched_file_name(), file);
+        QCOMPARE(w_->driver->data_count(), points_after);
+      }
+    }
+    QVERIFY(!w_->ac_redo->isEnabled());
+
+    show_page(TForm1::page_graph);
+    keys(Qt::Key_Z);
+    QCOMPARE(rows_of(*g->grid()), before);
+    QCOMPARE(w_->driver->data_count(), 4);
+    QVERIFY(!w_->sg_data->changed());
+    QVERIFY(!w_->ac_undo->isEnabled());
+  }
+
+  // Undo keys typed into an open cell editor belong to the editor, not to the table.
+  void undo_keys_in_cell_editor_are_its_own() {
+    show_page(TForm1::page_data);
+    TQGrid *g = w_->sg_data;
+    keys(Qt::Key_A);
+    keys(Qt::Key_A);
+    keys(Qt::Key_Z);
+    QCOMPARE(g->RowCount(), 22);
+    click_cell(1, 2);
+    QTest::keyClicks(g, "1");
+    auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+    QVERIFY(editor);
+    QTest::keyClicks(editor, "2");
+    QCOMPARE(editor->text(), QString("12"));
+    keys(Qt::Key_Z);
+    QVERIFY(editor->text() != "12");
+    keys(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    keys(Qt::Key_Y);
+    QCOMPARE(g->RowCount(), 22);
+    keys(Qt::Key_Escape, {});
+    keys(Qt::Key_Y);
+    QCOMPARE(g->RowCount(), 23);
   }
 
   void hardware_information_is_queued() {

@@ -60,25 +60,21 @@ class TestMainWindow : public QObject {
   FakeDialogs *dialogs_ = nullptr;
   QTemporaryDir dir_;
 
-  // Shows the window on a page chosen by a click on its tab.
+  // Shows the window on a page, chosen by a click on its tab.
   void show_page(int page) {
-    if (!w_->isVisible()) {
-      w_->show();
-      w_->activateWindow();
-      QVERIFY(QTest::qWaitForWindowActive(w_.get()));
-    }
-    QTabBar *tabs = w_->PageControl1->tabBar();
-    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(page).center());
-    QCOMPARE(w_->PageControl1->currentIndex(), page);
+    w_->show();
+    w_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    QTest::mouseClick(w_->PageControl1->tabBar(), Qt::LeftButton, {},
+                      w_->PageControl1->tabBar()->tabRect(page).center());
   }
   void click_cell(int col, int row) {
     TQGrid *g = w_->sg_data;
     QTest::mouseClick(g->viewport(), Qt::LeftButton, {},
                       g->visualRect(g->grid()->index(row - 1, col - 1)).center());
   }
-  void keys(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::ControlModifier) {
-    QWidget *focus = QApplication::focusWidget();
-    QTest::keyClick(focus ? focus : w_.get(), key, modifiers);
+  void keys(QKeyCombination keys) {
+    QTest::keyClick(QApplication::focusWidget(), keys.key(), keys.keyboardModifiers());
   }
 
 private slots:
@@ -308,33 +304,41 @@ private slots:
   // Each kind of change, made with keys and the mouse, is taken back by Ctrl+Z and made again by
   // Ctrl+Shift+Z and by Ctrl+Y; on the Graph page an undo reaches the driver at once.
   void undo_redo_each_change_data() {
-    QTest::addColumn<QString>("change");
-    for (const char *change : {"typing", "paste", "cut", "add", "insert", "clear", "delete", "delete all",
-                               "row drag", "update data", "open"})
-      QTest::newRow(change) << QString(change);
+    QTest::addColumn<QKeyCombination>("key"); // the change's shortcut, if it has one
+    for (auto [name, key] : std::initializer_list<std::pair<const char *, QKeyCombination>>{
+             {"typing", {}},
+             {"paste", Qt::CTRL | Qt::Key_V},
+             {"cut", Qt::CTRL | Qt::Key_X},
+             {"add", Qt::CTRL | Qt::Key_A},
+             {"insert", Qt::CTRL | Qt::Key_I},
+             {"clear", Qt::CTRL | Qt::Key_L},
+             {"delete", Qt::CTRL | Qt::Key_D},
+             {"delete all", Qt::CTRL | Qt::ALT | Qt::Key_D},
+             {"row drag", {}},
+             {"update data", {}},
+             {"open", {}}})
+      QTest::newRow(name) << key;
   }
   void undo_redo_each_change() {
-    QFETCH(QString, change);
+    QFETCH(QKeyCombination, key);
+    const QString change = QTest::currentDataTag();
     show_page(TForm1::page_data);
     TQGrid *g = w_->sg_data;
-    const char *points[4][2] = {{"0", "0"}, {"1e-6", "1.5"}, {"2e-6", "1.5"}, {"3e-6", "0"}};
     for (int r = 1; r <= 4; ++r) {
-      g->set_cell(1, r, localized(points[r - 1][0]));
-      g->set_cell(2, r, localized(points[r - 1][1]));
+      g->set_cell(1, r, localized(QString("%1e-6").arg(r)));
+      g->set_cell(2, r, localized(r % 2 ? "1.5" : "0"));
     }
     g->undo()->rebase();
     const QStringList before = rows_of(*g->grid());
     const QString file = dir_.filePath("undo.txt");
-
-    if (change == "typing") {
-      click_cell(2, 3);
+    QGuiApplication::clipboard()->setText("7\t8\r\n9\t10\r\n");
+    click_cell(1, 2);
+    if (key != QKeyCombination()) {
+      keys(key);
+    } else if (change == "typing") {
       QTest::keyClicks(g, "5");
-      keys(Qt::Key_Return, {});
-      QTRY_COMPARE(g->cell(2, 3), QString("5"));
-    } else if (change == "paste") {
-      QGuiApplication::clipboard()->setText("7\t8\r\n9\t10\r\n");
-      click_cell(1, 4);
-      keys(Qt::Key_V);
+      keys(Qt::Key_Return);
+      QTRY_COMPARE(g->cell(1, 2), QString("5"));
     } else if (change == "row drag") {
       QHeaderView *rows = g->verticalHeader();
       auto at = [&](int row) {
@@ -344,74 +348,90 @@ private slots:
       QTest::mouseMove(rows->viewport(), at(2));
       QTest::mouseMove(rows->viewport(), at(1));
       QTest::mouseRelease(rows->viewport(), Qt::LeftButton, {}, at(1));
-      QCOMPARE(g->cell(1, 1), localized("3e-6"));
+      QCOMPARE(g->cell(1, 1), localized("4e-6"));
     } else if (change == "update data") {
       show_page(TForm1::page_pulse_generator);
       QTest::mouseClick(w_->pulse_page->Button1, Qt::LeftButton);
-    } else if (change == "open") {
+    } else {
       write_all(file, "t\tv\r\n0\t2\r\n1e-6\t2\r\n");
       dialogs_->open_answer = file;
       w_->ac_load_data->trigger();
-    } else {
-      const std::map<QString, std::pair<Qt::Key, Qt::KeyboardModifiers>> actions = {
-          {"cut", {Qt::Key_X, Qt::ControlModifier}},
-          {"add", {Qt::Key_A, Qt::ControlModifier}},
-          {"insert", {Qt::Key_I, Qt::ControlModifier}},
-          {"clear", {Qt::Key_L, Qt::ControlModifier}},
-          {"delete", {Qt::Key_D, Qt::ControlModifier}},
-          {"delete all", {Qt::Key_D, Qt::ControlModifier | Qt::AltModifier}}};
-      click_cell(1, 2);
-      keys(actions.at(change).first, actions.at(change).second);
     }
     const QStringList after = rows_of(*g->grid());
     QVERIFY(after != before);
     const int points_after = w_->driver->data_count();
-
     for (const QKeyCombination redo : {Qt::CTRL | Qt::SHIFT | Qt::Key_Z, Qt::CTRL | Qt::Key_Y}) {
-      keys(Qt::Key_Z);
+      keys(Qt::CTRL | Qt::Key_Z);
       QCOMPARE(rows_of(*g->grid()), before);
       QCOMPARE(w_->watched_file_name(), QString()); // an undone Open takes the watch back
       if (change == "open" || change == "update data")
         QCOMPARE(w_->driver->data_count(), 4); // rebuilt as after the Open or Update Data itself
-      keys(redo.key(), redo.keyboardModifiers());
+      keys(redo);
       QCOMPARE(rows_of(*g->grid()), after);
-      if (change == "open") {
-        QCOMPARE(w_->watched_file_name(), file);
-        QCOMPARE(w_->driver->data_count(), points_after);
-      }
+      QCOMPARE(w_->watched_file_name(), change == "open" ? file : QString());
+      QCOMPARE(w_->driver->data_count(), points_after);
     }
     QVERIFY(!w_->ac_redo->isEnabled());
-
     show_page(TForm1::page_graph);
-    keys(Qt::Key_Z);
+    keys(Qt::CTRL | Qt::Key_Z);
     QCOMPARE(rows_of(*g->grid()), before);
     QCOMPARE(w_->driver->data_count(), 4);
-    QVERIFY(!w_->sg_data->changed());
     QVERIFY(!w_->ac_undo->isEnabled());
   }
 
   // Undo keys typed into an open cell editor belong to the editor, not to the table.
   void undo_keys_in_cell_editor_are_its_own() {
     show_page(TForm1::page_data);
-    TQGrid *g = w_->sg_data;
-    keys(Qt::Key_A);
-    keys(Qt::Key_A);
-    keys(Qt::Key_Z);
-    QCOMPARE(g->RowCount(), 22);
+    for (QKeyCombination k : {Qt::CTRL | Qt::Key_A, Qt::CTRL | Qt::Key_A, Qt::CTRL | Qt::Key_Z})
+      keys(k);
     click_cell(1, 2);
-    QTest::keyClicks(g, "1");
+    QTest::keyClicks(w_->sg_data, "1");
+    QTest::keyClicks(QApplication::focusWidget(), "2");
     auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
-    QVERIFY(editor);
-    QTest::keyClicks(editor, "2");
-    QCOMPARE(editor->text(), QString("12"));
-    keys(Qt::Key_Z);
+    QVERIFY(editor && editor->text() == "12");
+    keys(Qt::CTRL | Qt::Key_Z);
     QVERIFY(editor->text() != "12");
-    keys(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
-    keys(Qt::Key_Y);
-    QCOMPARE(g->RowCount(), 22);
-    keys(Qt::Key_Escape, {});
-    keys(Qt::Key_Y);
-    QCOMPARE(g->RowCount(), 23);
+    keys(Qt::CTRL | Qt::SHIFT | Qt::Key_Z);
+    keys(Qt::CTRL | Qt::Key_Y);
+    QCOMPARE(w_->sg_data->RowCount(), 22);
+    keys(Qt::Key_Escape);
+    keys(Qt::CTRL | Qt::Key_Y);
+    QCOMPARE(w_->sg_data->RowCount(), 23);
+  }
+
+  // A million-row table and ten edits: the steps hold less than the table itself (the rows the
+  // edits changed, the start-up table the Open replaced and a slot per row).
+  void undo_of_million_rows_stays_under_one_table() {
+    QByteArray text = "Time\tValue\r\n";
+    for (int i = 1; i <= 1000000; ++i)
+      text += QByteArray::number(i) + "e-6\t" + QByteArray::number(i % 7) + "\r\n";
+    dialogs_->open_answer = dir_.filePath("million.txt");
+    write_all(dialogs_->open_answer, text);
+    w_->ac_load_data->trigger();
+    show_page(TForm1::page_data);
+    TQGrid *g = w_->sg_data;
+    for (int row = 1; row <= 10; ++row) {
+      click_cell(2, row);
+      QTest::keyClick(g, 'x');
+      keys(Qt::Key_Return);
+      QTRY_COMPARE(g->cell(2, row), QString("x"));
+    }
+    qint64 table = 0;
+    for (const TQGridModel::PackedRow &row : g->grid()->packed_rows())
+      table += qint64(sizeof(row)) + row.text_bytes();
+    QVERIFY2(g->undo()->held_bytes() < table, qPrintable(QString::number(g->undo()->held_bytes())));
+    for (int step = 0; step < 10; ++step)
+      keys(Qt::CTRL | Qt::Key_Z);
+    QVERIFY(g->cell(2, 1) == "1" && g->cell(2, 10) == "3");
+    // Of the tables two Delete Alls swap out, the steps keep the last.
+    keys(Qt::CTRL | Qt::ALT | Qt::Key_D);
+    w_->ac_load_data->trigger();
+    keys(Qt::CTRL | Qt::ALT | Qt::Key_D);
+    QVERIFY(g->undo()->held_bytes() < 2 * table);
+    keys(Qt::CTRL | Qt::Key_Z);
+    QCOMPARE(g->RowCount(), 1000001);
+    keys(Qt::CTRL | Qt::Key_Z); // the second Open
+    QVERIFY(g->RowCount() == 21 && !w_->ac_undo->isEnabled());
   }
 
   void hardware_information_is_queued() {

@@ -17,7 +17,6 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
@@ -27,8 +26,6 @@
 #include <QTextBrowser>
 #include <QTimer>
 #include <QtTest>
-
-#include <map>
 
 namespace {
 
@@ -113,11 +110,9 @@ private slots:
     QCOMPARE(w_->sg_data->actions(), w_->edit_actions()); // the popup menu, in menu order
     QCOMPARE(w_->ac_add->shortcut(), QKeySequence("Ctrl+A"));
     QCOMPARE(w_->ac_delete_all->shortcut(), QKeySequence("Ctrl+Alt+D"));
-    QCOMPARE(w_->ac_undo->text(), QString("Undo"));
-    QCOMPARE(w_->ac_redo->text(), QString("Redo"));
+    QVERIFY(w_->ac_undo->text() == "Undo" && w_->ac_redo->text() == "Redo");
     QCOMPARE(w_->ac_undo->shortcut(), QKeySequence("Ctrl+Z"));
-    QCOMPARE(w_->ac_redo->shortcuts(),
-             QList<QKeySequence>({QKeySequence("Ctrl+Shift+Z"), QKeySequence("Ctrl+Y")}));
+    QCOMPARE(w_->ac_redo->shortcuts(), QKeySequence::listFromString("Ctrl+Shift+Z; Ctrl+Y"));
     QVERIFY(!w_->ac_undo->isEnabled()); // the start-up table is no step
   }
 
@@ -304,24 +299,15 @@ private slots:
   // Each kind of change, made with keys and the mouse, is taken back by Ctrl+Z and made again by
   // Ctrl+Shift+Z and by Ctrl+Y; on the Graph page an undo reaches the driver at once.
   void undo_redo_each_change_data() {
-    QTest::addColumn<QKeyCombination>("key"); // the change's shortcut, if it has one
-    for (auto [name, key] : std::initializer_list<std::pair<const char *, QKeyCombination>>{
-             {"typing", {}},
-             {"paste", Qt::CTRL | Qt::Key_V},
-             {"cut", Qt::CTRL | Qt::Key_X},
-             {"add", Qt::CTRL | Qt::Key_A},
-             {"insert", Qt::CTRL | Qt::Key_I},
-             {"clear", Qt::CTRL | Qt::Key_L},
-             {"delete", Qt::CTRL | Qt::Key_D},
-             {"delete all", Qt::CTRL | Qt::ALT | Qt::Key_D},
-             {"row drag", {}},
-             {"update data", {}},
-             {"open", {}}})
-      QTest::newRow(name) << key;
+    QTest::addColumn<QKeySequence>("key"); // the change's shortcut, if it has one
+    for (const char *row :
+         {"typing", "paste Ctrl+V", "cut Ctrl+X", "add Ctrl+A", "insert Ctrl+I", "clear Ctrl+L",
+          "delete Ctrl+D", "delete_all Ctrl+Alt+D", "row_drag", "update_data", "open"})
+      QTest::newRow(row) << QKeySequence(QString(row).section(' ', 1));
   }
   void undo_redo_each_change() {
-    QFETCH(QKeyCombination, key);
-    const QString change = QTest::currentDataTag();
+    QFETCH(QKeySequence, key);
+    const QString change = QString(QTest::currentDataTag()).section(' ', 0, 0);
     show_page(TForm1::page_data);
     TQGrid *g = w_->sg_data;
     for (int r = 1; r <= 4; ++r) {
@@ -333,23 +319,22 @@ private slots:
     const QString file = dir_.filePath("undo.txt");
     QGuiApplication::clipboard()->setText("7\t8\r\n9\t10\r\n");
     click_cell(1, 2);
-    if (key != QKeyCombination()) {
-      keys(key);
+    if (!key.isEmpty()) {
+      keys(key[0]);
     } else if (change == "typing") {
       QTest::keyClicks(g, "5");
       keys(Qt::Key_Return);
       QTRY_COMPARE(g->cell(1, 2), QString("5"));
-    } else if (change == "row drag") {
+    } else if (change == "row_drag") {
       QHeaderView *rows = g->verticalHeader();
       auto at = [&](int row) {
         return QPoint(rows->width() / 2, rows->sectionViewportPosition(row - 1) + 4);
       };
       QTest::mousePress(rows->viewport(), Qt::LeftButton, {}, at(4));
-      QTest::mouseMove(rows->viewport(), at(2));
       QTest::mouseMove(rows->viewport(), at(1));
       QTest::mouseRelease(rows->viewport(), Qt::LeftButton, {}, at(1));
       QCOMPARE(g->cell(1, 1), localized("4e-6"));
-    } else if (change == "update data") {
+    } else if (change == "update_data") {
       show_page(TForm1::page_pulse_generator);
       QTest::mouseClick(w_->pulse_page->Button1, Qt::LeftButton);
     } else {
@@ -364,39 +349,18 @@ private slots:
       keys(Qt::CTRL | Qt::Key_Z);
       QCOMPARE(rows_of(*g->grid()), before);
       QCOMPARE(w_->watched_file_name(), QString()); // an undone Open takes the watch back
-      if (change == "open" || change == "update data")
+      if (change == "open" || change == "update_data")
         QCOMPARE(w_->driver->data_count(), 4); // rebuilt as after the Open or Update Data itself
       keys(redo);
       QCOMPARE(rows_of(*g->grid()), after);
       QCOMPARE(w_->watched_file_name(), change == "open" ? file : QString());
       QCOMPARE(w_->driver->data_count(), points_after);
     }
-    QVERIFY(!w_->ac_redo->isEnabled());
     show_page(TForm1::page_graph);
     keys(Qt::CTRL | Qt::Key_Z);
     QCOMPARE(rows_of(*g->grid()), before);
     QCOMPARE(w_->driver->data_count(), 4);
     QVERIFY(!w_->ac_undo->isEnabled());
-  }
-
-  // Undo keys typed into an open cell editor belong to the editor, not to the table.
-  void undo_keys_in_cell_editor_are_its_own() {
-    show_page(TForm1::page_data);
-    for (QKeyCombination k : {Qt::CTRL | Qt::Key_A, Qt::CTRL | Qt::Key_A, Qt::CTRL | Qt::Key_Z})
-      keys(k);
-    click_cell(1, 2);
-    QTest::keyClicks(w_->sg_data, "1");
-    QTest::keyClicks(QApplication::focusWidget(), "2");
-    auto *editor = qobject_cast<QLineEdit *>(QApplication::focusWidget());
-    QVERIFY(editor && editor->text() == "12");
-    keys(Qt::CTRL | Qt::Key_Z);
-    QVERIFY(editor->text() != "12");
-    keys(Qt::CTRL | Qt::SHIFT | Qt::Key_Z);
-    keys(Qt::CTRL | Qt::Key_Y);
-    QCOMPARE(w_->sg_data->RowCount(), 22);
-    keys(Qt::Key_Escape);
-    keys(Qt::CTRL | Qt::Key_Y);
-    QCOMPARE(w_->sg_data->RowCount(), 23);
   }
 
   // A million-row table and ten edits: the steps hold less than the table itself (the rows the
@@ -420,8 +384,19 @@ private slots:
     for (const TQGridModel::PackedRow &row : g->grid()->packed_rows())
       table += qint64(sizeof(row)) + row.text_bytes();
     QVERIFY2(g->undo()->held_bytes() < table, qPrintable(QString::number(g->undo()->held_bytes())));
+    // Undo keys typed into an open cell editor are the editor's, not the table's.
+    click_cell(2, 11);
+    QTest::keyClick(g, '1');
+    keys(Qt::CTRL | Qt::Key_Z);
+    keys(Qt::Key_Escape);
+    QCOMPARE(g->cell(2, 10), QString("x"));
     for (int step = 0; step < 10; ++step)
       keys(Qt::CTRL | Qt::Key_Z);
+    click_cell(2, 11);
+    QTest::keyClick(g, '1');
+    for (QKeyCombination k :
+         {Qt::CTRL | Qt::SHIFT | Qt::Key_Z, Qt::CTRL | Qt::Key_Y, QKeyCombination(Qt::Key_Escape)})
+      keys(k);
     QVERIFY(g->cell(2, 1) == "1" && g->cell(2, 10) == "3");
     // Of the tables two Delete Alls swap out, the steps keep the last.
     keys(Qt::CTRL | Qt::ALT | Qt::Key_D);

@@ -74,7 +74,7 @@ void TQGridUndo::record(TGridStepKind kind, const QString &text, const QVariant 
     add(first, n0 - tail, n1 - tail);
   } else {
     // Rows changed in place (a row dragged far down changes two): keep only those.
-    for (size_t r = first; r < n0 - tail;) {
+    for (size_t r = first; r < n0 - tail && step.splices.size() <= 64;) {
       size_t end = r;
       while (end < n0 - tail && !baseline_[end].same_as(now[end]))
         ++end;

@@ -36,6 +36,7 @@
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QUndoStack>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -282,9 +283,10 @@ void TForm1::build_layout() {
   connect(sg_data, &TQGrid::SelectCell, this, &TForm1::sg_dataSelectCell);
   connect(bt_waveform_start, &QPushButton::clicked, this, &TForm1::bt_waveform_startClick);
   connect(pulse_page, &TPulsePage::UpdateWaveform, this, [this] {
-    show_new_waveform();
-    update_waveform();
+    sg_data->undo()->record(TGridStepKind::pulse, tr("Update Data"));
+    after_table_change(TGridStepKind::pulse);
   });
+  connect(sg_data->undo(), &TQGridUndo::step_applied, this, &TForm1::sg_dataStepApplied);
   // "Delete Curve" hides the curve until the waveform is plotted again.
   connect(graph, &TQGraph::OnDeleteCurve, this, [this](int curve) {
     graph->ClearCurve(curve);
@@ -302,6 +304,15 @@ void TForm1::build_actions() {
     action->setShortcut(keys);
     connect(action, &QAction::triggered, this, handler);
   };
+  make(ac_undo, "&Undo", QKeySequence(Qt::CTRL | Qt::Key_Z), &TForm1::ac_undoExecute);
+  make(ac_redo, "&Redo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), &TForm1::ac_redoExecute);
+  ac_redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+  // There whenever there is a step to take back or to make again, on every page.
+  const QUndoStack *steps = sg_data->undo()->stack();
+  ac_undo->setEnabled(steps->canUndo());
+  ac_redo->setEnabled(steps->canRedo());
+  connect(steps, &QUndoStack::canUndoChanged, ac_undo, &QAction::setEnabled);
+  connect(steps, &QUndoStack::canRedoChanged, ac_redo, &QAction::setEnabled);
   // Every menu and item has a mnemonic. The graph's Ctrl keys (S, A, B, E) act on the Graph page,
   // where the Edit items are off; so Save takes Ctrl+Shift+S, and Ctrl+A is Edit > Add on the Data
   // page and Add Label on the Graph page.
@@ -322,7 +333,7 @@ void TForm1::build_actions() {
        &TForm1::ac_delete_allExecute);
   make(ac_export_pwl, "&Export PWL...", {}, &TForm1::ac_export_pwlExecute);
   make(ac_sort_rows, "S&ort Rows By Time", {}, &TForm1::ac_sort_rowsExecute);
-  make(ac_remove_repeated_rows, "Remove Repeated &Rows", {}, &TForm1::ac_remove_repeated_rowsExecute);
+  make(ac_remove_repeated_rows, "Re&move Repeated Rows", {}, &TForm1::ac_remove_repeated_rowsExecute);
   make(ac_hardware, "&Information...", {}, &TForm1::ac_hardwareExecute);
   make(HelpContents1, "&Contents", QKeySequence::HelpContents, &TForm1::HelpContents1Execute);
   make(ac_about, "&About...", {}, &TForm1::ac_aboutExecute);
@@ -335,6 +346,9 @@ void TForm1::build_actions() {
   file->addAction(ac_quit);
   QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
   edit->setObjectName(QStringLiteral("edit_menu"));
+  edit->addAction(ac_undo);
+  edit->addAction(ac_redo);
+  edit->addSeparator();
   edit->addActions(edit_actions());
   // The repairs stay enabled on the Graph page, where a failed waveform is reported.
   edit->addSeparator();
@@ -381,6 +395,7 @@ void TForm1::FormCreate() {
   ne_waveform_repeat_count->setValue(1);
   sg_data->set_cell(1, 0, QStringLiteral("Time"));
   sg_data->set_cell(2, 0, QStringLiteral("Value"));
+  sg_data->undo()->rebase(); // the start-up table is no step to undo
   disable_edit_actions();
 
   // The help page lies beside the program, or in the shared data folder once installed.
@@ -425,6 +440,41 @@ void TForm1::sg_dataKeyPress() { sg_data->set_changed(true); }
 
 void TForm1::sg_dataSelectCell() { update_start_button(); }
 
+void TForm1::sg_dataStepApplied(TGridStepKind kind, const QVariant &context) {
+  if (kind == TGridStepKind::open) {
+    // The watch follows the table back to the file it was read from, from its state on disk now:
+    // a later change of the file reloads it, an earlier one does not undo the undo.
+    watched_file_name_ = context.toString();
+    watched_file_age_ = watched_file_name_.isEmpty() ? 0 : file_age(watched_file_name_);
+  }
+  after_table_change(kind);
+  // On the Graph page no page change will bring the table to the driver and the plot.
+  if (PageControl1->currentIndex() == page_graph && kind != TGridStepKind::open &&
+      kind != TGridStepKind::pulse)
+    update_waveform();
+}
+
+void TForm1::after_table_change(TGridStepKind kind) {
+  // A new waveform is shown whole; editing cells keeps the user's zoom.
+  if (kind != TGridStepKind::edit)
+    show_new_waveform();
+  switch (kind) {
+  case TGridStepKind::open:
+    sg_data->set_changed(true);
+    update_waveform();
+    // A file of exactly nine points fills the Pulse Generator's fields back.
+    pulse_page->set_from_waveform(driver->waveform());
+    break;
+  case TGridStepKind::pulse: update_waveform(); break;
+  case TGridStepKind::delete_all:
+    sg_data->set_grid_selection({0, 0, 0, 0});
+    update_start_button();
+    break;
+  case TGridStepKind::paste: break; // Paste leaves START as it is
+  case TGridStepKind::edit: update_start_button(); break;
+  }
+}
+
 void TForm1::rg_data_separatorClick(int item) {
   if (item < 0 || item >= separator_item_count)
     return;
@@ -449,7 +499,12 @@ void TForm1::ac_load_dataExecute() {
     load_data_file(name);
 }
 
+void TForm1::ac_undoExecute() { sg_data->undo()->undo(); }
+
+void TForm1::ac_redoExecute() { sg_data->undo()->redo(); }
+
 void TForm1::load_data_file(const QString &file_name) {
+  const QString previous = watched_file_name_;
   const qint64 age = file_age(file_name);
   const TGridFileResult result = is_pwl_file_name(file_name) ? load_pwl_file(*sg_data->grid(), file_name)
                                                              : sg_data->load_from_file(file_name);
@@ -461,13 +516,11 @@ void TForm1::load_data_file(const QString &file_name) {
   }
   watched_file_name_ = file_name;
   watched_file_age_ = age;
-  sg_data->set_changed(true);
-  show_new_waveform();
-  update_waveform();
+  sg_data->undo()->record(TGridStepKind::open, tr("Open"), previous, file_name);
+  after_table_change(TGridStepKind::open);
+  // Said for a file opened now, not for an undo or redo that brings one back.
   if (driver->data_count() == 0)
     report_empty_load(file_name);
-  // A file of exactly nine points fills the Pulse Generator's fields back.
-  pulse_page->set_from_waveform(driver->waveform());
 }
 
 // A file that gives no point replaced the table: say so, and which separator would read it. The
@@ -541,6 +594,7 @@ void TForm1::ac_export_pwlExecute() {
 
 void TForm1::ac_sort_rowsExecute() {
   const int moved = sg_data->grid()->sort_rows_by_time();
+  sg_data->undo()->record(TGridStepKind::edit, tr("Sort Rows By Time"));
   table_repaired(moved, moved == 0   ? tr("The rows are already in time order; nothing was moved.")
                         : moved == 1 ? tr("1 row was moved into time order.")
                                      : tr("%1 rows were moved into time order.").arg(moved));
@@ -548,6 +602,7 @@ void TForm1::ac_sort_rowsExecute() {
 
 void TForm1::ac_remove_repeated_rowsExecute() {
   const int removed = sg_data->grid()->remove_repeated_rows();
+  sg_data->undo()->record(TGridStepKind::edit, tr("Remove Repeated Rows"));
   table_repaired(removed, removed == 0   ? tr("No row repeats the row before it; nothing was removed.")
                           : removed == 1 ? tr("1 repeated row was removed.")
                                          : tr("%1 repeated rows were removed.").arg(removed));
@@ -604,8 +659,6 @@ void TForm1::ac_copyExecute() {
 
 void TForm1::ac_pasteExecute() {
   const TGridPasteResult result = sg_data->paste_clipboard();
-  if (result.taken > 0)
-    show_new_waveform();
   if (result.dropped > 0)
     dialogs_->information(this,
                           tr("Only the first %1 characters of the clipboard were pasted; "
@@ -613,6 +666,7 @@ void TForm1::ac_pasteExecute() {
                               .arg(TQGridModel::paste_limit)
                               .arg(result.dropped),
                           message_position());
+  after_table_change(TGridStepKind::paste);
 }
 
 void TForm1::ac_addExecute() {
@@ -639,11 +693,13 @@ void TForm1::ac_deleteExecute() {
 void TForm1::ac_select_allExecute() { sg_data->select_all(); }
 
 void TForm1::ac_delete_allExecute() {
-  show_new_waveform();
-  sg_data->select_all();
-  sg_data->delete_selected_rows();
-  sg_data->set_grid_selection({0, 0, 0, 0});
-  update_start_button();
+  {
+    TQGridUndo::Hold hold(sg_data->undo());
+    sg_data->select_all();
+    sg_data->delete_selected_rows();
+  }
+  sg_data->undo()->record(TGridStepKind::delete_all, tr("Delete All"));
+  after_table_change(TGridStepKind::delete_all);
 }
 
 void TForm1::close_window() { close(); }

@@ -26,6 +26,7 @@ class TQX5200_DRIVER;
 class TRunLogMenu;
 class Tabout_box;
 class Tdlg_hardware;
+enum class TGridStepKind;
 
 // The main window: pages, menus and actions, the right-hand panel, the status bar and the
 // timer. Key presses that no focused control uses reach the graph while its page is shown.
@@ -75,6 +76,8 @@ public:
   QLabel *status_message = nullptr;
   QTimer *timer = nullptr;
 
+  QAction *ac_undo = nullptr;
+  QAction *ac_redo = nullptr;
   QAction *ac_load_data = nullptr;
   QAction *ac_data_save = nullptr;
   QAction *ac_quit = nullptr;
@@ -116,6 +119,8 @@ public:
   QString dialog_default_ext() const { return dialog_default_ext_; }
   QString help_file_name() const { return help_file_name_; }
 
+  void ac_undoExecute();
+  void ac_redoExecute();
   void ac_load_dataExecute();
   void ac_data_saveExecute();
   void ac_export_pwlExecute();
@@ -140,6 +145,8 @@ public:
   // Files dropped on the window: the first is opened, with the separator its extension chooses.
   void open_dropped_files(const QStringList &files);
   void open_dropped_file(const QString &file_name);
+  // What follows a change of the table of this kind, made now or undone or redone.
+  void after_table_change(TGridStepKind kind);
 
   // Sending, starting and stopping the waveform.
   void bt_waveform_startClick();
@@ -200,6 +207,7 @@ private:
   void PageControl1Change(int index);
   void sg_dataKeyPress();
   void sg_dataSelectCell();
+  void sg_dataStepApplied(TGridStepKind kind, const QVariant &context);
   void rg_data_separatorClick(int item);
   // Reports a repair of the table and, when it changed anything, brings the waveform up to date.
   void table_repaired(int count, const QString &message);

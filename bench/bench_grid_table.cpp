@@ -1,6 +1,7 @@
 // Loading and saving a table of a million lines (a heading plus two numeric columns, ~40 MB), as
-// a tab file and as a semicolon file with comma decimals.
+// a tab file and as a semicolon file with comma decimals, and the undo step of an edit in it.
 #include "TQGridModel.h"
+#include "TQGridUndo.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -115,5 +116,24 @@ void BM_SaveTable(benchmark::State &state) {
   state.counters["peak_RSS_MB"] = double(peak_rss_mb());
 }
 BENCHMARK(BM_SaveTable)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// One typed cell made a step: the step compares every row with the table after the last one.
+void BM_UndoStepOfOneCell(benchmark::State &state) {
+  TQGridModel t;
+  window_table(t);
+  if (!t.load_from_file(big_file()).ok()) {
+    state.SkipWithError("load failed");
+    return;
+  }
+  TQGridUndo undo(&t);
+  int row = 1;
+  for (auto _ : state) {
+    t.set_cell(2, row, QString::number(row));
+    undo.record(TGridStepKind::edit, QStringLiteral("Typing"));
+    row = row % 1000 + 1;
+  }
+  state.counters["held_MB"] = double(undo.held_bytes()) / 1048576.0;
+}
+BENCHMARK(BM_UndoStepOfOneCell)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -263,6 +263,38 @@ void TQGridModel::reset_table() {
   after_operation();
 }
 
+void TQGridModel::replace_rows(int at, int remove, std::vector<PackedRow> rows) {
+  at = std::clamp(at, 0, row_count());
+  remove = std::clamp(remove, 0, row_count() - at);
+  const int insert = int(std::min(rows.size(), size_t(INT_MAX - row_count())));
+  if (row_count() - remove + insert < fixed_rows)
+    return;
+  const int common = std::min(remove, insert);
+  const int first = at + common; // where rows are added or dropped
+  if (insert != remove && first < fixed_rows) {
+    // The heading row itself comes or goes: the view starts over.
+    beginResetModel();
+    rows_.erase(rows_.begin() + at, rows_.begin() + at + remove);
+    rows_.insert(rows_.begin() + at, std::make_move_iterator(rows.begin()),
+                 std::make_move_iterator(rows.begin() + insert));
+    endResetModel();
+  } else {
+    std::move(rows.begin(), rows.begin() + common, rows_.begin() + at);
+    if (insert > remove) {
+      beginInsertRows({}, first - fixed_rows, first + insert - remove - 1 - fixed_rows);
+      rows_.insert(rows_.begin() + first, std::make_move_iterator(rows.begin() + common),
+                   std::make_move_iterator(rows.begin() + insert));
+      endInsertRows();
+    } else if (remove > insert) {
+      beginRemoveRows({}, first - fixed_rows, first + remove - insert - 1 - fixed_rows);
+      rows_.erase(rows_.begin() + first, rows_.begin() + first + remove - insert);
+      endRemoveRows();
+    }
+    emit_rows_changed(at, first - 1);
+  }
+  after_operation();
+}
+
 void TQGridModel::renumber() {
   rows_[0].set_cell(0, u"#", col_count_);
   if (!auto_number_) {

@@ -115,6 +115,13 @@ public:
   // nor UTF-16 with a byte-order mark.
   Encoding encoding() const { return encoding_; }
   bool latin1() const { return encoding_ == Encoding::latin1; }
+  // Whether the UTF-8 file began with a byte-order mark (written back when saved).
+  bool utf8_bom() const { return utf8_bom_; }
+  // How the next save writes the table: what an undone Open puts back.
+  void set_encoding(Encoding encoding, bool utf8_bom) {
+    encoding_ = encoding;
+    utf8_bom_ = utf8_bom;
+  }
 
   // Qt model interface: view row i is grid row i + fixed_rows, view column j grid column
   // j + fixed_cols; row 0 and column 0 are the header texts.
@@ -132,6 +139,14 @@ public:
     QStringView cell(int col, int col_count) const;
     void set_cell(int col, QStringView text, int col_count);
     bool is_empty() const { return s_.isNull(); }
+    // The same texts; rows that share their storage compare without reading it.
+    bool same_as(const PackedRow &other) const {
+      return s_.constData() == other.s_.constData() ? s_.size() == other.s_.size() : s_ == other.s_;
+    }
+    // Heap bytes of the texts, without the row's own slot; rows sharing storage count it each.
+    qsizetype text_bytes() const { return s_.isNull() ? 0 : qsizetype(sizeof(QChar)) * s_.size() + 32; }
+    // Where the texts are stored: rows that share it are one copy in memory.
+    const void *storage() const { return s_.isNull() ? nullptr : s_.constData(); }
     void clear() { s_ = QString(); }
     // Builds a row from up to col_count - first texts placed from column `first` on; the
     // columns before `first` take the texts of `keep`.
@@ -145,6 +160,12 @@ public:
   // Replaces every row at once, as a completed load does: the heading row first, at least
   // default_row_count rows in all (empty ones added); the table is then saved as UTF-8.
   void replace_rows(std::vector<PackedRow> rows);
+  // The stored rows (heading row included), for the undo of changes: copies share the texts.
+  const std::vector<PackedRow> &packed_rows() const { return rows_; }
+  // Rows [at, at + remove) are replaced by `rows`, as stored (the undo of a change puts back
+  // what it replaced); then renumber and `changed`. A change that would leave no heading row
+  // does nothing.
+  void replace_rows(int at, int remove, std::vector<PackedRow> rows);
 
 private:
   friend class TQGridLoader;

@@ -8,12 +8,49 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionHeader>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
 
+namespace {
+
+// The cell editor: what it commits is one step, and the undo keys typed into it are its own.
+class TGridCellDelegate : public QStyledItemDelegate {
+public:
+  TGridCellDelegate(TQGridUndo *undo, QObject *parent) : QStyledItemDelegate(parent), undo_(undo) {}
+
+  void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override {
+    QStyledItemDelegate::setModelData(editor, model, index);
+    undo_->record(TGridStepKind::edit, TQGridUndo::tr("Typing"));
+  }
+
+protected:
+  bool eventFilter(QObject *watched, QEvent *event) override {
+    if (event->type() == QEvent::ShortcutOverride) {
+      auto *key = static_cast<QKeyEvent *>(event);
+      const QKeyCombination combination = key->keyCombination();
+      for (const QKeySequence &keys :
+           {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z),
+            QKeySequence(Qt::CTRL | Qt::Key_Y)})
+        if (keys[0] == combination) {
+          event->accept();
+          return true;
+        }
+    }
+    return QStyledItemDelegate::eventFilter(watched, event);
+  }
+
+private:
+  TQGridUndo *undo_;
+};
+
+} // namespace
+
 TQGrid::TQGrid(QWidget *parent, int col_count, int row_count)
-    : QTableView(parent), model_(new TQGridModel(col_count, row_count, this)) {
+    : QTableView(parent), model_(new TQGridModel(col_count, row_count, this)),
+      undo_(new TQGridUndo(model_, this)) {
   setModel(model_);
+  setItemDelegate(new TGridCellDelegate(undo_, this));
   setSelectionMode(QAbstractItemView::ContiguousSelection);
   setSelectionBehavior(QAbstractItemView::SelectItems);
   // A press never opens the editor: typing, F2 or a double click does.
@@ -122,7 +159,10 @@ TGridRect TQGrid::data_selection() const {
   return s;
 }
 
-void TQGrid::add_row() { model_->add_row(); }
+void TQGrid::add_row() {
+  model_->add_row();
+  undo_->record(TGridStepKind::edit, tr("Add"));
+}
 
 void TQGrid::insert_row() {
   const TGridRect s = data_selection();
@@ -132,16 +172,24 @@ void TQGrid::insert_row() {
   if (model_->auto_number())
     model_->renumber();
   model_->set_changed(true);
+  undo_->record(TGridStepKind::edit, tr("Insert"));
 }
 
 void TQGrid::clear_selected_rows() {
   const TGridRect s = data_selection();
   model_->clear_rows(s.top, s.bottom);
+  undo_->record(TGridStepKind::edit, tr("Clear"));
 }
 
 void TQGrid::delete_selected_rows() {
   const TGridRect s = data_selection();
   model_->delete_rows(s.top, s.bottom);
+  undo_->record(TGridStepKind::edit, tr("Delete"));
+}
+
+void TQGrid::RowMoved(int from, int to) {
+  model_->row_moved(from, to);
+  undo_->record(TGridStepKind::edit, tr("Move Row"));
 }
 
 void TQGrid::select_all() {
@@ -160,13 +208,19 @@ void TQGrid::copy_selection() const {
 
 void TQGrid::cut_selection() {
   copy_selection();
-  clear_selected_rows();
+  {
+    TQGridUndo::Hold hold(undo_);
+    clear_selected_rows();
+  }
+  undo_->record(TGridStepKind::edit, tr("Cut"));
 }
 
 TGridPasteResult TQGrid::paste_clipboard() {
   const TGridRect s = data_selection();
   const QString text = QGuiApplication::clipboard()->text();
-  return model_->paste_text(text, s.left, s.top);
+  const TGridPasteResult result = model_->paste_text(text, s.left, s.top);
+  undo_->record(TGridStepKind::paste, tr("Paste"));
+  return result;
 }
 
 void TQGrid::keyPressEvent(QKeyEvent *event) {

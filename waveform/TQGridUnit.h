@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TQGridModel.h"
+#include "TQGridUndo.h"
 
 #include <QTableView>
 
@@ -16,6 +17,9 @@ public:
   explicit TQGrid(QWidget *parent = nullptr, int col_count = 3, int row_count = 21);
 
   TQGridModel *grid() const { return model_; }
+  // Undo and redo of the table. The edit operations below, typing into a cell and dragging a row
+  // each make one step; the table's own operations (set_cell, load_from_file...) make none.
+  TQGridUndo *undo() const { return undo_; }
 
   int ColCount() const { return model_->col_count(); }
   int RowCount() const { return model_->row_count(); }
@@ -56,7 +60,7 @@ public:
   TGridFileResult save_to_file(const QString &file_name) const { return model_->save_to_file(file_name); }
   TGridFileResult load_from_file(const QString &file_name) { return model_->load_from_file(file_name); }
   // Called when the user has dragged row `from` onto row `to`.
-  void RowMoved(int from, int to) { model_->row_moved(from, to); }
+  void RowMoved(int from, int to);
 
 signals:
   // A character key was typed into the table.
@@ -78,6 +82,7 @@ private:
   void header_section_moved(int logical, int old_visual, int new_visual);
 
   TQGridModel *model_;
+  TQGridUndo *undo_;
   TGridRect selection_{1, 1, 1, 1};
   EditTriggers edit_triggers_;
   bool reverting_move_ = false;

@@ -5,15 +5,18 @@
 #include "QX5200_unit.h"
 #include "TCircularBufferUnit.h"
 #include "TNumEditUnit.h"
+#include "TPulsePage.h"
 #include "TQGridUnit.h"
 #include "about_box_unit.h"
 #include "localized.h"
+#include "table_helpers.h"
 
 #include <QApplication>
 #include <QButtonGroup>
 #include <QClipboard>
 #include <QFile>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -22,6 +25,7 @@
 #include <QRadioButton>
 #include <QSet>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextBrowser>
@@ -50,11 +54,6 @@ struct FakeDialogs : TWindowDialogs {
   void error(QWidget *, const QString &text) override { errors << text; }
 };
 
-QByteArray read_all(const QString &name) {
-  QFile f(name);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
 } // namespace
 
 class TestMainWindow : public QObject {
@@ -62,6 +61,23 @@ class TestMainWindow : public QObject {
   std::unique_ptr<TForm1> w_;
   FakeDialogs *dialogs_ = nullptr;
   QTemporaryDir dir_;
+
+  // Shows the window on a page, chosen by a click on its tab.
+  void show_page(int page) {
+    w_->show();
+    w_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    QTest::mouseClick(w_->PageControl1->tabBar(), Qt::LeftButton, {},
+                      w_->PageControl1->tabBar()->tabRect(page).center());
+  }
+  void click_cell(int col, int row) {
+    TQGrid *g = w_->sg_data;
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {},
+                      g->visualRect(g->grid()->index(row - 1, col - 1)).center());
+  }
+  void keys(QKeyCombination keys) {
+    QTest::keyClick(QApplication::focusWidget(), keys.key(), keys.keyboardModifiers());
+  }
 
 private slots:
   void init() {
@@ -99,6 +115,10 @@ private slots:
     QCOMPARE(w_->sg_data->actions(), w_->edit_actions()); // the popup menu, in menu order
     QCOMPARE(w_->ac_add->shortcut(), QKeySequence("Ctrl+A"));
     QCOMPARE(w_->ac_delete_all->shortcut(), QKeySequence("Ctrl+Alt+D"));
+    QVERIFY(w_->ac_undo->text() == "&Undo" && w_->ac_redo->text() == "&Redo");
+    QCOMPARE(w_->ac_undo->shortcut(), QKeySequence("Ctrl+Z"));
+    QCOMPARE(w_->ac_redo->shortcuts(), QKeySequence::listFromString("Ctrl+Shift+Z; Ctrl+Y"));
+    QVERIFY(!w_->ac_undo->isEnabled()); // the start-up table is no step
   }
 
   // Opens at the layout's size (or what the fonts need, if more), grows with the graph and the
@@ -443,7 +463,8 @@ private slots:
 
   void repairs_report_and_validate() {
     // Both repairs sit in the Edit menu and work on the Graph page, where the failure shows.
-    QCOMPARE(qobject_cast<QMenu *>(w_->ac_sort_rows->associatedObjects().value(0))->title(), QString("&Edit"));
+    QCOMPARE(qobject_cast<QMenu *>(w_->ac_sort_rows->associatedObjects().value(0))->title(),
+             QString("&Edit"));
     const char *rows[][2] = {{"2e-3", "0"}, {"0", "0"}, {"1e-3", "1"}, {"1e-3", "1"}};
     for (int r = 0; r < 4; ++r) {
       w_->sg_data->set_cell(1, r + 1, rows[r][0]);
@@ -483,6 +504,118 @@ private slots:
     QGuiApplication::clipboard()->setText("1\t2\r\n");
     w_->ac_pasteExecute();
     QCOMPARE(dialogs_->infos.size(), 1);
+  }
+
+  // Each kind of change, made with keys and the mouse, is taken back by Ctrl+Z and made again by
+  // Ctrl+Shift+Z and by Ctrl+Y; on the Graph page an undo reaches the driver at once.
+  void undo_redo_each_change_data() {
+    QTest::addColumn<QKeySequence>("key"); // the change's shortcut, if it has one
+    for (const char *row :
+         {"typing", "paste Ctrl+V", "cut Ctrl+X", "add Ctrl+A", "insert Ctrl+I", "clear Ctrl+L",
+          "delete Ctrl+D", "delete_all Ctrl+Alt+D", "row_drag", "update_data", "open"})
+      QTest::newRow(row) << QKeySequence(QString(row).section(' ', 1));
+  }
+  void undo_redo_each_change() {
+    QFETCH(QKeySequence, key);
+    const QString change = QString(QTest::currentDataTag()).section(' ', 0, 0);
+    show_page(TForm1::page_data);
+    TQGrid *g = w_->sg_data;
+    for (int r = 1; r <= 4; ++r) {
+      g->set_cell(1, r, localized(QString("%1e-6").arg(r)));
+      g->set_cell(2, r, localized(r % 2 ? "1.5" : "0"));
+    }
+    g->undo()->rebase();
+    const QStringList before = rows_of(*g->grid());
+    const QString file = dir_.filePath("undo.txt");
+    QGuiApplication::clipboard()->setText("7\t8\r\n9\t10\r\n");
+    click_cell(1, 2);
+    if (!key.isEmpty()) {
+      keys(key[0]);
+    } else if (change == "typing") {
+      QTest::keyClicks(g, "5");
+      keys(Qt::Key_Return);
+      QTRY_COMPARE(g->cell(1, 2), QString("5"));
+    } else if (change == "row_drag") {
+      QHeaderView *rows = g->verticalHeader();
+      auto at = [&](int row) {
+        return QPoint(rows->width() / 2, rows->sectionViewportPosition(row - 1) + 4);
+      };
+      QTest::mousePress(rows->viewport(), Qt::LeftButton, {}, at(4));
+      QTest::mouseMove(rows->viewport(), at(1));
+      QTest::mouseRelease(rows->viewport(), Qt::LeftButton, {}, at(1));
+    } else if (change == "update_data") {
+      show_page(TForm1::page_pulse_generator);
+      QTest::mouseClick(w_->pulse_page->Button1, Qt::LeftButton);
+    } else {
+      write_all(file, "t\tv\r\n0\t2\r\n1e-6\t2\r\n");
+      dialogs_->open_answer = file;
+      w_->ac_load_data->trigger();
+    }
+    const QStringList after = rows_of(*g->grid());
+    QVERIFY(after != before);
+    const int points_after = w_->driver->data_count();
+    for (const QKeyCombination redo : {Qt::CTRL | Qt::SHIFT | Qt::Key_Z, Qt::CTRL | Qt::Key_Y}) {
+      keys(Qt::CTRL | Qt::Key_Z);
+      QCOMPARE(rows_of(*g->grid()), before);
+      QCOMPARE(w_->watched_file_name(), QString()); // an undone Open takes the watch back
+      if (change == "open" || change == "update_data")
+        QCOMPARE(w_->driver->data_count(), 4); // rebuilt as after the Open or Update Data itself
+      keys(redo);
+      QCOMPARE(rows_of(*g->grid()), after);
+      QCOMPARE(w_->watched_file_name(), change == "open" ? file : QString());
+      QCOMPARE(w_->driver->data_count(), points_after);
+    }
+    show_page(TForm1::page_graph);
+    keys(Qt::CTRL | Qt::Key_Z);
+    QCOMPARE(rows_of(*g->grid()), before);
+    QCOMPARE(w_->driver->data_count(), 4);
+    QVERIFY(!w_->ac_undo->isEnabled());
+  }
+
+  // A million-row table and ten edits: the steps hold less than the table itself (the rows the
+  // edits changed, the start-up table the Open replaced and a slot per row).
+  void undo_of_million_rows_stays_under_one_table() {
+    QByteArray text = "Time\tValue\r\n";
+    for (int i = 1; i <= 1000000; ++i)
+      text += QByteArray::number(i) + "e-6\t" + QByteArray::number(i % 7) + "\r\n";
+    dialogs_->open_answer = dir_.filePath("million.txt");
+    write_all(dialogs_->open_answer, text);
+    w_->ac_load_data->trigger();
+    show_page(TForm1::page_data);
+    TQGrid *g = w_->sg_data;
+    for (int row = 1; row <= 10; ++row) {
+      click_cell(2, row);
+      keys(Qt::Key_X); // opens the editor, then goes to it
+      keys(Qt::Key_Return);
+      QTRY_COMPARE(g->cell(2, row), QString("x"));
+    }
+    qint64 table = 0;
+    for (const TQGridModel::PackedRow &row : g->grid()->packed_rows())
+      table += qint64(sizeof(row)) + row.text_bytes();
+    QVERIFY2(g->undo()->held_bytes() < table, qPrintable(QString::number(g->undo()->held_bytes())));
+    // Undo keys typed into an open cell editor are the editor's, not the table's.
+    const QList<QKeyCombination> in_editor = {Qt::Key_1, Qt::CTRL | Qt::Key_Z,
+                                              Qt::CTRL | Qt::SHIFT | Qt::Key_Z, Qt::CTRL | Qt::Key_Y,
+                                              Qt::Key_Escape};
+    click_cell(2, 11);
+    for (QKeyCombination k : in_editor)
+      keys(k);
+    QCOMPARE(g->cell(2, 10), QString("x"));
+    for (int step = 0; step < 10; ++step)
+      keys(Qt::CTRL | Qt::Key_Z);
+    click_cell(2, 11);
+    for (QKeyCombination k : in_editor)
+      keys(k);
+    QVERIFY(g->cell(2, 1) == "1" && g->cell(2, 10) == "3");
+    // Of the tables two Delete Alls swap out, the steps keep the last.
+    keys(Qt::CTRL | Qt::ALT | Qt::Key_D);
+    w_->ac_load_data->trigger();
+    keys(Qt::CTRL | Qt::ALT | Qt::Key_D);
+    QVERIFY(g->undo()->held_bytes() < 2 * table);
+    keys(Qt::CTRL | Qt::Key_Z);
+    QCOMPARE(g->RowCount(), 1000001);
+    keys(Qt::CTRL | Qt::Key_Z); // the second Open
+    QVERIFY(g->RowCount() == 21 && !w_->ac_undo->isEnabled());
   }
 
   void hardware_information_is_queued() {

@@ -4,6 +4,7 @@
 
 #include <QKeyEvent>
 #include <QKeySequence>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
@@ -258,8 +259,10 @@ void TNumEdit::keyPressEvent(QKeyEvent *event) {
     ch = typed.front();
   }
   event->accept();
-  if (!allowed_char(ch))
+  if (!allowed_char(ch)) {
+    refuse(ch);
     return;
+  }
   const bool backspace = ch == kBackspace;
   if (!backspace && (ch == u'.' || ch == point()) && (data_type_ == tReal || data_type_ == tGeneral))
     ch = point();
@@ -273,6 +276,8 @@ void TNumEdit::keyPressEvent(QKeyEvent *event) {
     if (backspace || check_text(candidate)) {
       setText(candidate);
       setCursorPosition(backspace ? start : start + 1);
+    } else {
+      refuse(ch);
     }
     return;
   }
@@ -283,4 +288,15 @@ void TNumEdit::keyPressEvent(QKeyEvent *event) {
   candidate.insert(cursorPosition(), ch);
   if (check_text(candidate))
     insert(QString(ch));
+  else
+    refuse(ch);
+}
+
+// A key the field does not take is said at the field, so a lost digit does not go unseen.
+void TNumEdit::refuse(QChar ch) {
+  QString why = tr("\"%1\" is not taken here.").arg(ch);
+  if (ch.isDigit() && max_value_ > 0)
+    why += tr(" At most %1 digits; values up to %2.").arg(digit_count_).arg(max_value_, 0, 'g', 10);
+  QToolTip::showText(mapToGlobal(QPoint(0, height())), why, this);
+  emit Refused(why);
 }

@@ -49,9 +49,14 @@ public:
 signals:
   // Raised when the user presses Enter in the field.
   void OnValueChange();
+  // A typed character the field did not take, with the reason shown at the field.
+  void Refused(const QString &why);
 
 protected:
   void keyPressEvent(QKeyEvent *event) override;
+
+private:
+  void refuse(QChar ch);
 
 private:
   QChar point() const;

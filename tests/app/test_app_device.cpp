@@ -547,9 +547,17 @@ private slots:
     QVERIFY(ticks(2));
     QCOMPARE(model().command_count(33), 0u);
     QCOMPARE(model().command_count(2), 0u);
+    QVERIFY(w_->bt_waveform_start->toolTip().contains("over temperature"));
     model().force_over_temperature = false;
     QVERIFY(QTest::qWaitFor([this] { return w_->bt_waveform_start->isEnabled(); }, 3000));
     QVERIFY(!panel(3).endsWith(" Temp"));
+    // A run that the heat ends is said in the status bar.
+    w_->ne_waveform_repeat_count->setValue(0);
+    w_->bt_waveform_start->click();
+    QVERIFY(QTest::qWaitFor([this] { return model().is_playing(); }, 3000));
+    model().force_over_temperature = true;
+    QVERIFY(
+        QTest::qWaitFor([this] { return w_->status_message->text().contains("over temperature"); }, 5000));
   }
 
   void file_watch_reloads_the_watched_file() {

@@ -339,6 +339,12 @@ private slots:
     QTest::keyClicks(repeat, "7");
     QCOMPARE(modals.label_shown, 1);
     QCOMPARE(repeat->text(), QString("7"));
+    // A sixth digit is refused where the user sees it.
+    QSignalSpy refused(repeat, &TNumEdit::Refused);
+    repeat->selectAll();
+    QTest::keyClicks(repeat, "123456");
+    QCOMPARE(repeat->text(), QString("12345"));
+    QCOMPARE(refused.size(), 1);
     w_->graph->setModals(nullptr);
   }
 

@@ -36,17 +36,14 @@ DecimalDigits exact_digits(long double v) {
   return d;
 }
 
-// Rounds the digit string to `count` significant digits, half away from zero. May carry into a
-// new leading digit, which raises the exponent.
-void round_digits(DecimalDigits &d, int count) {
-  if (count < 1)
-    count = 1;
-  if (static_cast<int>(d.digits.size()) <= count)
-    return;
+// Keeps the first `count` digits (fewer than there are), the last one rounded up, half away from
+// zero, by the first digit dropped. True when the carry ran out of the first digit: a new leading
+// 1 then stands before `count` digits and the exponent is one higher.
+bool cut_and_round(DecimalDigits &d, int count) {
   const bool up = d.digits[static_cast<std::size_t>(count)] >= '5';
   d.digits.resize(static_cast<std::size_t>(count));
   if (!up)
-    return;
+    return false;
   int i = count - 1;
   while (i >= 0 && d.digits[static_cast<std::size_t>(i)] == '9') {
     d.digits[static_cast<std::size_t>(i)] = '0';
@@ -54,11 +51,22 @@ void round_digits(DecimalDigits &d, int count) {
   }
   if (i >= 0) {
     ++d.digits[static_cast<std::size_t>(i)];
-  } else {
-    d.digits.insert(d.digits.begin(), '1');
-    d.digits.pop_back();
-    ++d.exponent;
+    return false;
   }
+  d.digits.insert(d.digits.begin(), '1');
+  ++d.exponent;
+  return true;
+}
+
+// Rounds the digit string to `count` significant digits, half away from zero. May carry into a
+// new leading digit, which raises the exponent.
+void round_digits(DecimalDigits &d, int count) {
+  if (count < 1)
+    count = 1;
+  if (static_cast<int>(d.digits.size()) <= count)
+    return;
+  if (cut_and_round(d, count))
+    d.digits.pop_back();
 }
 
 // Rounds the digit string to a multiple of 10^k, half away from zero. A value below half of
@@ -74,21 +82,7 @@ void round_at(DecimalDigits &d, int k) {
     d.exponent = 0;
     return;
   }
-  const bool up = d.digits[static_cast<std::size_t>(count)] >= '5';
-  d.digits.resize(static_cast<std::size_t>(count));
-  if (!up)
-    return;
-  int i = count - 1;
-  while (i >= 0 && d.digits[static_cast<std::size_t>(i)] == '9') {
-    d.digits[static_cast<std::size_t>(i)] = '0';
-    --i;
-  }
-  if (i >= 0) {
-    ++d.digits[static_cast<std::size_t>(i)];
-  } else {
-    d.digits.insert(d.digits.begin(), '1');
-    ++d.exponent;
-  }
+  cut_and_round(d, count);
 }
 
 // log10 truncated towards zero, in extended precision.

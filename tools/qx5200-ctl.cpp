@@ -172,6 +172,7 @@ private:
   QString name() const;
   int load_and_build(const QString &file);
   int start_output(bool uploaded_here);
+  int connect_to_idle_board();
   void write_upload_stamp();
   int poll(int interval_ms, double duration, bool until_end, double timeout, TRunLog *log, int &rows);
   QJsonObject status_json() const;
@@ -352,14 +353,9 @@ int TCtl::status() {
 
 // Reads the file as the window's Open does and builds it as before START, against the board in
 // the device. Prints the statistics panel (or JSON) either way.
-int TCtl::load_and_build(const QString &file) {
-  std::vector<TWavePoint> points;
-  QString reason;
-  TWaveFileFormat format;
-  if (!wave_file_format(o_.format, o_.separator, file, format, reason))
-    return fail(exit_usage, reason);
-  if (!load_wave_file(file, format, points, reason))
-    return fail(exit_usage, QStringLiteral("%1: %2").arg(file, reason));
+// Connected, with a load board in and no waveform running: what changing the words or the record
+// needs.
+int TCtl::connect_to_idle_board() {
   if (const int r = connect())
     return r;
   if (!driver_->load_board_present())
@@ -368,6 +364,19 @@ int TCtl::load_and_build(const QString &file) {
   if (driver_->is_running())
     return fail(exit_not_now,
                 QStringLiteral("%1 is running a waveform: stop it first (qx5200-ctl stop).").arg(name()));
+  return exit_done;
+}
+
+int TCtl::load_and_build(const QString &file) {
+  std::vector<TWavePoint> points;
+  QString reason;
+  TWaveFileFormat format;
+  if (!wave_file_format(o_.format, o_.separator, file, format, reason))
+    return fail(exit_usage, reason);
+  if (!load_wave_file(file, format, points, reason))
+    return fail(exit_usage, QStringLiteral("%1: %2").arg(file, reason));
+  if (const int r = connect_to_idle_board())
+    return r;
   driver_->set_repeat_count(o_.repeat);
   driver_->clear_points();
   for (const TWavePoint &p : points)
@@ -637,14 +646,8 @@ int TCtl::board_write(const QString &file) {
   const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
   if (error.error != QJsonParseError::NoError || !doc.isObject())
     return fail(exit_usage, QStringLiteral("%1: not a JSON object (%2)").arg(file, error.errorString()));
-  if (const int r = connect())
+  if (const int r = connect_to_idle_board())
     return r;
-  if (!driver_->load_board_present())
-    return fail(exit_not_now,
-                QStringLiteral("%1 has no load board: insert one, then run the command again.").arg(name()));
-  if (driver_->is_running())
-    return fail(exit_not_now,
-                QStringLiteral("%1 is running a waveform: stop it first (qx5200-ctl stop).").arg(name()));
 
   const TLoadBoardRecord old_record = driver_->load_board();
   TLoadBoardRecord record = old_record;

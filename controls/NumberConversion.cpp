@@ -181,6 +181,30 @@ QString float_to_fixed(long double value, int precision, int decimals) {
   return float_to_fixed(value, precision, decimals, locale_decimal_separator());
 }
 
+namespace {
+
+// The value's digits rounded to `precision` significant digits, trailing zeros dropped.
+DecimalDigits significant_digits(long double value, int precision) {
+  DecimalDigits d = exact_digits(value);
+  round_digits(d, precision);
+  while (d.digits.size() > 1 && d.digits.back() == '0')
+    d.digits.pop_back();
+  return d;
+}
+
+// "d.dddEx": the first digit, the others after the separator, then the exponent.
+QString scientific_text(const DecimalDigits &d, bool negative, QChar separator) {
+  QString out;
+  if (negative)
+    out += u'-';
+  out += QChar::fromLatin1(d.digits[0]);
+  if (d.digits.size() > 1)
+    out += separator + QString::fromLatin1(d.digits.substr(1));
+  return out + QStringLiteral("E%1").arg(d.exponent);
+}
+
+} // namespace
+
 QString float_to_general(long double value, int precision, QChar separator) {
   if (precision < 1)
     precision = 1;
@@ -188,21 +212,13 @@ QString float_to_general(long double value, int precision, QChar separator) {
     return float_to_fixed(value, precision, 0, separator);
   if (value == 0)
     return QStringLiteral("0");
-  DecimalDigits d = exact_digits(value);
-  round_digits(d, precision);
-  while (d.digits.size() > 1 && d.digits.back() == '0')
-    d.digits.pop_back();
+  const DecimalDigits d = significant_digits(value, precision);
+  if (d.exponent >= precision || d.exponent < -4)
+    return scientific_text(d, value < 0, separator);
   QString out;
   if (value < 0)
     out += u'-';
   const int n = static_cast<int>(d.digits.size());
-  if (d.exponent >= precision || d.exponent < -4) {
-    out += QChar::fromLatin1(d.digits[0]);
-    if (n > 1)
-      out += separator + QString::fromLatin1(d.digits.substr(1));
-    out += QStringLiteral("E%1").arg(d.exponent);
-    return out;
-  }
   if (d.exponent < 0) {
     out += u'0';
     out += separator;
@@ -222,17 +238,7 @@ QString float_to_scientific(long double value, int precision, QChar separator) {
     precision = 1;
   if (!std::isfinite(value) || value == 0)
     return float_to_fixed(value, precision, 0, separator);
-  DecimalDigits d = exact_digits(value);
-  round_digits(d, precision);
-  while (d.digits.size() > 1 && d.digits.back() == '0')
-    d.digits.pop_back();
-  QString out;
-  if (value < 0)
-    out += u'-';
-  out += QChar::fromLatin1(d.digits[0]);
-  if (d.digits.size() > 1)
-    out += separator + QString::fromLatin1(d.digits.substr(1));
-  return out + QStringLiteral("E%1").arg(d.exponent);
+  return scientific_text(significant_digits(value, precision), value < 0, separator);
 }
 
 QString FloatToEngineering(int digits, int min_exp, int round_digit, double value, double max_value,

@@ -812,7 +812,7 @@ void TQGraph::DeleteLabel() {
 }
 
 void TQGraph::LinearCurveFit() {
-  if (data_selected_ && !any_point_selected()) {
+  if (!data_selected_ || !any_point_selected()) {
     modals_->Inform(this, QStringLiteral("No data points are selected: drag a box around the points to fit."),
                     QStringLiteral("Linear Curve Fit"));
     return;

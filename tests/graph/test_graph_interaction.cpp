@@ -420,6 +420,12 @@ void TestGraphInteraction::fit_over_one_x() {
   QVERIFY(f.g.Labels().back().Text.contains(QStringLiteral("x=5")));
   f.g.RemoveCurveFit();
   QVERIFY(f.g.Labels().empty());
+  // Nothing selected: said in a message, no fit and no label off the graph.
+  f.g.DeselectData();
+  f.g.LinearCurveFit();
+  QCOMPARE(f.modals.informed.size(), 1);
+  QCOMPARE(f.g.FitCount(), 0);
+  QVERIFY(f.g.Labels().empty());
 }
 
 void TestGraphInteraction::fit_label_with_exponent() {

@@ -835,7 +835,7 @@ bool TForm1::update_waveform() {
   if (kind == 1) {
     // The table keeps its changed flag so the next update parses it again.
     waveform_valid_ = false;
-    const int row = error_row();
+    const int row = point_row(driver->error_index());
     const QModelIndex index = sg_data->model()->index(row - TQGridModel::fixed_rows, 0);
     if (index.isValid())
       sg_data->setCurrentIndex(index);
@@ -890,9 +890,9 @@ bool TForm1::update_waveform() {
   return false;
 }
 
-// The table row of the point the driver found out of order (rows without a point skipped).
-int TForm1::error_row() const {
-  const int index = driver->error_index();
+// The table row that holds point `index` of the driver's list: rows without a point are
+// skipped, as they were when the list was made.
+int TForm1::point_row(int index) const {
   TQGridModel *table = sg_data->grid();
   int point = -1;
   for (int r = 1; r < table->row_count(); ++r) {
@@ -918,26 +918,13 @@ QString TForm1::time_error_text() const {
   const QString first = tr("Time Data Not Increasing");
   if (index <= 0 || index >= driver->data_count())
     return first + tr(": the first time is not a number of seconds at or after 0.");
-  // Rows that do not hold a point are skipped, as the driver skipped them.
-  TQGridModel *table = sg_data->grid();
-  int point = -1, row_before = -1, row = -1;
-  for (int r = 1; r < table->row_count() && row < 0; ++r) {
-    long double t = 0, v = 0;
-    if (!text_to_real(table->cell_view(1, r), t) || !text_to_real(table->cell_view(2, r), v))
-      continue;
-    ++point;
-    if (point == index - 1)
-      row_before = r;
-    else if (point == index)
-      row = r;
-  }
   TWavePoint a, b;
   driver->get_point(index - 1, a);
   driver->get_point(index, b);
   return first + tr(": row %1 at %2 does not come after row %3 at %4.")
-                     .arg(row)
+                     .arg(point_row(index))
                      .arg(time_text(b.time))
-                     .arg(row_before)
+                     .arg(point_row(index - 1))
                      .arg(time_text(a.time));
 }
 

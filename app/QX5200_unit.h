@@ -221,7 +221,7 @@ private:
   void report_empty_load(const QString &file_name);
   QString separator_name(int item) const;
   QString time_error_text() const;
-  int error_row() const;
+  int point_row(int index) const;
   static QString engineering(long double value, const QString &unit);
   static QString time_text(long double seconds);
   void start_dropped(int check);

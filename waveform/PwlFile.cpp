@@ -14,8 +14,6 @@
 #include <string>
 #include <vector>
 
-#include <sys/stat.h>
-
 namespace {
 
 bool ascii_digit(QChar c) { return c >= u'0' && c <= u'9'; }
@@ -261,23 +259,17 @@ TGridFileResult load_pwl_file(TQGridModel &table, const QString &file_name) {
     result.status = TGridFileResult::Missing;
     return result;
   }
-  if (!info.isFile())
-    return fail(QStringLiteral("Not a regular file"));
   QFile f(file_name);
-  if (!f.open(QIODevice::ReadOnly))
-    return fail(f.errorString());
-  struct stat before {
-  }, after{};
-  if (fstat(f.handle(), &before) != 0)
-    return fail(QStringLiteral("Not a regular file"));
+  TFileStamp before, after;
+  QString why;
+  if (!open_waveform_file(f, before, why))
+    return fail(why);
   try {
     const QByteArray bytes = f.readAll();
     if (f.error() != QFileDevice::NoError)
       return fail(f.errorString());
     // A writer between the reads may have left a mix of two versions.
-    if (fstat(f.handle(), &after) != 0 || after.st_size != before.st_size ||
-        after.st_mtim.tv_sec != before.st_mtim.tv_sec || after.st_mtim.tv_nsec != before.st_mtim.tv_nsec ||
-        bytes.size() != before.st_size)
+    if (!file_stamp(f.handle(), after) || after != before || bytes.size() != before.size)
       return fail(QStringLiteral("It changed while it was read"));
     QString text;
     if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {

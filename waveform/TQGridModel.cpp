@@ -586,17 +586,7 @@ void TQGridModel::split_fields(QStringView line, QChar separator, std::vector<QS
   }
 }
 
-namespace {
-
-// What fstat says of an open file; a load compares it before and after reading.
-struct FileStamp {
-  qint64 size = -1;
-  qint64 mtime_ns = 0;
-  qint64 ctime_ns = 0;
-  friend bool operator==(const FileStamp &, const FileStamp &) = default;
-};
-
-bool file_stamp(int fd, FileStamp &stamp) {
+bool file_stamp(int fd, TFileStamp &stamp) {
   struct stat st {};
   if (fd < 0 || fstat(fd, &st) != 0)
     return false;
@@ -605,6 +595,24 @@ bool file_stamp(int fd, FileStamp &stamp) {
   stamp.ctime_ns = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
   return true;
 }
+
+bool open_waveform_file(QFile &f, TFileStamp &stamp, QString &error) {
+  if (!QFileInfo(f.fileName()).isFile()) {
+    error = TQGridModel::tr("Not a regular file");
+    return false;
+  }
+  if (!f.open(QIODevice::ReadOnly)) {
+    error = f.errorString();
+    return false;
+  }
+  if (!file_stamp(f.handle(), stamp)) {
+    error = TQGridModel::tr("Not a regular file");
+    return false;
+  }
+  return true;
+}
+
+namespace {
 
 // Where complete lines end in `text`: after the last line end, or the whole text at the end of
 // the file. A CR at the very end may be the first half of a CR LF and waits for more.
@@ -634,15 +642,11 @@ TGridFileResult TQGridModel::load_from_file(const QString &file_name) {
     result.error = why;
     return result;
   };
-  // Devices and pipes could be endless; only plain files are tables.
-  if (!info.isFile())
-    return fail(tr("Not a regular file"));
   QFile f(file_name);
-  if (!f.open(QIODevice::ReadOnly))
-    return fail(f.errorString());
-  FileStamp stamp_before;
-  if (!file_stamp(f.handle(), stamp_before))
-    return fail(tr("Not a regular file"));
+  TFileStamp stamp_before;
+  QString why;
+  if (!open_waveform_file(f, stamp_before, why))
+    return fail(why);
 
   const int first = first_data_col();
   const int data_cols = col_count_ - first;
@@ -812,7 +816,7 @@ TGridFileResult TQGridModel::load_from_file(const QString &file_name) {
   }
   // A writer between the first and the last read may have left a mix of two versions; the table
   // keeps what it had and the caller can read the file again once it is written.
-  FileStamp stamp_after;
+  TFileStamp stamp_after;
   if (!file_stamp(f.handle(), stamp_after) || stamp_after != stamp_before)
     return fail(tr("It changed while it was read"));
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QFile>
 #include <QString>
 #include <QStringView>
 
@@ -23,6 +24,19 @@ struct TGridFileResult {
   QString error; // the reason, when Failed
   bool ok() const { return status == Done; }
 };
+
+// What fstat says of an open file: a load compares it at open and after the last read, and refuses
+// a file that changed in between (a writer may have left a mix of two versions).
+struct TFileStamp {
+  qint64 size = -1;
+  qint64 mtime_ns = 0;
+  qint64 ctime_ns = 0;
+  friend bool operator==(const TFileStamp &, const TFileStamp &) = default;
+};
+bool file_stamp(int fd, TFileStamp &stamp);
+// Opens a waveform file for reading with its stamp. Only plain files: devices and pipes could be
+// endless. False, with the reason, otherwise.
+bool open_waveform_file(QFile &f, TFileStamp &stamp, QString &error);
 
 struct TGridPasteResult {
   qsizetype taken = 0;   // characters of the text that were used

@@ -41,6 +41,7 @@
 
 #include <cmath>
 #include <iterator>
+#include <tuple>
 
 namespace {
 
@@ -97,16 +98,20 @@ QStringList data_separator_filters(int item) {
 }
 
 TForm1::TForm1(QWidget *parent, std::unique_ptr<THidBackend> backend)
-    : QMainWindow(parent), dialogs_(new TQtWindowDialogs) {
+    : QMainWindow(parent), driver(new TQX5200_DRIVER(this, std::move(backend))),
+      dialogs_(new TQtWindowDialogs) {
   // Owned objects in their order: the driver, the graph, the request queue, the hardware
   // information dialog.
-  driver = new TQX5200_DRIVER(this, std::move(backend));
   graph = new TQGraph;
+  graph->setObjectName(QStringLiteral("graph"));
   command_queue = new TCircularBuffer(this);
+  command_queue->setObjectName(QStringLiteral("command_queue"));
   dlg_hardware = new Tdlg_hardware(this);
+  dlg_hardware->setObjectName(QStringLiteral("dlg_hardware"));
   build_layout();
   build_actions();
   about_box = new Tabout_box(this);
+  about_box->setObjectName(QStringLiteral("about_box"));
   new TFileDropCatcher(this, [this](const QStringList &files) { open_dropped_files(files); });
   FormCreate();
 }
@@ -176,6 +181,7 @@ void TForm1::build_layout() {
   right->addWidget(bt_waveform_start);
   right->addSpacing(8);
   lb_repeat_count = new QLabel(QStringLiteral("repeat count"), pn_arb_right);
+  lb_repeat_count->setObjectName(QStringLiteral("lb_repeat_count"));
   right->addWidget(lb_repeat_count);
   ne_waveform_repeat_count = new TNumEdit(pn_arb_right);
   ne_waveform_repeat_count->setObjectName(QStringLiteral("ne_waveform_repeat_count"));
@@ -191,6 +197,7 @@ void TForm1::build_layout() {
   rg_data_separator = new QGroupBox(QStringLiteral("Data Separator"), pn_arb_right);
   rg_data_separator->setObjectName(QStringLiteral("rg_data_separator"));
   rg_data_separator_items = new QButtonGroup(rg_data_separator);
+  rg_data_separator_items->setObjectName(QStringLiteral("rg_data_separator_items"));
   auto *items = new QVBoxLayout(rg_data_separator);
   items->setSpacing(2);
   for (int i = 0; i < separator_item_count; ++i) {
@@ -212,23 +219,25 @@ void TForm1::build_layout() {
   pn_statistics->setFont(figure_font);
   figures->setHorizontalSpacing(2);
   figures->setVerticalSpacing(1);
-  const std::pair<const char *, QLabel **> statistics[] = {{"Data Points :", &lb_data_points},
-                                                           {"Max dY : ", &lb_max_dy},
-                                                           {"Min dY : ", &lb_min_dy},
-                                                           {"Max dt : ", &lb_max_dt},
-                                                           {"Min dt : ", &lb_min_dt},
-                                                           {"Max dy/dt : ", &lb_max_dy_dt},
-                                                           {"Avg Y : ", &lb_average},
-                                                           {"Pulse Avg Y : ", &lb_pulse_average},
-                                                           {"Avg Power : ", &lb_average_power},
-                                                           {"Energy : ", &lb_energy},
-                                                           {"P2t : ", &lb_p2t},
-                                                           {"Error :", &lb_status}};
+  const std::tuple<const char *, QLabel **, const char *> statistics[] = {
+      {"Data Points :", &lb_data_points, "lb_data_points"},
+      {"Max dY : ", &lb_max_dy, "lb_max_dy"},
+      {"Min dY : ", &lb_min_dy, "lb_min_dy"},
+      {"Max dt : ", &lb_max_dt, "lb_max_dt"},
+      {"Min dt : ", &lb_min_dt, "lb_min_dt"},
+      {"Max dy/dt : ", &lb_max_dy_dt, "lb_max_dy_dt"},
+      {"Avg Y : ", &lb_average, "lb_average"},
+      {"Pulse Avg Y : ", &lb_pulse_average, "lb_pulse_average"},
+      {"Avg Power : ", &lb_average_power, "lb_average_power"},
+      {"Energy : ", &lb_energy, "lb_energy"},
+      {"P2t : ", &lb_p2t, "lb_p2t"},
+      {"Error :", &lb_status, "lb_status"}};
   int line = 0;
-  for (const auto &[caption, value] : statistics) {
+  for (const auto &[caption, value, object_name] : statistics) {
     auto *name = new QLabel(QString::fromLatin1(caption), pn_statistics);
     name->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     *value = new QLabel(QStringLiteral("0"), pn_statistics);
+    (*value)->setObjectName(QString::fromLatin1(object_name));
     figures->addWidget(name, line, 0);
     figures->addWidget(*value, line, 1);
     ++line;
@@ -256,6 +265,7 @@ void TForm1::build_layout() {
       QStringList{QStringLiteral(" Loading Waveform"), QStringLiteral(" Sending Command")}};
   for (int i = 0; i < 5; ++i) {
     status_panels[i] = new QLabel(status_bar);
+    status_panels[i]->setObjectName(QStringLiteral("status_panel%1").arg(i));
     status_panels[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     const QFontMetrics metrics(status_panels[i]->font());
     int width = widths[i];
@@ -274,6 +284,7 @@ void TForm1::build_layout() {
   setStatusBar(status_bar);
 
   timer = new QTimer(this);
+  timer->setObjectName(QStringLiteral("timer"));
   timer->setInterval(500);
   connect(timer, &QTimer::timeout, this, &TForm1::timerTimer);
   timer->start();
@@ -298,14 +309,15 @@ void TForm1::build_layout() {
 }
 
 void TForm1::build_actions() {
-  auto make = [this](QAction *&action, const char *text, const QKeySequence &keys,
+  auto make = [this](QAction *&action, const char *name, const char *text, const QKeySequence &keys,
                      void (TForm1::*handler)()) {
     action = new QAction(QString::fromLatin1(text), this);
+    action->setObjectName(QString::fromLatin1(name));
     action->setShortcut(keys);
     connect(action, &QAction::triggered, this, handler);
   };
-  make(ac_undo, "&Undo", QKeySequence(Qt::CTRL | Qt::Key_Z), &TForm1::ac_undoExecute);
-  make(ac_redo, "&Redo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), &TForm1::ac_redoExecute);
+  make(ac_undo, "ac_undo", "&Undo", QKeySequence(Qt::CTRL | Qt::Key_Z), &TForm1::ac_undoExecute);
+  make(ac_redo, "ac_redo", "&Redo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), &TForm1::ac_redoExecute);
   ac_redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
   // There whenever there is a step to take back or to make again, on every page.
   const QUndoStack *steps = sg_data->undo()->stack();
@@ -316,27 +328,29 @@ void TForm1::build_actions() {
   // Every menu and item has a mnemonic. The graph's Ctrl keys (S, A, B, E) act on the Graph page,
   // where the Edit items are off; so Save takes Ctrl+Shift+S, and Ctrl+A is Edit > Add on the Data
   // page and Add Label on the Graph page.
-  make(ac_load_data, "&Open...", QKeySequence::Open, &TForm1::ac_load_dataExecute);
-  make(ac_data_save, "&Save...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
+  make(ac_load_data, "ac_load_data", "&Open...", QKeySequence::Open, &TForm1::ac_load_dataExecute);
+  make(ac_data_save, "ac_data_save", "&Save...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
        &TForm1::ac_data_saveExecute);
-  make(ac_quit, "&Quit", QKeySequence(Qt::CTRL | Qt::Key_Q), &TForm1::close_window);
-  make(ac_cut, "Cu&t", QKeySequence(Qt::CTRL | Qt::Key_X), &TForm1::ac_cutExecute);
-  make(ac_copy, "&Copy", QKeySequence(Qt::CTRL | Qt::Key_C), &TForm1::ac_copyExecute);
-  make(ac_paste, "&Paste", QKeySequence(Qt::CTRL | Qt::Key_V), &TForm1::ac_pasteExecute);
-  make(ac_add, "&Add", QKeySequence(Qt::CTRL | Qt::Key_A), &TForm1::ac_addExecute);
-  make(ac_insert, "&Insert", QKeySequence(Qt::CTRL | Qt::Key_I), &TForm1::ac_insertExecute);
-  make(ac_clear, "C&lear", QKeySequence(Qt::CTRL | Qt::Key_L), &TForm1::ac_clearExecute);
-  make(ac_delete, "&Delete", QKeySequence(Qt::CTRL | Qt::Key_D), &TForm1::ac_deleteExecute);
-  make(ac_select_all, "&Select All", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_A),
+  make(ac_quit, "ac_quit", "&Quit", QKeySequence(Qt::CTRL | Qt::Key_Q), &TForm1::close_window);
+  make(ac_cut, "ac_cut", "Cu&t", QKeySequence(Qt::CTRL | Qt::Key_X), &TForm1::ac_cutExecute);
+  make(ac_copy, "ac_copy", "&Copy", QKeySequence(Qt::CTRL | Qt::Key_C), &TForm1::ac_copyExecute);
+  make(ac_paste, "ac_paste", "&Paste", QKeySequence(Qt::CTRL | Qt::Key_V), &TForm1::ac_pasteExecute);
+  make(ac_add, "ac_add", "&Add", QKeySequence(Qt::CTRL | Qt::Key_A), &TForm1::ac_addExecute);
+  make(ac_insert, "ac_insert", "&Insert", QKeySequence(Qt::CTRL | Qt::Key_I), &TForm1::ac_insertExecute);
+  make(ac_clear, "ac_clear", "C&lear", QKeySequence(Qt::CTRL | Qt::Key_L), &TForm1::ac_clearExecute);
+  make(ac_delete, "ac_delete", "&Delete", QKeySequence(Qt::CTRL | Qt::Key_D), &TForm1::ac_deleteExecute);
+  make(ac_select_all, "ac_select_all", "&Select All", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_A),
        &TForm1::ac_select_allExecute);
-  make(ac_delete_all, "D&elete All", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_D),
+  make(ac_delete_all, "ac_delete_all", "D&elete All", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_D),
        &TForm1::ac_delete_allExecute);
-  make(ac_export_pwl, "&Export PWL...", {}, &TForm1::ac_export_pwlExecute);
-  make(ac_sort_rows, "S&ort Rows By Time", {}, &TForm1::ac_sort_rowsExecute);
-  make(ac_remove_repeated_rows, "Re&move Repeated Rows", {}, &TForm1::ac_remove_repeated_rowsExecute);
-  make(ac_hardware, "&Information...", {}, &TForm1::ac_hardwareExecute);
-  make(HelpContents1, "&Contents", QKeySequence::HelpContents, &TForm1::HelpContents1Execute);
-  make(ac_about, "&About...", {}, &TForm1::ac_aboutExecute);
+  make(ac_export_pwl, "ac_export_pwl", "&Export PWL...", {}, &TForm1::ac_export_pwlExecute);
+  make(ac_sort_rows, "ac_sort_rows", "S&ort Rows By Time", {}, &TForm1::ac_sort_rowsExecute);
+  make(ac_remove_repeated_rows, "ac_remove_repeated_rows", "Re&move Repeated Rows", {},
+       &TForm1::ac_remove_repeated_rowsExecute);
+  make(ac_hardware, "ac_hardware", "&Information...", {}, &TForm1::ac_hardwareExecute);
+  make(HelpContents1, "HelpContents1", "&Contents", QKeySequence::HelpContents,
+       &TForm1::HelpContents1Execute);
+  make(ac_about, "ac_about", "&About...", {}, &TForm1::ac_aboutExecute);
 
   QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
   file->addAction(ac_load_data);
@@ -359,6 +373,7 @@ void TForm1::build_actions() {
   run_log = new TRunLogMenu(*this, hardware, [this] {
     return dialogs_->save_file_name(this, {QStringLiteral("Run Log (*.csv)")}, QStringLiteral("csv"));
   });
+  run_log->setObjectName(QStringLiteral("run_log"));
   QMenu *help = menuBar()->addMenu(QStringLiteral("He&lp"));
   help->addAction(HelpContents1);
   help->addAction(ac_about);

@@ -77,6 +77,13 @@ constexpr int separator_item_count = int(std::size(separator_items));
 
 constexpr char pwl_filter[] = "SPICE PWL (*.pwl)";
 
+// The point a table row holds, by the rule table_points reads the table with; false when the row
+// holds none. For the reads table_points cannot do: stopping early, and naming the row.
+bool row_point(const TQGridModel &table, int row, TWavePoint &point) {
+  return text_to_real(table.cell_view(1, row), point.time) &&
+         text_to_real(table.cell_view(2, row), point.value);
+}
+
 } // namespace
 
 QStringList data_separator_filters(int item) {
@@ -719,7 +726,7 @@ void TForm1::ac_delete_allExecute() {
 
 void TForm1::close_window() { close(); }
 
-void TForm1::ac_hardwareExecute() { command_queue->put(227); }
+void TForm1::ac_hardwareExecute() { command_queue->put(queue_hardware); }
 
 void TForm1::HelpContents1Execute() { show_help(help_context_contents); }
 
@@ -753,12 +760,10 @@ void TForm1::show_help(int context) {
 void TForm1::update_start_button() {
   // Two parseable rows are enough to decide; a long table is not read to its end.
   int points = 0;
-  TQGridModel *table = sg_data->grid();
-  for (int r = 1; r < table->row_count() && points < 2; ++r) {
-    long double t = 0, v = 0;
-    if (text_to_real(table->cell_view(1, r), t) && text_to_real(table->cell_view(2, r), v))
-      ++points;
-  }
+  const TQGridModel &table = *sg_data->grid();
+  TWavePoint point;
+  for (int r = 1; r < table.row_count() && points < 2; ++r)
+    points += row_point(table, r, point);
   if (points >= 2)
     set_start_enabled(true);
 }
@@ -830,12 +835,10 @@ bool TForm1::update_waveform() {
 
   if (sg_data->changed()) {
     driver->clear_points();
-    TQGridModel *table = sg_data->grid();
-    for (int r = 1; r < table->row_count(); ++r) {
-      long double t = 0, v = 0;
-      if (text_to_real(table->cell_view(1, r), t) && text_to_real(table->cell_view(2, r), v))
-        driver->add_point(t, v);
-    }
+    std::vector<TWavePoint> points;
+    table_points(*sg_data->grid(), points);
+    for (const TWavePoint &point : points)
+      driver->add_point(point.time, point.value);
     validate_waveform();
   }
 
@@ -847,7 +850,7 @@ bool TForm1::update_waveform() {
   }
 
   const int kind = driver->error_type();
-  if (kind == 1) {
+  if (kind == TQX5200Waveform::time_not_increasing) {
     // The table keeps its changed flag so the next update parses it again.
     waveform_valid_ = false;
     const int row = point_row(driver->error_index());
@@ -868,7 +871,7 @@ bool TForm1::update_waveform() {
   sg_data->set_changed(false);
   waveform_valid_ = false;
   switch (kind) {
-  case 2: {
+  case TQX5200Waveform::overflow: {
     // Nothing can be sent: the device would be started on a waveform it never got.
     driver->set_waveform_changed(true);
     const qint64 needed = driver->waveform().min_words_needed();
@@ -885,7 +888,7 @@ bool TForm1::update_waveform() {
         message_position());
     break;
   }
-  case 3:
+  case TQX5200Waveform::max_power:
     dialogs_->information(this,
                           tr("Maximum Power Exceeded: the average power is %1, the load board allows %2.\n"
                              "A repeat count of 1 is not limited by the average power.")
@@ -893,7 +896,7 @@ bool TForm1::update_waveform() {
                                    engineering(driver->load_board().lb_max_power, QStringLiteral("W"))),
                           message_position());
     break;
-  case 4:
+  case TQX5200Waveform::max_p2t:
     dialogs_->information(this,
                           tr("Maximum P2t Exceeded: the waveform's P2t is %1, the load board allows %2.")
                               .arg(engineering(driver->p2t(), QStringLiteral("WWs")),
@@ -908,14 +911,12 @@ bool TForm1::update_waveform() {
 // The table row that holds point `index` of the driver's list: rows without a point are
 // skipped, as they were when the list was made.
 int TForm1::point_row(int index) const {
-  TQGridModel *table = sg_data->grid();
-  int point = -1;
-  for (int r = 1; r < table->row_count(); ++r) {
-    long double t = 0, v = 0;
-    if (text_to_real(table->cell_view(1, r), t) && text_to_real(table->cell_view(2, r), v) &&
-        ++point == index)
+  const TQGridModel &table = *sg_data->grid();
+  TWavePoint point;
+  int found = -1;
+  for (int r = 1; r < table.row_count(); ++r)
+    if (row_point(table, r, point) && ++found == index)
       return r;
-  }
   return index + 1;
 }
 
@@ -1142,9 +1143,11 @@ void TForm1::show_statistics() {
     lb_status->setText(QStringLiteral("None"));
     return;
   }
+  // In the order of TQX5200Waveform::ErrorType.
   static const char *const texts[] = {"No Data", "Time Data", "Overflow", "Max Power", "Max P2t"};
+  static_assert(std::size(texts) == TQX5200Waveform::max_p2t + 1);
   const int kind = driver->error_type();
-  if (kind >= 0 && kind < 5)
+  if (kind >= TQX5200Waveform::no_data && kind <= TQX5200Waveform::max_p2t)
     lb_status->setText(QString::fromLatin1(texts[kind]));
   waveform_valid_ = false;
 }

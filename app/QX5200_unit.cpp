@@ -50,8 +50,6 @@ constexpr int interval_connected = 250;
 constexpr int interval_idle = 500;
 constexpr int interval_running = 50;
 constexpr int status_message_ms = 15000;
-constexpr int color_red = 255;
-constexpr int color_blue = 16711680;
 
 constexpr int client_width = 592;
 constexpr int client_height = 526;
@@ -1058,8 +1056,9 @@ void TForm1::setup_graph() {
   graph->setYUnits(QStringLiteral("V"));
   graph->setY2Units(QStringLiteral("V"));
   for (int curve : {1, 2}) {
-    graph->SetYCurveColors(curve, curve == 1 ? color_red : color_blue, curve == 1 ? color_red : color_blue);
-    graph->SetY2CurveColors(curve, color_blue, color_blue);
+    const int color = curve == 1 ? kColorRed : kColorBlue;
+    graph->SetYCurveColors(curve, color, color);
+    graph->SetY2CurveColors(curve, kColorBlue, kColorBlue);
     graph->SetCurvePointsVisible(curve, true, false);
   }
   graph->setY2LineWidth(2);

@@ -57,7 +57,6 @@ public:
   // Watched data file (the one last opened or saved) and its file age when last read or written.
   QString watched_file_name() const { return watched_file_name_; }
   qint64 watched_file_age() const { return watched_file_age_; }
-  bool file_watch_enabled() const { return file_watch_enabled_; }
   // Filters and default extension both file dialogs get (set by the Data Separator choice).
   QStringList dialog_filters() const { return dialog_filters_; }
   QString dialog_default_ext() const { return dialog_default_ext_; }
@@ -121,7 +120,6 @@ public:
   bool device_connected() const { return device_connected_; }
   bool load_board_ready() const { return load_board_ready_; }
   bool waveform_valid() const { return waveform_valid_; }
-  double sensor_average() const { return sensor_average_; }
   void update_start_button();
   // Why START cannot be pressed now (its tooltip), empty when it can.
   QString start_blocked_reason() const;

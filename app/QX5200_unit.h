@@ -35,7 +35,7 @@ class TForm1 : public QMainWindow {
 public:
   // Without a back end the driver finds the device through the default one (the Linux one, or
   // the virtual QX5200 the program start installed).
-  explicit TForm1(QWidget *parent = nullptr, std::unique_ptr<THidBackend> backend = {});
+  TForm1(QWidget *parent, std::unique_ptr<THidBackend> backend);
   ~TForm1() override;
 
   // Replaces the message boxes and file dialogs (tests).

@@ -970,7 +970,8 @@ void TForm1::start_waveform() {
   // turn a STOP caption into another start.
   TQX5200_DRIVER::TBoardCheck check = TQX5200_DRIVER::board_ok;
   if (!driver->start_for_inserted_board(check)) {
-    qCInfo(lc_window) << "START not done; board check" << int(check) << "data error" << driver->data_error();
+    qCInfo(lc_window) << "START not done: board check" << int(check) << "(0: no board trouble), data error"
+                      << driver->data_error();
     if (check != TQX5200_DRIVER::board_ok)
       start_dropped(check);
     return;

@@ -114,7 +114,7 @@ bool TQX5200_DRIVER::query_run_state() {
   hid_->set_rx_buffer_index(reply_run_state_at);
   if (!exchange(cmd_run_state))
     return false;
-  running_ = hid_->get_byte() == 0;
+  running_ = hid_->get_byte() == run_state_running;
   return true;
 }
 

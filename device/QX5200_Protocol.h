@@ -56,8 +56,10 @@ enum command : std::uint8_t {
 inline constexpr int block_words = int(command_data_size / 2);
 
 // --- Replies (offsets into the input report's data bytes) -----------------------------------
-// Byte 0 echoes the command, except for the run-state query, which answers there: 0 is running.
+// Byte 0 echoes the command, except for the run-state query, which answers there.
 inline constexpr int reply_run_state_at = 0;
+inline constexpr std::uint8_t run_state_running = 0; // any other value: not running
+inline constexpr std::uint8_t run_state_idle = 1;
 // Every other reply the driver reads starts at byte 1.
 inline constexpr int reply_data_at = 1;
 // Status (command 34): the board state, then the temperature and sensor ADC codes as words.

@@ -178,7 +178,7 @@ void TVirtualQX5200::answer(std::uint8_t code, const std::uint8_t *data,
   case cmd_upload_end: waveform_ = decode(words_); break;
   case cmd_usb_voltage: put_float(r, exp_first_bytes(usb_voltage)); break;
   case cmd_serial_number: put_word(r, serial_number); break;
-  case cmd_run_state: out[reply_run_state_at] = is_playing() ? 0 : 1; break;
+  case cmd_run_state: out[reply_run_state_at] = is_playing() ? run_state_running : run_state_idle; break;
   case cmd_revision:
     r[0] = revision_major;
     r[1] = revision_minor;

@@ -33,8 +33,8 @@ enum class TGridStepKind;
 class TForm1 : public QMainWindow {
   Q_OBJECT
 public:
-  // Without a back end the driver finds the device through the default one (the Linux one, or
-  // the virtual QX5200 the program start installed).
+  // The HID back end main chose (the Linux one, or the virtual QX5200's for --simulate) goes
+  // down to the driver; an empty one finds no device (the window's tests without one).
   TForm1(QWidget *parent, std::unique_ptr<THidBackend> backend);
   ~TForm1() override;
 

@@ -356,7 +356,7 @@ void TestPulsePage::damaged_picture_leaves_the_page_working() {
 }
 
 void TestPulsePage::main_window_hosts_the_page() {
-  TForm1 window;
+  TForm1 window(nullptr, nullptr);
   QVERIFY(window.pulse_page);
   QVERIFY(window.pn_pulse_generator->isAncestorOf(window.pulse_page));
   window.PageControl1->setCurrentIndex(TForm1::page_pulse_generator);

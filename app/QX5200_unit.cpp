@@ -29,6 +29,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
+#include <QLoggingCategory>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -44,6 +45,9 @@
 #include <tuple>
 
 namespace {
+
+// The window's side of the device: found, started up, lost, starts refused or dropped.
+Q_LOGGING_CATEGORY(lc_window, "qx5200.window", QtWarningMsg)
 
 constexpr int interval_searching = 1000;
 constexpr int interval_connected = 250;
@@ -969,8 +973,10 @@ void TForm1::refresh_waveform() {
 }
 
 void TForm1::start_waveform() {
-  if (driver->over_temperature())
+  if (driver->over_temperature()) {
+    qCInfo(lc_window) << "START refused: the load board is over temperature";
     return;
+  }
   if (driver->waveform_changed())
     set_status_panel(4, QStringLiteral(" Loading Waveform"));
   // The driver clears waveform_changed only after a complete upload; a broken-off one is sent
@@ -978,6 +984,8 @@ void TForm1::start_waveform() {
   // turn a STOP caption into another start.
   TQX5200_DRIVER::TBoardCheck check = TQX5200_DRIVER::board_ok;
   if (!driver->start_for_inserted_board(check)) {
+    qCInfo(lc_window) << "START not done: board check" << int(check) << "(0: no board trouble), data error"
+                      << driver->data_error();
     if (check != TQX5200_DRIVER::board_ok)
       start_dropped(check);
     return;
@@ -1170,6 +1178,7 @@ void TForm1::timerTimer() {
   if (!device_connected_) {
     driver->enumerate();
     if (driver->is_connected()) {
+      qCInfo(lc_window) << "QX5200 found: start-up sequence";
       waiting_dots_ = 0;
       driver->query_run_state();
       driver->initialize();
@@ -1180,6 +1189,8 @@ void TForm1::timerTimer() {
         // initialize read the record even if the device runs; without it the board is not known.
         load_board_ready_ = driver->board_record_current();
       }
+      qCInfo(lc_window) << "connected; load board" << driver->load_board_present() << "record"
+                        << load_board_ready_ << "running" << driver->is_running();
       timer->setInterval(interval_connected);
       device_connected_ = true;
       // The board arrived with the device: the waveform is checked and built against it.
@@ -1198,6 +1209,8 @@ void TForm1::timerTimer() {
   } else if (driver->is_connected()) {
     dispatch_queued_command();
     if (!driver->query_run_state()) {
+      qCInfo(lc_window) << "no answer to the run-state query: start-up again; still connected"
+                        << driver->is_connected();
       device_connected_ = false;
       // Unplugged during this tick: nothing is left to start or stop.
       if (!driver->is_connected())
@@ -1239,6 +1252,7 @@ void TForm1::timerTimer() {
       }
     }
   } else {
+    qCInfo(lc_window) << "QX5200 lost";
     device_lost();
   }
 

@@ -33,9 +33,9 @@ enum class TGridStepKind;
 class TForm1 : public QMainWindow {
   Q_OBJECT
 public:
-  // Without a back end the driver finds the device through the default one (the Linux one, or
-  // the virtual QX5200 the program start installed).
-  explicit TForm1(QWidget *parent = nullptr, std::unique_ptr<THidBackend> backend = {});
+  // The HID back end main chose (the Linux one, or the virtual QX5200's for --simulate) goes
+  // down to the driver; an empty one finds no device (the window's tests without one).
+  TForm1(QWidget *parent, std::unique_ptr<THidBackend> backend);
   ~TForm1() override;
 
   // Replaces the message boxes and file dialogs (tests).

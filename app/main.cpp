@@ -1,5 +1,6 @@
 // Program start: the application, its title and version, the main window, the message loop.
 #include "DeviceLock.h"
+#include "HidBackendLinux.h"
 #include "QX5200_Driver.h"
 #include "QX5200_unit.h"
 #include "SimulatorMenu.h"
@@ -51,14 +52,19 @@ int main(int argc, char *argv[]) {
   add_options(parser);
   parser.process(app);
 
-  // The virtual device must be the default back end before the window creates its driver.
+  // The HID back end: the system's devices, or a virtual bus with one QX5200 on it.
   std::unique_ptr<TVirtualQX5200Device> simulated;
-  if (parser.isSet(QStringLiteral("simulate")))
-    simulated = TVirtualQX5200Device::install_as_default();
+  std::unique_ptr<THidBackend> backend;
+  if (parser.isSet(QStringLiteral("simulate"))) {
+    simulated = std::make_unique<TVirtualQX5200Device>(VirtualHidBus::create());
+    backend = simulated->bus()->make_backend();
+  } else {
+    backend = std::make_unique<THidBackendLinux>();
+  }
 
   // One program per device: the window waits while another program holds it.
   TDeviceLock lock(QStringLiteral("qx5200"));
-  TForm1 window;
+  TForm1 window(nullptr, std::move(backend));
   // The window uploads what it likes: a waveform qx5200-ctl uploaded earlier is no longer known.
   lock.set_clears_upload_stamp(true);
   lock.attach(window.driver->hid());

@@ -12,7 +12,8 @@
 
 // What the HID access layer needs from the operating system, behind one small interface. The
 // Linux back end (hidapi + libudev) lives in HidBackendLinux; a virtual one lives in sim/.
-// The back end is chosen when the controller is created; nothing above the controller knows it.
+// The program's start chooses the back end and hands it down to the controller; nothing above
+// the controller knows which one it runs on.
 
 // How a device is found again: the path that is opened, and an identity that stays the same
 // from one scan to the next for as long as the device stays plugged in (a re-plugged device
@@ -67,9 +68,5 @@ signals:
   void device_nodes_changed();
 };
 
+// Makes one back end per controller, for a program that creates several (qx5200-ctl list).
 using THidBackendFactory = std::function<std::unique_ptr<THidBackend>()>;
-
-// The back end a controller gets when its creator names none: the Linux one unless the program
-// start chose another (the virtual device for --simulate, say).
-std::unique_ptr<THidBackend> make_default_hid_backend();
-void set_default_hid_backend_factory(THidBackendFactory factory);

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <vector>
 
+Q_LOGGING_CATEGORY(lc_hid, "qx5200.hid", QtWarningMsg)
+
 namespace {
 
 // Largest report hidraw delivers, plus the report ID byte the back end puts in front.
@@ -19,6 +21,17 @@ constexpr int kMaxSleepTime = 10000;
 constexpr int kDefaultSleepTime = 100;
 
 bool valid_sleep_time(int ms) { return ms >= kMinSleepTime && ms <= kMaxSleepTime; }
+
+// What a controller given no back end runs on: no devices, nothing to open.
+class TNoDevices : public THidBackend {
+public:
+  QList<THidScanEntry> scan() override { return {}; }
+  std::unique_ptr<THidHandle> open(const QString &, int *error) override {
+    if (error)
+      *error = ENODEV;
+    return nullptr;
+  }
+};
 
 } // namespace
 
@@ -173,12 +186,14 @@ void THidDevice::start_reader() {
   }
   m_reader = std::make_unique<THidDeviceReadThread>(this, m_controller, m_read_handle.get());
   m_reader->start();
+  qCDebug(lc_hid) << "reader started:" << m_pnp.path;
 }
 
 void THidDevice::stop_reader() {
   if (m_reader) {
     m_reader->stop();
     m_reader.reset();
+    qCDebug(lc_hid) << "reader stopped:" << m_pnp.path;
   }
 }
 
@@ -187,6 +202,10 @@ std::unique_ptr<THidHandle> THidDevice::open_handle(int *error) {
   std::unique_ptr<THidHandle> handle = m_controller->m_backend->open(m_pnp.path, &reason);
   if (!handle && hid_permission_error(reason))
     m_permission_denied = true;
+  if (handle)
+    qCDebug(lc_hid) << "opened:" << m_pnp.path;
+  else
+    qCInfo(lc_hid) << "cannot open" << m_pnp.path << "-" << qt_error_string(reason);
   if (error)
     *error = reason;
   return handle;
@@ -195,6 +214,8 @@ std::unique_ptr<THidHandle> THidDevice::open_handle(int *error) {
 void THidDevice::close_handles() {
   // Never under a running reader: the read handle is in use there.
   stop_reader();
+  if (m_main_handle || m_read_handle)
+    qCDebug(lc_hid) << "closed:" << m_pnp.path;
   m_main_handle.reset();
   m_read_handle.reset();
 }
@@ -206,6 +227,7 @@ void THidDevice::deliver_report(std::uint8_t report_id, const std::uint8_t *data
 }
 
 void THidDevice::deliver_error(int error) {
+  qCInfo(lc_hid) << "read error on" << m_pnp.path << "-" << qt_error_string(error);
   if (THidDataErrorEvent handler = m_data_error_handler)
     handler(this, error);
   // A read that fails usually means the device is going: look without waiting for the notice
@@ -217,7 +239,7 @@ void THidDevice::deliver_error(int error) {
 // THidDeviceController
 
 THidDeviceController::THidDeviceController(QObject *owner, std::unique_ptr<THidBackend> backend)
-    : QObject(owner), m_backend(backend ? std::move(backend) : make_default_hid_backend()) {
+    : QObject(owner), m_backend(backend ? std::move(backend) : std::make_unique<TNoDevices>()) {
   connect(m_backend.get(), &THidBackend::device_nodes_changed, this, [this] { DeviceChange(false); });
   // The first scan runs once the event loop processes events, like a posted device-change
   // notice: the owner finishes setting up its handlers first.
@@ -341,6 +363,14 @@ void THidDeviceController::DeviceChange(bool startup) {
   bool changed = false;
 
   const QList<THidScanEntry> fresh = m_backend->scan();
+  if (lc_hid().isDebugEnabled()) {
+    qCDebug(lc_hid) << "scan:" << fresh.size() << "HID devices";
+    for (const THidScanEntry &entry : fresh)
+      qCDebug(lc_hid) << " " << entry.pnp.path << entry.product_string
+                      << (entry.permission_denied ? "permission denied"
+                          : entry.read_write      ? "read/write"
+                                                  : "query only");
+  }
   QSet<QString> fresh_instances;
   for (const THidScanEntry &entry : fresh)
     fresh_instances.insert(entry.pnp.device_instance);
@@ -354,6 +384,7 @@ void THidDeviceController::DeviceChange(bool startup) {
     if (device->m_plugged_in && fresh_instances.contains(device->m_pnp.device_instance))
       continue;
     changed = true;
+    qCInfo(lc_hid) << "gone:" << device->m_pnp.path;
     device->close_handles();
     device->m_plugged_in = false;
     device->m_removal_notified = true;
@@ -395,6 +426,9 @@ void THidDeviceController::DeviceChange(bool startup) {
     known.insert(entry.pnp.device_instance);
     const int sleep = valid_sleep_time(m_dev_thread_sleep_time) ? m_dev_thread_sleep_time : kDefaultSleepTime;
     auto *device = new THidDevice(this, entry, sleep);
+    qCInfo(lc_hid) << "arrived:" << entry.pnp.path << entry.product_string;
+    if (entry.permission_denied)
+      qCInfo(lc_hid) << "this user may not open" << entry.pnp.path << "(no udev rule or local session)";
     m_devices.append(device);
     arrived.append(device);
   }

@@ -3,6 +3,7 @@
 #include "HidBackend.h"
 
 #include <QList>
+#include <QLoggingCategory>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -15,6 +16,10 @@
 
 class THidDevice;
 class THidDeviceController;
+
+// "qx5200.hid": scans, permissions, open and close, readers, read errors, the device the
+// transport takes. Off unless QT_LOGGING_RULES switches it on.
+Q_DECLARE_LOGGING_CATEGORY(lc_hid)
 
 using THidPlugEvent = std::function<void(THidDevice *device)>;
 using THidEnumerateEvent = std::function<bool(THidDevice *device, int index)>;
@@ -55,7 +60,6 @@ public:
 
   const THidPnPInfo &pnp_info() const { return m_pnp; }
   bool plugged_in() const { return m_plugged_in; }
-  bool checked_out() const { return m_checked_out; }
   bool enumerating() const { return m_enumerating; }
   bool read_write_access() const { return m_read_write; }
   // The system refuses this user access to the device: said by the last scan, or by an open
@@ -70,9 +74,6 @@ public:
   // Setting a handler starts the reader when the device is plugged in, checked out and
   // writable; setting none stops it.
   void set_data_handler(THidDataEvent handler);
-  bool has_data_handler() const { return static_cast<bool>(m_data_handler); }
-  void set_data_error_handler(THidDataErrorEvent handler) { m_data_error_handler = std::move(handler); }
-  void set_unplug_handler(THidPlugEvent handler) { m_unplug_handler = std::move(handler); }
 
   // One output report, report ID first, written synchronously. True when all bytes went out.
   bool write_report(const std::uint8_t *data, int count, int *written = nullptr);
@@ -122,9 +123,11 @@ private:
 class THidDeviceController : public QObject {
   Q_OBJECT
 public:
-  // Without a back end the default one is used (make_default_hid_backend). The first scan runs
-  // when the event loop first processes events, so enumerate_devices offers nothing before.
-  explicit THidDeviceController(QObject *owner = nullptr, std::unique_ptr<THidBackend> backend = {});
+  // The back end is the one the program start chose. An empty one gives a controller that sees
+  // no device and opens nothing (a window under test, say): forgetting to name one never falls
+  // back on the system's devices. The first scan runs when the event loop first processes
+  // events, so enumerate_devices offers nothing before.
+  THidDeviceController(QObject *owner, std::unique_ptr<THidBackend> backend);
   ~THidDeviceController() override;
 
   int DevThreadSleepTime() const { return m_dev_thread_sleep_time; }

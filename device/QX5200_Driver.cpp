@@ -1,41 +1,19 @@
 #include "QX5200_Driver.h"
 
-#include <QEventLoop>
-#include <QTimer>
+#include "QX5200_Protocol.h"
+
+#include <QElapsedTimer>
+#include <QLoggingCategory>
 
 #include <algorithm>
 #include <cmath>
 
+using namespace qx5200_protocol;
+
 namespace {
 
-// Command codes.
-enum : quint8 {
-  cmd_upload_begin = 1,
-  cmd_upload_prepare = 2,
-  cmd_upload_end = 3,
-  cmd_usb_voltage = 6,
-  cmd_serial_number = 8,
-  cmd_run_state = 10,
-  cmd_revision = 11,
-  cmd_dac_code = 20,
-  cmd_dac_offset = 22,
-  cmd_upload_index = 23,
-  cmd_upload_block = 24,
-  cmd_stop = 27,
-  cmd_write_fs_dac_code = 28,
-  cmd_read_fs_dac_code = 30,
-  cmd_start = 33,
-  cmd_status = 34,
-  cmd_read_record = 35,
-  cmd_write_record = 36,
-  cmd_adc_offset = 37,
-  cmd_temperature_limit = 39,
-  cmd_adc_gain = 40,
-  cmd_zero_code = 48,
-  cmd_return_to_zero = 49,
-};
-
-constexpr int name_bytes = 7;
+// Every command and its reply at debug level, lost replies and devices at info level.
+Q_LOGGING_CATEGORY(lc_driver, "qx5200.driver", QtWarningMsg)
 
 // A byte of the record as text: one Latin-1 character, or nothing for a zero byte.
 QString byte_text(quint8 b) { return b == 0 ? QString() : QString(QChar(b)); }
@@ -88,26 +66,26 @@ bool TQX5200_DRIVER::is_connected() const { return hid_->connected(); }
 bool TQX5200_DRIVER::exchange(quint8 code) {
   hid_->send_command(code);
   if (!hid_->connected()) {
+    qCDebug(lc_driver, "command %d: no device", code);
     delay_->delay_ms(wait_tick_ms);
     return hid_->data_received();
   }
+  // Timed only while the category is on: the reply's wait is what the log is about.
+  QElapsedTimer waited;
+  if (lc_driver().isDebugEnabled()) {
+    waited.start();
+    qCDebug(lc_driver, "command %d sent", code);
+  }
+  TEventWait wait(wait_tick_ms, max_waits);
+  wait.end_on(hid_, &TQHID::data_stored);
+  wait.end_on(hid_, &TQHID::disconnected);
+  wait.run([this] { return !hid_->connected() || hid_->data_received(); });
   if (hid_->data_received())
-    return true;
-  QEventLoop loop;
-  QTimer tick;
-  // Each wait lasts at least its 10 ms, as a coarse timer (which may fire early) would not.
-  tick.setTimerType(Qt::PreciseTimer);
-  tick.setInterval(wait_tick_ms);
-  int waits = 0;
-  connect(hid_, &TQHID::data_stored, &loop, &QEventLoop::quit);
-  connect(hid_, &TQHID::disconnected, &loop, &QEventLoop::quit);
-  connect(&tick, &QTimer::timeout, &loop, [&] {
-    ++waits;
-    if (waits >= max_waits || !hid_->connected() || hid_->data_received())
-      loop.quit();
-  });
-  tick.start();
-  loop.exec();
+    qCDebug(lc_driver, "command %d: reply after %lld us", code, waited.nsecsElapsed() / 1000);
+  else if (!hid_->connected())
+    qCInfo(lc_driver, "command %d: the device was lost while waiting", code);
+  else
+    qCInfo(lc_driver, "command %d: no reply within %d ms", code, max_waits * wait_tick_ms);
   return hid_->data_received();
 }
 
@@ -123,7 +101,7 @@ bool TQX5200_DRIVER::command_with_word(quint8 code, quint16 word) {
 }
 
 bool TQX5200_DRIVER::read_exp_float(quint8 code, long double &value) {
-  hid_->set_rx_buffer_index(1);
+  hid_->set_rx_buffer_index(reply_data_at);
   if (!exchange(code))
     return false;
   value = hid_->get_exp_float();
@@ -133,30 +111,30 @@ bool TQX5200_DRIVER::read_exp_float(quint8 code, long double &value) {
 // --- Polling -------------------------------------------------------------------------------
 
 bool TQX5200_DRIVER::query_run_state() {
-  hid_->set_rx_buffer_index(0);
+  hid_->set_rx_buffer_index(reply_run_state_at);
   if (!exchange(cmd_run_state))
     return false;
-  running_ = hid_->get_byte() == 0;
+  running_ = hid_->get_byte() == run_state_running;
   return true;
 }
 
 bool TQX5200_DRIVER::read_status() {
-  hid_->set_rx_buffer_index(1);
+  hid_->set_rx_buffer_index(reply_data_at);
   if (!exchange(cmd_status))
     return false;
   switch (hid_->get_byte()) {
-  case 0:
+  case board_absent:
     load_board_present_ = false;
     board_record_current_ = false;
     over_temperature_ = false;
     load_board().lb_gain = 1.0L;
     load_board().lb_offset = 0.0L;
     break;
-  case 1:
+  case board_present:
     load_board_present_ = true;
     over_temperature_ = false;
     break;
-  case 3:
+  case board_over_temperature:
     load_board_present_ = true;
     over_temperature_ = true;
     break;
@@ -199,7 +177,7 @@ bool TQX5200_DRIVER::initialize() {
 // --- Hardware information --------------------------------------------------------------------
 
 bool TQX5200_DRIVER::read_serial_number(quint16 &serial) {
-  hid_->set_rx_buffer_index(1);
+  hid_->set_rx_buffer_index(reply_data_at);
   if (!exchange(cmd_serial_number))
     return false;
   serial_number_ = hid_->get_word();
@@ -208,7 +186,7 @@ bool TQX5200_DRIVER::read_serial_number(quint16 &serial) {
 }
 
 bool TQX5200_DRIVER::read_revision(QString &text) {
-  hid_->set_rx_buffer_index(1);
+  hid_->set_rx_buffer_index(reply_data_at);
   if (!exchange(cmd_revision))
     return false;
   const int major = hid_->get_byte();
@@ -226,7 +204,7 @@ bool TQX5200_DRIVER::read_dac_offset(long double &value) {
 }
 
 bool TQX5200_DRIVER::read_fs_dac_code(quint16 &code) {
-  hid_->set_rx_buffer_index(1);
+  hid_->set_rx_buffer_index(reply_data_at);
   if (!exchange(cmd_read_fs_dac_code))
     return false;
   code = hid_->get_word();
@@ -268,12 +246,12 @@ bool TQX5200_DRIVER::read_load_board_record() {
 }
 
 bool TQX5200_DRIVER::read_record_into(TLoadBoardRecord &lb) {
-  hid_->set_rx_buffer_index(1);
+  hid_->set_rx_buffer_index(reply_data_at);
   if (!exchange(cmd_read_record))
     return false;
   // Zero bytes are skipped wherever they stand; they do not end the name.
   lb.lb_name.clear();
-  for (int i = 0; i < name_bytes; ++i) {
+  for (int i = 0; i < record_name_size; ++i) {
     const quint8 b = hid_->get_byte();
     if (b != 0)
       lb.lb_name.append(QChar(b));
@@ -301,7 +279,7 @@ bool TQX5200_DRIVER::write_load_board_record() {
   if (!load_board_present_)
     return false;
   // Name positions beyond the name are sent as zeros, which the reader drops.
-  for (int i = 0; i < name_bytes; ++i)
+  for (int i = 0; i < record_name_size; ++i)
     hid_->put_byte(i < lb.lb_name.size() ? text_byte(lb.lb_name.mid(i, 1)) : 0);
   hid_->put_byte(text_byte(lb.lb_units));
   for (long double x : {lb.lb_gain, lb.lb_sensor_gain, lb.lb_max_temp, lb.lb_max_power, lb.lb_max_p2t,

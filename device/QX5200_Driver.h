@@ -3,6 +3,7 @@
 #include "Delay.h"
 #include "LoadBoardRecord.h"
 #include "QX5200_Conversions.h"
+#include "QX5200_Protocol.h"
 #include "QX5200_Waveform.h"
 #include "tqhid_unit.h"
 
@@ -24,15 +25,15 @@ class THidBackend;
 class TQX5200_DRIVER : public QObject {
   Q_OBJECT
 public:
-  static constexpr const char *device_product = "QUOR LABS QX5200";
-  static constexpr int rx_size = 49;
-  static constexpr int tx_size = 60;
+  static constexpr const char *device_product = qx5200_protocol::product_string;
+  static constexpr int rx_size = int(qx5200_protocol::reply_bytes_used);
+  static constexpr int tx_size = int(qx5200_protocol::command_data_size);
   static constexpr int wait_tick_ms = 10;
   static constexpr int max_waits = 50;
-  static constexpr int block_words = 30;
+  static constexpr int block_words = qx5200_protocol::block_words;
 
-  // Without a back end the transport's controller takes the default one.
-  explicit TQX5200_DRIVER(QObject *owner = nullptr, std::unique_ptr<THidBackend> backend = {});
+  // The back end goes down to the transport's controller (an empty one: no device is ever found).
+  TQX5200_DRIVER(QObject *owner, std::unique_ptr<THidBackend> backend);
   ~TQX5200_DRIVER() override;
 
   TQHID *hid() const { return hid_; }

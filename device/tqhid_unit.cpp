@@ -1,9 +1,7 @@
 #include "tqhid_unit.h"
 
+#include "Delay.h"
 #include "DeviceNumbers.h"
-
-#include <QEventLoop>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstring>
@@ -43,19 +41,19 @@ void TQHID::send_command(std::uint8_t code) {
   m_data_received = false;
   if (!m_connected || !m_device)
     return;
-  m_report[1] = code;
+  m_report[qx5200_protocol::output_command_at] = code;
   // A refused write shows up as a reply that never comes.
-  m_device->write_report(m_report.data(), m_tx_buffer_size + 2);
+  if (!m_device->write_report(m_report.data(), m_tx_buffer_size + int(qx5200_protocol::output_data_at)))
+    qCDebug(lc_hid) << "write refused: command" << int(code);
 }
 
 bool TQHID::wait_for_reply(int timeout_ms) {
   if (m_data_received || !m_connected)
     return m_data_received;
-  QEventLoop loop;
-  connect(this, &TQHID::data_stored, &loop, &QEventLoop::quit);
-  connect(this, &TQHID::disconnected, &loop, &QEventLoop::quit);
-  QTimer::singleShot(std::max(timeout_ms, 0), &loop, &QEventLoop::quit);
-  loop.exec();
+  TEventWait wait(std::max(timeout_ms, 0), 1);
+  wait.end_on(this, &TQHID::data_stored);
+  wait.end_on(this, &TQHID::disconnected);
+  wait.run();
   return m_data_received;
 }
 
@@ -116,6 +114,7 @@ bool TQHID::on_enumerate(THidDevice *device, int index) {
   // A device the system will not let us open would only look connected while no reply ever
   // comes: leave it, and say why it is not used.
   if (device->permission_denied()) {
+    qCInfo(lc_hid) << "not used, no permission:" << device->pnp_info().path;
     m_saw_refused = true;
     return true;
   }
@@ -125,6 +124,7 @@ bool TQHID::on_enumerate(THidDevice *device, int index) {
   if (m_claim) {
     const TClaim claim = m_claim(device->pnp_info());
     if (claim != claim_taken) {
+      qCInfo(lc_hid) << "not used, claimed elsewhere:" << device->pnp_info().path;
       m_saw_in_use = m_saw_in_use || claim == claim_in_use;
       return true;
     }
@@ -144,6 +144,7 @@ bool TQHID::on_enumerate(THidDevice *device, int index) {
     return true;
   }
   m_connected = true;
+  qCInfo(lc_hid) << "using" << m_device->pnp_info().path;
   return false;
 }
 
@@ -161,6 +162,7 @@ void TQHID::on_unplug(THidDevice *device) {
   // Every device carries this handler; only the one in use concerns the transport.
   if (!device || device != m_device)
     return;
+  qCInfo(lc_hid) << "unplugged:" << device->pnp_info().path;
   release_device();
   set_disconnected();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HidControllerClass.h"
+#include "QX5200_Protocol.h"
 
 #include <QObject>
 #include <QString>
@@ -20,8 +21,8 @@ public:
   static constexpr int kTransmitDataSize = 65;
   static constexpr int kMaxIndex = 64;
 
-  // Without a back end the controller takes the default one.
-  explicit TQHID(QObject *owner = nullptr, std::unique_ptr<THidBackend> backend = {});
+  // The back end goes to the controller (an empty one: no device is ever found).
+  TQHID(QObject *owner, std::unique_ptr<THidBackend> backend);
   ~TQHID() override;
 
   const QString &device_name() const { return m_device_name; }
@@ -35,7 +36,6 @@ public:
   int rx_buffer_index() const { return m_rx_buffer_index; }
   void set_rx_buffer_index(int index); // 0..64
   bool connected() const { return m_connected; }
-  void set_reportID(std::uint8_t id) { m_report[0] = id; }
   bool data_received() const { return m_data_received; }
   // A device named device_name is present but the system refuses this user access to it, and
   // no other such device could be taken. Refreshed by every enumerate.
@@ -89,7 +89,7 @@ signals:
 private:
   void release_device();
   void set_disconnected();
-  std::uint8_t *transmit_data() { return m_report.data() + 2; }
+  std::uint8_t *transmit_data() { return m_report.data() + qx5200_protocol::output_data_at; }
 
   THidDeviceController *m_controller;
   THidDevice *m_device = nullptr;
@@ -107,6 +107,7 @@ private:
   std::function<TClaim(const THidPnPInfo &)> m_claim;
   std::function<void()> m_release;
   std::array<std::uint8_t, kReceiveAreaSize> m_receive{};
-  // The output report image: report ID, command code, then the transmit data.
-  std::array<std::uint8_t, 2 + kTransmitDataSize> m_report{};
+  // The output report image: report ID (0 from creation, never changed), command code, then the
+  // transmit data.
+  std::array<std::uint8_t, qx5200_protocol::output_data_at + kTransmitDataSize> m_report{};
 };

@@ -31,7 +31,8 @@ for f in \
   ./usr/lib/udev/rules.d/70-qx5200.rules \
   ./usr/share/man/man1/qx5200.1.gz \
   ./usr/share/man/man1/qx5200-wave.1.gz \
-  ./usr/share/man/man1/qx5200-ctl.1.gz; do
+  ./usr/share/man/man1/qx5200-ctl.1.gz \
+  ./usr/share/doc/qx5200/copyright ./usr/share/doc/qx5200/changelog.gz; do
   grep -qF -- " $f" <<<"$listing" || fail "$f missing from the package"
 done
 
@@ -67,6 +68,17 @@ for f in qx5200 qx5200-wave qx5200-ctl; do
     fail "usr/bin/$f carries debug information"
   fi
 done
+
+# The changelog's newest entry names the version the package carries.
+version=$(dpkg-deb -f "$deb" Version)
+logged=$(gzip -dc "$out/root/usr/share/doc/qx5200/changelog.gz" | sed -n '1s/^qx5200 (\([^)]*\)).*/\1/p')
+[ "$logged" = "$version" ] || fail "changelog's newest entry is '$logged', the package is $version"
+
+# lintian is large (a Perl stack); it runs where it is installed and is skipped elsewhere.
+if command -v lintian >/dev/null; then
+  lintian --tag-display-limit 0 "$deb" >"$out/lintian.log" 2>&1 || true
+  ! grep -q '^E:' "$out/lintian.log" || fail "lintian reports errors: $(grep '^E:' "$out/lintian.log")"
+fi
 
 if [ $status -eq 0 ]; then
   echo "$(basename "$deb"): ok"

@@ -26,7 +26,7 @@ for f in \
   lib/udev/rules.d/70-qx5200.rules \
   share/man/man1/qx5200.1.gz \
   share/man/man1/qx5200-wave.1.gz \
-  share/man/man1/qx5200-ctl.1.gz; do
+  share/man/man1/qx5200-ctl.1.gz share/doc/qx5200/copyright share/doc/qx5200/changelog.gz; do
   [ -f "$prefix/$f" ] || fail "$f not installed"
 done
 for f in bin/qx5200 bin/qx5200-wave bin/qx5200-ctl; do

@@ -82,19 +82,19 @@ void TQX5200Uhid::output_report(const uhid_output_req &request, Clock now) {
     return;
   }
   const std::size_t size = request.size;
-  if (size != output_report_size + 1) {
+  if (size != qx5200_protocol::output_report_written) {
     reject("an output report of " + std::to_string(size) + " bytes (expected " +
-           std::to_string(output_report_size + 1) + ": report ID 0 and " +
+           std::to_string(qx5200_protocol::output_report_written) + ": report ID 0 and " +
            std::to_string(output_report_size) + " bytes)");
     return;
   }
-  if (request.data[0] != 0) {
+  if (request.data[0] != qx5200_protocol::report_id) {
     reject("an output report with report ID " + std::to_string(request.data[0]) +
            " (the device has no numbered reports)");
     return;
   }
   // The model takes the report as the program wrote it: report ID, then the report.
-  std::array<std::uint8_t, output_report_size + 1> report{};
+  std::array<std::uint8_t, qx5200_protocol::output_report_written> report{};
   std::copy_n(request.data + 1, output_report_size, report.begin() + 1);
   const std::optional<TVirtualQX5200::Reply> reply = model_.handle_output_report(report);
   if (!reply)

@@ -16,17 +16,16 @@
 // the kernel sends into output reports for the model and the model's replies into input reports
 // at the time the model asks for. No system calls here; qx5200-uhid moves the events.
 //
-// The device has no numbered reports: a 64-byte input report and a 61-byte output report (the
-// command code and 60 data bytes). hidraw passes a write on unchanged, so every output report
-// arrives with the report ID byte 0 the program puts in front, as 62 bytes; a USB device would
-// get the 61 bytes without it.
+// The device has no numbered reports (QX5200_Protocol.h). hidraw passes a write on unchanged,
+// so every output report arrives with the report ID byte 0 the program puts in front; a USB
+// device would get it without.
 class TQX5200Uhid {
 public:
   using Clock = std::chrono::nanoseconds;
 
-  static constexpr const char *product_name = "QUOR LABS QX5200";
-  static constexpr std::size_t output_report_size = 61;
-  static constexpr std::size_t input_report_size = TVirtualQX5200::reply_size;
+  static constexpr const char *product_name = qx5200_protocol::product_string;
+  static constexpr std::size_t output_report_size = qx5200_protocol::output_report_size;
+  static constexpr std::size_t input_report_size = qx5200_protocol::input_report_size;
 
   static std::vector<std::uint8_t> report_descriptor();
   // The event that creates the device.

@@ -5,21 +5,9 @@
 #include <cmath>
 #include <limits>
 
-namespace {
+using namespace qx5200_protocol;
 
-// Record layout (EEPROM byte offsets).
-constexpr int rec_gain = 8;
-constexpr int rec_sensor_gain = 12;
-constexpr int rec_max_temp = 16;
-constexpr int rec_max_power = 20;
-constexpr int rec_max_p2t = 24;
-constexpr int rec_offset = 28;
-constexpr int rec_sensor_offset = 32;
-constexpr int rec_sensor_units = 36;
-constexpr int rec_return_to_zero = 37;
-constexpr int rec_sensor_max = 38;
-constexpr int rec_monitor_gain = 42;
-constexpr int rec_max_value = 46;
+namespace {
 
 constexpr long double fast_period = 5e-8L;
 constexpr long double timed_period_base = 2e-7L;
@@ -67,19 +55,19 @@ std::array<std::uint8_t, TVirtualQX5200::record_size> TVirtualQX5200::default_re
   r[0] = 'L';
   r[1] = 'B';
   r[2] = '1';
-  r[7] = 'A';
-  put_float(r.data() + rec_gain, ieee_bytes(100.0f));
-  put_float(r.data() + rec_sensor_gain, ieee_bytes(25.0f));
-  put_float(r.data() + rec_max_temp, ieee_bytes(80.0f));
-  put_float(r.data() + rec_max_power, ieee_bytes(50.0f));
-  put_float(r.data() + rec_max_p2t, ieee_bytes(100.0f));
-  put_float(r.data() + rec_offset, ieee_bytes(0.0f));
-  put_float(r.data() + rec_sensor_offset, ieee_bytes(0.0f));
-  r[rec_sensor_units] = 'V';
-  r[rec_return_to_zero] = 0;
-  put_float(r.data() + rec_sensor_max, ieee_bytes(50.0f));
-  put_float(r.data() + rec_monitor_gain, ieee_bytes(0.01f));
-  r[rec_max_value] = 100;
+  r[record_units_at] = 'A';
+  put_float(r.data() + record_gain_at, ieee_bytes(100.0f));
+  put_float(r.data() + record_sensor_gain_at, ieee_bytes(25.0f));
+  put_float(r.data() + record_max_temp_at, ieee_bytes(80.0f));
+  put_float(r.data() + record_max_power_at, ieee_bytes(50.0f));
+  put_float(r.data() + record_max_p2t_at, ieee_bytes(100.0f));
+  put_float(r.data() + record_offset_at, ieee_bytes(0.0f));
+  put_float(r.data() + record_sensor_offset_at, ieee_bytes(0.0f));
+  r[record_sensor_units_at] = 'V';
+  r[record_return_to_zero_at] = 0;
+  put_float(r.data() + record_sensor_max_at, ieee_bytes(50.0f));
+  put_float(r.data() + record_monitor_gain_at, ieee_bytes(0.01f));
+  r[record_max_value_at] = 100;
   return r;
 }
 
@@ -121,26 +109,26 @@ std::uint16_t TVirtualQX5200::status_temperature_code() const {
 }
 
 std::uint16_t TVirtualQX5200::status_sensor_code() const {
-  const long double gain = record_float(rec_sensor_gain);
+  const long double gain = record_float(record_sensor_gain_at);
   if (gain == 0 || !std::isfinite(gain))
     return 0;
-  return volts_to_code((sensor_reading - record_float(rec_sensor_offset)) / gain);
+  return volts_to_code((sensor_reading - record_float(record_sensor_offset_at)) / gain);
 }
 
 std::uint8_t TVirtualQX5200::board_state() const {
   if (forced_board_state)
     return *forced_board_state;
   if (!board_present_)
-    return 0;
+    return qx5200_protocol::board_absent;
   const bool over = force_over_temperature ||
                     (temperature_limit_code != 0 && status_temperature_code() > temperature_limit_code);
-  return over ? 3 : 1;
+  return over ? qx5200_protocol::board_over_temperature : qx5200_protocol::board_present;
 }
 
 bool TVirtualQX5200::is_playing() {
   if (!playing_)
     return false;
-  if (!board_present_ || board_state() == 3) {
+  if (!board_present_ || board_state() == qx5200_protocol::board_over_temperature) {
     playing_ = false; // the firmware cuts the output to protect the board
   } else if (play_length_.count() > 0 && now() - play_start_ >= play_length_) {
     playing_ = false;
@@ -150,17 +138,17 @@ bool TVirtualQX5200::is_playing() {
 
 std::optional<TVirtualQX5200::Reply>
 TVirtualQX5200::handle_output_report(std::span<const std::uint8_t> report) {
-  // Byte 0 is the report ID, byte 1 the command, then 60 data bytes.
-  std::array<std::uint8_t, 62> image{};
+  // The report as the program writes it: report ID, command, data bytes.
+  std::array<std::uint8_t, output_report_written> image{};
   std::copy_n(report.begin(), std::min(report.size(), image.size()), image.begin());
-  const std::uint8_t code = image[1];
+  const std::uint8_t code = image[output_command_at];
   ++counts_[code];
   log_.emplace_back(image.begin(), image.end());
   if (log_.size() > log_capacity)
     log_.pop_front();
 
   Reply reply;
-  answer(code, image.data() + 2, reply.data);
+  answer(code, image.data() + output_data_at, reply.data);
   reply.latency = latency;
   if (unanswered.count(code) != 0 || take_fault(lose_replies))
     return std::nullopt;
@@ -176,34 +164,32 @@ TVirtualQX5200::handle_output_report(std::span<const std::uint8_t> report) {
 void TVirtualQX5200::answer(std::uint8_t code, const std::uint8_t *data,
                             std::array<std::uint8_t, reply_size> &out) {
   out.fill(0);
-  out[0] = code; // echoed; the run-state query uses byte 0 for its answer
-  std::uint8_t *r = out.data() + 1;
+  out[reply_run_state_at] = code; // echoed; the run-state query answers there instead
+  std::uint8_t *r = out.data() + reply_data_at;
   switch (code) {
-  case 1: // upload begin
-    upload_index_ = 0;
-    break;
-  case 2: // upload prepare: a new waveform replaces the old one
+  case cmd_upload_begin: upload_index_ = 0; break;
+  case cmd_upload_prepare: // a new waveform replaces the old one
     playing_ = false;
     words_.clear();
     upload_index_ = 0;
     blocks_ = 0;
     waveform_ = Waveform{};
     break;
-  case 3: waveform_ = decode(words_); break;
-  case 6: put_float(r, exp_first_bytes(usb_voltage)); break;
-  case 8: put_word(r, serial_number); break;
-  case 10: out[0] = is_playing() ? 0 : 1; break;
-  case 11:
+  case cmd_upload_end: waveform_ = decode(words_); break;
+  case cmd_usb_voltage: put_float(r, exp_first_bytes(usb_voltage)); break;
+  case cmd_serial_number: put_word(r, serial_number); break;
+  case cmd_run_state: out[reply_run_state_at] = is_playing() ? run_state_running : run_state_idle; break;
+  case cmd_revision:
     r[0] = revision_major;
     r[1] = revision_minor;
     break;
-  case 20: dac_code = word_at(data); break;
-  case 22: put_float(r, exp_first_bytes(dac_offset)); break;
-  case 23: upload_index_ = word_at(data); break;
-  case 24: {
+  case cmd_dac_code: dac_code = word_at(data); break;
+  case cmd_dac_offset: put_float(r, exp_first_bytes(dac_offset)); break;
+  case cmd_upload_index: upload_index_ = word_at(data); break;
+  case cmd_upload_block: {
     ++blocks_;
     // Words beyond the device's memory are dropped.
-    for (int k = 0; k < 30; ++k) {
+    for (int k = 0; k < block_words; ++k) {
       const int at = upload_index_ + k;
       if (at >= word_capacity)
         break;
@@ -211,17 +197,17 @@ void TVirtualQX5200::answer(std::uint8_t code, const std::uint8_t *data,
         words_.resize(at + 1, 0);
       words_[at] = word_at(data + 2 * k);
     }
-    upload_index_ = std::min(upload_index_ + 30, word_capacity);
+    upload_index_ = std::min(upload_index_ + block_words, word_capacity);
     break;
   }
-  case 27: playing_ = false; break;
-  case 28:
+  case cmd_stop: playing_ = false; break;
+  case cmd_write_fs_dac_code:
     written_fs_dac_code = word_at(data);
     fs_dac_code = written_fs_dac_code;
     break;
-  case 30: put_word(r, fs_dac_code); break;
-  case 33: {
-    if (!waveform_.valid || !board_present_ || board_state() == 3)
+  case cmd_read_fs_dac_code: put_word(r, fs_dac_code); break;
+  case cmd_start: {
+    if (!waveform_.valid || !board_present_ || board_state() == board_over_temperature)
       break;
     playing_ = true;
     play_start_ = now();
@@ -232,27 +218,27 @@ void TVirtualQX5200::answer(std::uint8_t code, const std::uint8_t *data,
       play_length_ = std::chrono::nanoseconds(1);
     break;
   }
-  case 34: {
-    r[0] = board_state();
-    put_word(r + 1, status_temperature_code());
-    put_word(r + 3, status_sensor_code());
+  case cmd_status: {
+    out[status_board_state_at] = board_state();
+    put_word(out.data() + status_temperature_at, status_temperature_code());
+    put_word(out.data() + status_sensor_at, status_sensor_code());
     break;
   }
-  case 35:
+  case cmd_read_record:
     if (board_present_)
       std::copy(record.begin(), record.end(), r);
     else
       std::fill_n(r, record_size, 0xFF); // nothing on the bus
     break;
-  case 36:
+  case cmd_write_record:
     if (board_present_)
       std::copy_n(data, record_size, record.begin());
     break;
-  case 37: put_float(r, exp_first_bytes(ad_offset)); break;
-  case 39: temperature_limit_code = word_at(data); break;
-  case 40: put_float(r, exp_first_bytes(ad_gain)); break;
-  case 48: zero_code = word_at(data); break;
-  case 49: return_to_zero = data[0]; break;
+  case cmd_adc_offset: put_float(r, exp_first_bytes(ad_offset)); break;
+  case cmd_temperature_limit: temperature_limit_code = word_at(data); break;
+  case cmd_adc_gain: put_float(r, exp_first_bytes(ad_gain)); break;
+  case cmd_zero_code: zero_code = word_at(data); break;
+  case cmd_return_to_zero: return_to_zero = data[0]; break;
   default: break;
   }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "QX5200_Protocol.h"
+
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -21,10 +23,10 @@ class TVirtualQX5200 {
 public:
   using Clock = std::function<std::chrono::nanoseconds()>;
 
-  static constexpr int reply_size = 64;
-  static constexpr int record_size = 47;
-  // Room for the largest upload the program can send: 266 blocks of 30 words.
-  static constexpr int word_capacity = 266 * 30;
+  static constexpr int reply_size = int(qx5200_protocol::input_report_size);
+  static constexpr int record_size = qx5200_protocol::record_size;
+  // Room for the largest upload the program can send: 266 blocks.
+  static constexpr int word_capacity = 266 * qx5200_protocol::block_words;
   // Replies this late fall outside the program's 500 ms wait, and inside the next one.
   static constexpr std::chrono::milliseconds late_latency{750};
   static constexpr std::size_t log_capacity = 1024;

@@ -44,9 +44,3 @@ TVirtualQX5200Device::~TVirtualQX5200Device() {
 void TVirtualQX5200Device::unplug() { bus_->unplug(device_); }
 
 void TVirtualQX5200Device::replug() { bus_->plug(device_); }
-
-std::unique_ptr<TVirtualQX5200Device> TVirtualQX5200Device::install_as_default() {
-  auto device = std::make_unique<TVirtualQX5200Device>(VirtualHidBus::create());
-  set_default_hid_backend_factory([bus = device->bus()] { return bus->make_backend(); });
-  return device;
-}

@@ -7,23 +7,19 @@
 
 #include <memory>
 
-// A QX5200 on a virtual HID bus: a device with the product string "QUOR LABS QX5200" whose
-// every output report is answered by the firmware model after the model's latency. The model
+// A QX5200 on a virtual HID bus: a device with the QX5200's product string whose every output
+// report is answered by the firmware model after the model's latency. The model
 // runs on the thread that writes the reports (the UI thread); tests set its fields and inject
 // faults there too.
 class TVirtualQX5200Device {
 public:
-  static inline const QString product_string = QStringLiteral("QUOR LABS QX5200");
+  static inline const QString product_string = QString::fromLatin1(qx5200_protocol::product_string);
 
   // Plugs a new device into the bus.
   explicit TVirtualQX5200Device(std::shared_ptr<VirtualHidBus> bus, TVirtualQX5200::Clock clock = {});
   ~TVirtualQX5200Device();
   TVirtualQX5200Device(const TVirtualQX5200Device &) = delete;
   TVirtualQX5200Device &operator=(const TVirtualQX5200Device &) = delete;
-
-  // For `qx5200 --simulate`: a new bus with one QX5200 plugged in, made the default back end
-  // of every HID controller created from now on. Keep the result for as long as they live.
-  static std::unique_ptr<TVirtualQX5200Device> install_as_default();
 
   TVirtualQX5200 &model() { return *model_; }
   const std::shared_ptr<VirtualHidBus> &bus() const { return bus_; }

@@ -1,7 +1,9 @@
 // qx5200-ctl: drives the QX5200 from scripts (list, status, upload, start, stop, run, log, board)
 // over the same driver, transport and HID back ends as the window.
 
+#include "Delay.h"
 #include "DeviceLock.h"
+#include "HidBackendLinux.h"
 #include "HidControllerClass.h"
 #include "QX5200_Driver.h"
 #include "RunLog.h"
@@ -12,13 +14,11 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <charconv>
 #include <cmath>
@@ -82,7 +82,7 @@ QList<std::pair<QString, QString>> wire_fields(const TLoadBoardRecord &lb) {
   if (low < 0)
     low += 256;
   return {
-      {QStringLiteral("name"), latin1(lb.lb_name, 7)},
+      {QStringLiteral("name"), latin1(lb.lb_name, qx5200_protocol::record_name_size)},
       {QStringLiteral("units"), latin1(lb.lb_units, 1)},
       {QStringLiteral("gain"), float_text(lb.lb_gain)},
       {QStringLiteral("sensor_gain"), float_text(lb.lb_sensor_gain)},
@@ -154,7 +154,7 @@ struct TOptions {
 
 class TCtl {
 public:
-  explicit TCtl(const TOptions &o) : o_(o) {}
+  TCtl(const TOptions &o, THidBackendFactory backends) : o_(o), backends_(std::move(backends)) {}
 
   int list();
   int status();
@@ -179,10 +179,11 @@ private:
   void interrupt_wait();
 
   const TOptions &o_;
+  THidBackendFactory backends_;
   TDeviceLock lock_{QStringLiteral("qx5200-ctl")};
   std::unique_ptr<TQX5200_DRIVER> driver_;
   long double usb_voltage_ = 0;
-  QEventLoop *waiting_ = nullptr;
+  TEventWait *waiting_ = nullptr;
   bool interrupted_ = false;
   QJsonObject result_; // --json: what upload, start and run print as one object
 };
@@ -202,7 +203,7 @@ int TCtl::lost() {
 // Finds the device, takes its lock before anything is sent to it, and reads what the window reads
 // when it connects. A run in progress is left alone: no start-up sequence, no output level.
 int TCtl::connect() {
-  driver_ = std::make_unique<TQX5200_DRIVER>();
+  driver_ = std::make_unique<TQX5200_DRIVER>(nullptr, backends_());
   lock_.attach(driver_->hid(), o_.device);
   // The controller's first scan runs from the event loop.
   QCoreApplication::processEvents();
@@ -249,7 +250,7 @@ int TCtl::list() {
   };
   QList<Entry> entries;
   {
-    THidDeviceController scan;
+    THidDeviceController scan(nullptr, backends_());
     QCoreApplication::processEvents();
     scan.OnEnumerate = [&](THidDevice *device, int) {
       if (device->product_string() == QString::fromLatin1(TQX5200_DRIVER::device_product))
@@ -278,7 +279,7 @@ int TCtl::list() {
                            .arg(holder.pid);
     } else {
       TDeviceLock lock(QStringLiteral("qx5200-ctl"));
-      TQX5200_DRIVER driver;
+      TQX5200_DRIVER driver(nullptr, backends_());
       lock.attach(driver.hid(), e.path);
       QCoreApplication::processEvents();
       driver.enumerate();
@@ -485,7 +486,7 @@ void TCtl::interrupt_wait() {
   }
   interrupted_ = true;
   if (waiting_)
-    waiting_->quit();
+    waiting_->end();
 }
 
 // Polls every interval_ms (run state, and the status when logging) until the duration has
@@ -536,11 +537,10 @@ int TCtl::poll(int interval_ms, double duration, bool until_end, double timeout,
     qint64 wait_ms = interval_ms;
     if (duration >= 0)
       wait_ms = std::min<qint64>(wait_ms, qint64(std::ceil((duration - elapsed) * 1000)));
-    QEventLoop loop;
-    QTimer::singleShot(std::max<qint64>(wait_ms, 0), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    waiting_ = &loop;
+    TEventWait wait(int(std::max<qint64>(wait_ms, 0)), 1);
+    waiting_ = &wait;
     if (!interrupted_ && !last_signal)
-      loop.exec();
+      wait.run();
     waiting_ = nullptr;
   }
   sigaction(SIGINT, &old_int, nullptr);
@@ -919,12 +919,15 @@ int main(int argc, char *argv[]) {
                                 ? QStringLiteral("%1: no FILE given").arg(command)
                                 : QStringLiteral("%1: unexpected '%2'").arg(command, args.last()));
 
-  // The virtual device must be the default back end before any controller is created.
+  // Every controller gets a back end of its own: on the system's devices, or on one virtual bus.
   std::unique_ptr<TVirtualQX5200Device> simulated;
-  if (o.simulate)
-    simulated = TVirtualQX5200Device::install_as_default();
+  THidBackendFactory backends = [] { return std::make_unique<THidBackendLinux>(); };
+  if (o.simulate) {
+    simulated = std::make_unique<TVirtualQX5200Device>(VirtualHidBus::create());
+    backends = [bus = simulated->bus()] { return bus->make_backend(); };
+  }
 
-  TCtl ctl(o);
+  TCtl ctl(o, std::move(backends));
   if (command == u"list")
     return ctl.list();
   if (command == u"status")

@@ -39,7 +39,7 @@ private slots:
                                                    QFile::ExeGroup | QFile::ExeOther));
   }
   void init() {
-    w_ = std::make_unique<TForm1>();
+    w_ = std::make_unique<TForm1>(nullptr, nullptr);
     auto dialogs = std::make_unique<RecordingDialogs>();
     dialogs_ = dialogs.get();
     w_->set_dialogs(std::move(dialogs));

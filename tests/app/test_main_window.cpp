@@ -84,7 +84,7 @@ class TestMainWindow : public QObject {
 
 private slots:
   void init() {
-    w_ = std::make_unique<TForm1>();
+    w_ = std::make_unique<TForm1>(nullptr, nullptr);
     auto fake = std::make_unique<FakeDialogs>();
     dialogs_ = fake.get();
     w_->set_dialogs(std::move(fake));

@@ -356,7 +356,7 @@ void TestPulsePage::damaged_picture_leaves_the_page_working() {
 }
 
 void TestPulsePage::main_window_hosts_the_page() {
-  TForm1 window;
+  TForm1 window(nullptr, nullptr);
   auto *page = window.findChild<TPulsePage *>("pulse_page");
   auto *tab = window.findChild<QWidget *>("pn_pulse_generator");
   QVERIFY(page);

@@ -94,7 +94,7 @@ private slots:
   void transport_on_the_real_back_end_finds_no_device_here() {
     if (!hidraw_nodes().isEmpty())
       QSKIP("this machine has hidraw devices");
-    TQHID hid; // the default back end
+    TQHID hid(nullptr, std::make_unique<THidBackendLinux>());
     hid.set_device_name("QUOR LABS QX5200");
     int changes = 0;
     hid.controller()->OnDeviceChange = [&] { ++changes; };

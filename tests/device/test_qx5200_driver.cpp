@@ -85,7 +85,7 @@ private slots:
   void garbage_replies_are_harmless();
   void conversions();
   void delay_waits_and_nests();
-  void simulated_device_as_default_back_end();
+  void simulated_device_back_end();
 };
 
 void TestQX5200Driver::constructor_values() {
@@ -654,16 +654,15 @@ void TestQX5200Driver::delay_waits_and_nests() {
   QVERIFY(!delay.enabled());
 }
 
-void TestQX5200Driver::simulated_device_as_default_back_end() {
-  auto simulated = TVirtualQX5200Device::install_as_default();
+void TestQX5200Driver::simulated_device_back_end() {
+  auto simulated = std::make_unique<TVirtualQX5200Device>(VirtualHidBus::create());
   {
-    TQX5200_DRIVER d; // no back end named: the default one
+    TQX5200_DRIVER d(nullptr, simulated->bus()->make_backend()); // the one --simulate runs on
     QVERIFY(take_device(d));
     QVERIFY(d.initialize());
     QCOMPARE(d.load_board().lb_name, QStringLiteral("LB1"));
     QVERIFY(simulated->model().command_count(35) > 0);
   }
-  set_default_hid_backend_factory({});
 }
 
 QTEST_GUILESS_MAIN(TestQX5200Driver)

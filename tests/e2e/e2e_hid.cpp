@@ -444,13 +444,13 @@ void Run::ctl_processes() {
 QString Run::execute() {
   check(QFileInfo(device_program_).isExecutable(),
         QStringLiteral("no device program at %1").arg(device_program_));
-  driver_ = std::make_unique<TQX5200_DRIVER>();
+  driver_ = std::make_unique<TQX5200_DRIVER>(nullptr, std::make_unique<THidBackendLinux>());
   auto *backend = qobject_cast<THidBackendLinux *>(driver_->hid()->controller()->backend());
   check(backend != nullptr, QStringLiteral("the driver does not run on the Linux back end"));
   figures_ << QStringLiteral("notices=%1")
                   .arg(backend->notice_source() == THidBackendLinux::NoticeSource::UdevMonitor ? "udev"
                                                                                                : "rescan");
-  watcher_ = std::make_unique<THidDeviceController>();
+  watcher_ = std::make_unique<THidDeviceController>(nullptr, std::make_unique<THidBackendLinux>());
   watcher_->OnRemoval = [this](THidDevice *) { ++watcher_removals_; };
 
   plug_and_connect("connect");

@@ -42,6 +42,7 @@
 
 #include <cmath>
 #include <iterator>
+#include <tuple>
 
 namespace {
 
@@ -53,8 +54,6 @@ constexpr int interval_connected = 250;
 constexpr int interval_idle = 500;
 constexpr int interval_running = 50;
 constexpr int status_message_ms = 15000;
-constexpr int color_red = 255;
-constexpr int color_blue = 16711680;
 
 constexpr int client_width = 592;
 constexpr int client_height = 526;
@@ -80,6 +79,13 @@ constexpr int separator_item_count = int(std::size(separator_items));
 
 constexpr char pwl_filter[] = "SPICE PWL (*.pwl)";
 
+// The point a table row holds, by the rule table_points reads the table with; false when the row
+// holds none. For the reads table_points cannot do: stopping early, and naming the row.
+bool row_point(const TQGridModel &table, int row, TWavePoint &point) {
+  return text_to_real(table.cell_view(1, row), point.time) &&
+         text_to_real(table.cell_view(2, row), point.value);
+}
+
 } // namespace
 
 QStringList data_separator_filters(int item) {
@@ -101,16 +107,20 @@ QStringList data_separator_filters(int item) {
 }
 
 TForm1::TForm1(QWidget *parent, std::unique_ptr<THidBackend> backend)
-    : QMainWindow(parent), dialogs_(new TQtWindowDialogs) {
+    : QMainWindow(parent), driver(new TQX5200_DRIVER(this, std::move(backend))),
+      dialogs_(new TQtWindowDialogs) {
   // Owned objects in their order: the driver, the graph, the request queue, the hardware
   // information dialog.
-  driver = new TQX5200_DRIVER(this, std::move(backend));
   graph = new TQGraph;
+  graph->setObjectName(QStringLiteral("graph"));
   command_queue = new TCircularBuffer(this);
+  command_queue->setObjectName(QStringLiteral("command_queue"));
   dlg_hardware = new Tdlg_hardware(this);
+  dlg_hardware->setObjectName(QStringLiteral("dlg_hardware"));
   build_layout();
   build_actions();
   about_box = new Tabout_box(this);
+  about_box->setObjectName(QStringLiteral("about_box"));
   new TFileDropCatcher(this, [this](const QStringList &files) { open_dropped_files(files); });
   FormCreate();
 }
@@ -180,6 +190,7 @@ void TForm1::build_layout() {
   right->addWidget(bt_waveform_start);
   right->addSpacing(8);
   lb_repeat_count = new QLabel(QStringLiteral("repeat count"), pn_arb_right);
+  lb_repeat_count->setObjectName(QStringLiteral("lb_repeat_count"));
   right->addWidget(lb_repeat_count);
   ne_waveform_repeat_count = new TNumEdit(pn_arb_right);
   ne_waveform_repeat_count->setObjectName(QStringLiteral("ne_waveform_repeat_count"));
@@ -195,6 +206,7 @@ void TForm1::build_layout() {
   rg_data_separator = new QGroupBox(QStringLiteral("Data Separator"), pn_arb_right);
   rg_data_separator->setObjectName(QStringLiteral("rg_data_separator"));
   rg_data_separator_items = new QButtonGroup(rg_data_separator);
+  rg_data_separator_items->setObjectName(QStringLiteral("rg_data_separator_items"));
   auto *items = new QVBoxLayout(rg_data_separator);
   items->setSpacing(2);
   for (int i = 0; i < separator_item_count; ++i) {
@@ -216,23 +228,25 @@ void TForm1::build_layout() {
   pn_statistics->setFont(figure_font);
   figures->setHorizontalSpacing(2);
   figures->setVerticalSpacing(1);
-  const std::pair<const char *, QLabel **> statistics[] = {{"Data Points :", &lb_data_points},
-                                                           {"Max dY : ", &lb_max_dy},
-                                                           {"Min dY : ", &lb_min_dy},
-                                                           {"Max dt : ", &lb_max_dt},
-                                                           {"Min dt : ", &lb_min_dt},
-                                                           {"Max dy/dt : ", &lb_max_dy_dt},
-                                                           {"Avg Y : ", &lb_average},
-                                                           {"Pulse Avg Y : ", &lb_pulse_average},
-                                                           {"Avg Power : ", &lb_average_power},
-                                                           {"Energy : ", &lb_energy},
-                                                           {"P2t : ", &lb_p2t},
-                                                           {"Error :", &lb_status}};
+  const std::tuple<const char *, QLabel **, const char *> statistics[] = {
+      {"Data Points :", &lb_data_points, "lb_data_points"},
+      {"Max dY : ", &lb_max_dy, "lb_max_dy"},
+      {"Min dY : ", &lb_min_dy, "lb_min_dy"},
+      {"Max dt : ", &lb_max_dt, "lb_max_dt"},
+      {"Min dt : ", &lb_min_dt, "lb_min_dt"},
+      {"Max dy/dt : ", &lb_max_dy_dt, "lb_max_dy_dt"},
+      {"Avg Y : ", &lb_average, "lb_average"},
+      {"Pulse Avg Y : ", &lb_pulse_average, "lb_pulse_average"},
+      {"Avg Power : ", &lb_average_power, "lb_average_power"},
+      {"Energy : ", &lb_energy, "lb_energy"},
+      {"P2t : ", &lb_p2t, "lb_p2t"},
+      {"Error :", &lb_status, "lb_status"}};
   int line = 0;
-  for (const auto &[caption, value] : statistics) {
+  for (const auto &[caption, value, object_name] : statistics) {
     auto *name = new QLabel(QString::fromLatin1(caption), pn_statistics);
     name->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     *value = new QLabel(QStringLiteral("0"), pn_statistics);
+    (*value)->setObjectName(QString::fromLatin1(object_name));
     figures->addWidget(name, line, 0);
     figures->addWidget(*value, line, 1);
     ++line;
@@ -260,6 +274,7 @@ void TForm1::build_layout() {
       QStringList{QStringLiteral(" Loading Waveform"), QStringLiteral(" Sending Command")}};
   for (int i = 0; i < 5; ++i) {
     status_panels[i] = new QLabel(status_bar);
+    status_panels[i]->setObjectName(QStringLiteral("status_panel%1").arg(i));
     status_panels[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     const QFontMetrics metrics(status_panels[i]->font());
     int width = widths[i];
@@ -278,6 +293,7 @@ void TForm1::build_layout() {
   setStatusBar(status_bar);
 
   timer = new QTimer(this);
+  timer->setObjectName(QStringLiteral("timer"));
   timer->setInterval(500);
   connect(timer, &QTimer::timeout, this, &TForm1::timerTimer);
   timer->start();
@@ -302,14 +318,15 @@ void TForm1::build_layout() {
 }
 
 void TForm1::build_actions() {
-  auto make = [this](QAction *&action, const char *text, const QKeySequence &keys,
+  auto make = [this](QAction *&action, const char *name, const char *text, const QKeySequence &keys,
                      void (TForm1::*handler)()) {
     action = new QAction(QString::fromLatin1(text), this);
+    action->setObjectName(QString::fromLatin1(name));
     action->setShortcut(keys);
     connect(action, &QAction::triggered, this, handler);
   };
-  make(ac_undo, "&Undo", QKeySequence(Qt::CTRL | Qt::Key_Z), &TForm1::ac_undoExecute);
-  make(ac_redo, "&Redo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), &TForm1::ac_redoExecute);
+  make(ac_undo, "ac_undo", "&Undo", QKeySequence(Qt::CTRL | Qt::Key_Z), &TForm1::ac_undoExecute);
+  make(ac_redo, "ac_redo", "&Redo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), &TForm1::ac_redoExecute);
   ac_redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
   // There whenever there is a step to take back or to make again, on every page.
   const QUndoStack *steps = sg_data->undo()->stack();
@@ -320,27 +337,29 @@ void TForm1::build_actions() {
   // Every menu and item has a mnemonic. The graph's Ctrl keys (S, A, B, E) act on the Graph page,
   // where the Edit items are off; so Save takes Ctrl+Shift+S, and Ctrl+A is Edit > Add on the Data
   // page and Add Label on the Graph page.
-  make(ac_load_data, "&Open...", QKeySequence::Open, &TForm1::ac_load_dataExecute);
-  make(ac_data_save, "&Save...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
+  make(ac_load_data, "ac_load_data", "&Open...", QKeySequence::Open, &TForm1::ac_load_dataExecute);
+  make(ac_data_save, "ac_data_save", "&Save...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
        &TForm1::ac_data_saveExecute);
-  make(ac_quit, "&Quit", QKeySequence(Qt::CTRL | Qt::Key_Q), &TForm1::close_window);
-  make(ac_cut, "Cu&t", QKeySequence(Qt::CTRL | Qt::Key_X), &TForm1::ac_cutExecute);
-  make(ac_copy, "&Copy", QKeySequence(Qt::CTRL | Qt::Key_C), &TForm1::ac_copyExecute);
-  make(ac_paste, "&Paste", QKeySequence(Qt::CTRL | Qt::Key_V), &TForm1::ac_pasteExecute);
-  make(ac_add, "&Add", QKeySequence(Qt::CTRL | Qt::Key_A), &TForm1::ac_addExecute);
-  make(ac_insert, "&Insert", QKeySequence(Qt::CTRL | Qt::Key_I), &TForm1::ac_insertExecute);
-  make(ac_clear, "C&lear", QKeySequence(Qt::CTRL | Qt::Key_L), &TForm1::ac_clearExecute);
-  make(ac_delete, "&Delete", QKeySequence(Qt::CTRL | Qt::Key_D), &TForm1::ac_deleteExecute);
-  make(ac_select_all, "&Select All", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_A),
+  make(ac_quit, "ac_quit", "&Quit", QKeySequence(Qt::CTRL | Qt::Key_Q), &TForm1::close_window);
+  make(ac_cut, "ac_cut", "Cu&t", QKeySequence(Qt::CTRL | Qt::Key_X), &TForm1::ac_cutExecute);
+  make(ac_copy, "ac_copy", "&Copy", QKeySequence(Qt::CTRL | Qt::Key_C), &TForm1::ac_copyExecute);
+  make(ac_paste, "ac_paste", "&Paste", QKeySequence(Qt::CTRL | Qt::Key_V), &TForm1::ac_pasteExecute);
+  make(ac_add, "ac_add", "&Add", QKeySequence(Qt::CTRL | Qt::Key_A), &TForm1::ac_addExecute);
+  make(ac_insert, "ac_insert", "&Insert", QKeySequence(Qt::CTRL | Qt::Key_I), &TForm1::ac_insertExecute);
+  make(ac_clear, "ac_clear", "C&lear", QKeySequence(Qt::CTRL | Qt::Key_L), &TForm1::ac_clearExecute);
+  make(ac_delete, "ac_delete", "&Delete", QKeySequence(Qt::CTRL | Qt::Key_D), &TForm1::ac_deleteExecute);
+  make(ac_select_all, "ac_select_all", "&Select All", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_A),
        &TForm1::ac_select_allExecute);
-  make(ac_delete_all, "D&elete All", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_D),
+  make(ac_delete_all, "ac_delete_all", "D&elete All", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_D),
        &TForm1::ac_delete_allExecute);
-  make(ac_export_pwl, "&Export PWL...", {}, &TForm1::ac_export_pwlExecute);
-  make(ac_sort_rows, "S&ort Rows By Time", {}, &TForm1::ac_sort_rowsExecute);
-  make(ac_remove_repeated_rows, "Re&move Repeated Rows", {}, &TForm1::ac_remove_repeated_rowsExecute);
-  make(ac_hardware, "&Information...", {}, &TForm1::ac_hardwareExecute);
-  make(HelpContents1, "&Contents", QKeySequence::HelpContents, &TForm1::HelpContents1Execute);
-  make(ac_about, "&About...", {}, &TForm1::ac_aboutExecute);
+  make(ac_export_pwl, "ac_export_pwl", "&Export PWL...", {}, &TForm1::ac_export_pwlExecute);
+  make(ac_sort_rows, "ac_sort_rows", "S&ort Rows By Time", {}, &TForm1::ac_sort_rowsExecute);
+  make(ac_remove_repeated_rows, "ac_remove_repeated_rows", "Re&move Repeated Rows", {},
+       &TForm1::ac_remove_repeated_rowsExecute);
+  make(ac_hardware, "ac_hardware", "&Information...", {}, &TForm1::ac_hardwareExecute);
+  make(HelpContents1, "HelpContents1", "&Contents", QKeySequence::HelpContents,
+       &TForm1::HelpContents1Execute);
+  make(ac_about, "ac_about", "&About...", {}, &TForm1::ac_aboutExecute);
 
   QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
   file->addAction(ac_load_data);
@@ -363,6 +382,7 @@ void TForm1::build_actions() {
   run_log = new TRunLogMenu(*this, hardware, [this] {
     return dialogs_->save_file_name(this, {QStringLiteral("Run Log (*.csv)")}, QStringLiteral("csv"));
   });
+  run_log->setObjectName(QStringLiteral("run_log"));
   QMenu *help = menuBar()->addMenu(QStringLiteral("He&lp"));
   help->addAction(HelpContents1);
   help->addAction(ac_about);
@@ -708,7 +728,7 @@ void TForm1::ac_delete_allExecute() {
 
 void TForm1::close_window() { close(); }
 
-void TForm1::ac_hardwareExecute() { command_queue->put(227); }
+void TForm1::ac_hardwareExecute() { command_queue->put(queue_hardware); }
 
 void TForm1::HelpContents1Execute() { show_help(help_context_contents); }
 
@@ -742,12 +762,10 @@ void TForm1::show_help(int context) {
 void TForm1::update_start_button() {
   // Two parseable rows are enough to decide; a long table is not read to its end.
   int points = 0;
-  TQGridModel *table = sg_data->grid();
-  for (int r = 1; r < table->row_count() && points < 2; ++r) {
-    long double t = 0, v = 0;
-    if (text_to_real(table->cell_view(1, r), t) && text_to_real(table->cell_view(2, r), v))
-      ++points;
-  }
+  const TQGridModel &table = *sg_data->grid();
+  TWavePoint point;
+  for (int r = 1; r < table.row_count() && points < 2; ++r)
+    points += row_point(table, r, point);
   if (points >= 2)
     set_start_enabled(true);
 }
@@ -819,12 +837,10 @@ bool TForm1::update_waveform() {
 
   if (sg_data->changed()) {
     driver->clear_points();
-    TQGridModel *table = sg_data->grid();
-    for (int r = 1; r < table->row_count(); ++r) {
-      long double t = 0, v = 0;
-      if (text_to_real(table->cell_view(1, r), t) && text_to_real(table->cell_view(2, r), v))
-        driver->add_point(t, v);
-    }
+    std::vector<TWavePoint> points;
+    table_points(*sg_data->grid(), points);
+    for (const TWavePoint &point : points)
+      driver->add_point(point.time, point.value);
     validate_waveform();
   }
 
@@ -836,7 +852,7 @@ bool TForm1::update_waveform() {
   }
 
   const int kind = driver->error_type();
-  if (kind == 1) {
+  if (kind == TQX5200Waveform::time_not_increasing) {
     // The table keeps its changed flag so the next update parses it again.
     waveform_valid_ = false;
     const int row = point_row(driver->error_index());
@@ -857,7 +873,7 @@ bool TForm1::update_waveform() {
   sg_data->set_changed(false);
   waveform_valid_ = false;
   switch (kind) {
-  case 2: {
+  case TQX5200Waveform::overflow: {
     // Nothing can be sent: the device would be started on a waveform it never got.
     driver->set_waveform_changed(true);
     const qint64 needed = driver->waveform().min_words_needed();
@@ -874,7 +890,7 @@ bool TForm1::update_waveform() {
         message_position());
     break;
   }
-  case 3:
+  case TQX5200Waveform::max_power:
     dialogs_->information(this,
                           tr("Maximum Power Exceeded: the average power is %1, the load board allows %2.\n"
                              "A repeat count of 1 is not limited by the average power.")
@@ -882,7 +898,7 @@ bool TForm1::update_waveform() {
                                    engineering(driver->load_board().lb_max_power, QStringLiteral("W"))),
                           message_position());
     break;
-  case 4:
+  case TQX5200Waveform::max_p2t:
     dialogs_->information(this,
                           tr("Maximum P2t Exceeded: the waveform's P2t is %1, the load board allows %2.")
                               .arg(engineering(driver->p2t(), QStringLiteral("WWs")),
@@ -897,14 +913,12 @@ bool TForm1::update_waveform() {
 // The table row that holds point `index` of the driver's list: rows without a point are
 // skipped, as they were when the list was made.
 int TForm1::point_row(int index) const {
-  TQGridModel *table = sg_data->grid();
-  int point = -1;
-  for (int r = 1; r < table->row_count(); ++r) {
-    long double t = 0, v = 0;
-    if (text_to_real(table->cell_view(1, r), t) && text_to_real(table->cell_view(2, r), v) &&
-        ++point == index)
+  const TQGridModel &table = *sg_data->grid();
+  TWavePoint point;
+  int found = -1;
+  for (int r = 1; r < table.row_count(); ++r)
+    if (row_point(table, r, point) && ++found == index)
       return r;
-  }
   return index + 1;
 }
 
@@ -1050,8 +1064,9 @@ void TForm1::setup_graph() {
   graph->setYUnits(QStringLiteral("V"));
   graph->setY2Units(QStringLiteral("V"));
   for (int curve : {1, 2}) {
-    graph->SetYCurveColors(curve, curve == 1 ? color_red : color_blue, curve == 1 ? color_red : color_blue);
-    graph->SetY2CurveColors(curve, color_blue, color_blue);
+    const int color = curve == 1 ? kColorRed : kColorBlue;
+    graph->SetYCurveColors(curve, color, color);
+    graph->SetY2CurveColors(curve, kColorBlue, kColorBlue);
     graph->SetCurvePointsVisible(curve, true, false);
   }
   graph->setY2LineWidth(2);
@@ -1135,9 +1150,11 @@ void TForm1::show_statistics() {
     lb_status->setText(QStringLiteral("None"));
     return;
   }
+  // In the order of TQX5200Waveform::ErrorType.
   static const char *const texts[] = {"No Data", "Time Data", "Overflow", "Max Power", "Max P2t"};
+  static_assert(std::size(texts) == TQX5200Waveform::max_p2t + 1);
   const int kind = driver->error_type();
-  if (kind >= 0 && kind < 5)
+  if (kind >= TQX5200Waveform::no_data && kind <= TQX5200Waveform::max_p2t)
     lb_status->setText(QString::fromLatin1(texts[kind]));
   waveform_valid_ = false;
 }

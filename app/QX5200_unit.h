@@ -44,65 +44,9 @@ public:
   // Pages of PageControl1.
   enum { page_graph = 0, page_data = 1, page_pulse_generator = 2 };
 
-  // Controls, named as in the window layout.
-  QTabWidget *PageControl1 = nullptr;
-  QWidget *pn_graph = nullptr;
-  QWidget *pn_data = nullptr;
-  QWidget *pn_pulse_generator = nullptr;
-  TQGrid *sg_data = nullptr;
-  TPulsePage *pulse_page = nullptr;
-  QWidget *pn_arb_right = nullptr;
-  QPushButton *bt_waveform_start = nullptr;
-  QLabel *lb_repeat_count = nullptr;
-  TNumEdit *ne_waveform_repeat_count = nullptr;
-  QGroupBox *rg_data_separator = nullptr;
-  QButtonGroup *rg_data_separator_items = nullptr;
-  QWidget *pn_statistics = nullptr;
-  QLabel *lb_data_points = nullptr;
-  QLabel *lb_max_dy = nullptr;
-  QLabel *lb_min_dy = nullptr;
-  QLabel *lb_max_dt = nullptr;
-  QLabel *lb_min_dt = nullptr;
-  QLabel *lb_max_dy_dt = nullptr;
-  QLabel *lb_average = nullptr;
-  QLabel *lb_pulse_average = nullptr;
-  QLabel *lb_average_power = nullptr;
-  QLabel *lb_energy = nullptr;
-  QLabel *lb_p2t = nullptr;
-  QLabel *lb_status = nullptr;
-  QStatusBar *status_bar = nullptr;
-  std::array<QLabel *, 5> status_panels{};
-  // A notice beside the panels that the tick leaves alone; it clears itself after a while.
-  QLabel *status_message = nullptr;
-  QTimer *timer = nullptr;
-
-  QAction *ac_undo = nullptr;
-  QAction *ac_redo = nullptr;
-  QAction *ac_load_data = nullptr;
-  QAction *ac_data_save = nullptr;
-  QAction *ac_quit = nullptr;
-  QAction *ac_export_pwl = nullptr;
-  QAction *ac_sort_rows = nullptr;
-  QAction *ac_remove_repeated_rows = nullptr;
-  QAction *ac_cut = nullptr;
-  QAction *ac_copy = nullptr;
-  QAction *ac_paste = nullptr;
-  QAction *ac_add = nullptr;
-  QAction *ac_insert = nullptr;
-  QAction *ac_clear = nullptr;
-  QAction *ac_delete = nullptr;
-  QAction *ac_select_all = nullptr;
-  QAction *ac_delete_all = nullptr;
-  QAction *ac_hardware = nullptr;
-  QAction *HelpContents1 = nullptr;
-  QAction *ac_about = nullptr;
-
-  TQX5200_DRIVER *driver = nullptr;
-  TRunLogMenu *run_log = nullptr;
-  TQGraph *graph = nullptr;
-  TCircularBuffer *command_queue = nullptr;
-  Tdlg_hardware *dlg_hardware = nullptr;
-  Tabout_box *about_box = nullptr;
+  // The driver of the window's device. Unlike the window's other parts it is public: the program
+  // start locks its device and the run log reads it.
+  TQX5200_DRIVER *const driver;
 
   // Queue codes of the requests the timer tick carries out.
   enum : int { queue_stop = 27, queue_start = 225, queue_hardware = 227 };
@@ -113,7 +57,6 @@ public:
   // Watched data file (the one last opened or saved) and its file age when last read or written.
   QString watched_file_name() const { return watched_file_name_; }
   qint64 watched_file_age() const { return watched_file_age_; }
-  bool file_watch_enabled() const { return file_watch_enabled_; }
   // Filters and default extension both file dialogs get (set by the Data Separator choice).
   QStringList dialog_filters() const { return dialog_filters_; }
   QString dialog_default_ext() const { return dialog_default_ext_; }
@@ -177,7 +120,6 @@ public:
   bool device_connected() const { return device_connected_; }
   bool load_board_ready() const { return load_board_ready_; }
   bool waveform_valid() const { return waveform_valid_; }
-  double sensor_average() const { return sensor_average_; }
   void update_start_button();
   // Why START cannot be pressed now (its tooltip), empty when it can.
   QString start_blocked_reason() const;
@@ -230,6 +172,67 @@ private:
   QString search_panel_text();
   void show_help(int context);
   QPoint message_position() const;
+
+  // Controls, named as in the window layout. Each carries its name as its object name too (the
+  // status panels are "status_panel0" to "status_panel4"): tests find them with findChild.
+  QTabWidget *PageControl1 = nullptr;
+  QWidget *pn_graph = nullptr;
+  QWidget *pn_data = nullptr;
+  QWidget *pn_pulse_generator = nullptr;
+  TQGrid *sg_data = nullptr;
+  TPulsePage *pulse_page = nullptr;
+  QWidget *pn_arb_right = nullptr;
+  QPushButton *bt_waveform_start = nullptr;
+  QLabel *lb_repeat_count = nullptr;
+  TNumEdit *ne_waveform_repeat_count = nullptr;
+  QGroupBox *rg_data_separator = nullptr;
+  QButtonGroup *rg_data_separator_items = nullptr;
+  QWidget *pn_statistics = nullptr;
+  QLabel *lb_data_points = nullptr;
+  QLabel *lb_max_dy = nullptr;
+  QLabel *lb_min_dy = nullptr;
+  QLabel *lb_max_dt = nullptr;
+  QLabel *lb_min_dt = nullptr;
+  QLabel *lb_max_dy_dt = nullptr;
+  QLabel *lb_average = nullptr;
+  QLabel *lb_pulse_average = nullptr;
+  QLabel *lb_average_power = nullptr;
+  QLabel *lb_energy = nullptr;
+  QLabel *lb_p2t = nullptr;
+  QLabel *lb_status = nullptr;
+  QStatusBar *status_bar = nullptr;
+  std::array<QLabel *, 5> status_panels{};
+  // A notice beside the panels that the tick leaves alone; it clears itself after a while.
+  QLabel *status_message = nullptr;
+  QTimer *timer = nullptr;
+
+  QAction *ac_undo = nullptr;
+  QAction *ac_redo = nullptr;
+  QAction *ac_load_data = nullptr;
+  QAction *ac_data_save = nullptr;
+  QAction *ac_quit = nullptr;
+  QAction *ac_export_pwl = nullptr;
+  QAction *ac_sort_rows = nullptr;
+  QAction *ac_remove_repeated_rows = nullptr;
+  QAction *ac_cut = nullptr;
+  QAction *ac_copy = nullptr;
+  QAction *ac_paste = nullptr;
+  QAction *ac_add = nullptr;
+  QAction *ac_insert = nullptr;
+  QAction *ac_clear = nullptr;
+  QAction *ac_delete = nullptr;
+  QAction *ac_select_all = nullptr;
+  QAction *ac_delete_all = nullptr;
+  QAction *ac_hardware = nullptr;
+  QAction *HelpContents1 = nullptr;
+  QAction *ac_about = nullptr;
+
+  // Owned objects, named likewise.
+  TRunLogMenu *run_log = nullptr;
+  TQGraph *graph = nullptr;
+  TCircularBuffer *command_queue = nullptr;
+  Tdlg_hardware *dlg_hardware = nullptr;
+  Tabout_box *about_box = nullptr;
 
   std::unique_ptr<TWindowDialogs> dialogs_;
   QDialog *help_viewer_ = nullptr;

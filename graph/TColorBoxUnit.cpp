@@ -1,5 +1,7 @@
 #include "TColorBoxUnit.h"
 
+#include "TQGraphType.h"
+
 #include <QPixmap>
 
 #include <iterator>
@@ -20,7 +22,7 @@ constexpr NamedColor kColors[] = {
 
 QIcon swatch(int c) {
   QPixmap pm(12, 12);
-  pm.fill(QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF));
+  pm.fill(ToQColor(c));
   return QIcon(pm);
 }
 

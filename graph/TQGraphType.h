@@ -4,6 +4,7 @@
 // here works on plain values, so ranges, divisions, pixel mapping, tick texts and the layout can
 // be computed and checked without a window.
 
+#include <QColor>
 #include <QFont>
 #include <QString>
 #include <QtGlobal>
@@ -12,6 +13,15 @@
 #include <vector>
 
 enum TQAxisStyle : quint8 { Linear = 0, Log = 1 };
+
+// Colours are stored as 0x00BBGGRR integers, as the settings and the colour boxes hold them, and
+// become a QColor only at the painter.
+constexpr int kColorBlack = 0x000000;
+constexpr int kColorGray = 0x808080;
+constexpr int kColorWhite = 0xFFFFFF;
+constexpr int kColorRed = 0x0000FF;
+constexpr int kColorBlue = 0xFF0000;
+inline QColor ToQColor(int color) { return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF); }
 
 // Control alignment inside the parent, as the owner sets it.
 enum TAlign : quint8 { alNone = 0, alTop, alBottom, alLeft, alRight, alClient };
@@ -59,9 +69,9 @@ struct TCurve {
 using TCurves = std::array<TCurve, kCurveCount + 1>;
 
 struct TCurveStyle {
-  int line_color = 0;
+  int line_color = kColorBlack;
   int pen_width = 1;
-  int marker_color = 0;
+  int marker_color = kColorBlack;
   quint8 show_lines = 1;
   quint8 show_points = 1;
   int marker_size = 6;
@@ -69,20 +79,20 @@ struct TCurveStyle {
 
 struct TQAxis {
   int line_width = 2;
-  int line_color = 0;
-  int tick_label_color = 0;
+  int line_color = kColorBlack;
+  int tick_label_color = kColorBlack;
   double MinVal = 0;
   double MaxVal = 0;
   int DecimalCount = 0;
   QString Title;
   TQAxisStyle Style = Linear;
   quint8 show_major_grid = 1;
-  int major_grid_color = 0;
+  int major_grid_color = kColorBlack;
   quint8 major_grid_style = 0;
   int major_grid_width = 1;
   int MajInc = 0;
   quint8 show_minor_grid = 1;
-  int minor_grid_color = 0x808080;
+  int minor_grid_color = kColorGray;
   quint8 minor_grid_style = 0;
   int minor_grid_width = 1;
   int MinInc = 1;
@@ -101,8 +111,8 @@ struct TQAxis {
 };
 
 struct TQGraphArea {
-  int background_color = 0xFFFFFF;
-  int plot_background_color = 0xFFFFFF;
+  int background_color = kColorWhite;
+  int plot_background_color = kColorWhite;
   TGraphRect margins;
   TGraphRect plot;
   TQAxis y;
@@ -133,7 +143,7 @@ struct TQLabel {
   int Y = 0;
   QString Text;
   quint8 Selected = 0;
-  int line_color = 0;
+  int line_color = kColorBlack;
   quint8 ShowLine = 0;
 };
 

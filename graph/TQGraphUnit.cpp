@@ -30,9 +30,6 @@ QImage make_canvas(int width, int height) {
   return image;
 }
 
-// 0x00BBGGRR as stored in the settings.
-QColor to_qcolor(int c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
-
 Qt::PenStyle to_pen_style(quint8 style) {
   switch (style) {
   case 1: return Qt::DashLine;
@@ -46,7 +43,7 @@ Qt::PenStyle to_pen_style(quint8 style) {
 
 QPen make_pen(int color, int width, quint8 style = 0) {
   // Width 0 is the canvas's one-pixel line.
-  QPen pen(to_qcolor(color), std::max(width, 0), to_pen_style(style));
+  QPen pen(ToQColor(color), std::max(width, 0), to_pen_style(style));
   pen.setCapStyle(Qt::FlatCap);
   pen.setJoinStyle(Qt::MiterJoin);
   return pen;
@@ -75,7 +72,7 @@ void text_out(QPainter &p, int x, int y, const QString &text, const QColor &back
   if (background.isValid())
     p.fillRect(QRect(x, y, fm.horizontalAdvance(text), fm.height()), background);
   const QPen pen = p.pen();
-  p.setPen(Qt::black);
+  p.setPen(ToQColor(kColorBlack));
   p.drawText(QPoint(x, y + fm.ascent()), text);
   p.setPen(pen);
 }
@@ -91,7 +88,7 @@ void DrawRotatedText(QPainter &p, int x, const QString &text, int angle, int y) 
   p.save();
   p.translate(x, y);
   p.rotate(-angle);
-  p.setPen(Qt::black);
+  p.setPen(ToQColor(kColorBlack));
   p.drawText(QPoint(0, QFontMetrics(p.font(), p.device()).ascent()), text);
   p.restore();
 }
@@ -235,7 +232,7 @@ void TQGraph::RenderGraph() {
   ComputeRanges(area_, curves_);
   layout();
   QPainter p(&back_buffer_);
-  p.fillRect(back_buffer_.rect(), to_qcolor(area_.background_color));
+  p.fillRect(back_buffer_.rect(), ToQColor(area_.background_color));
   paint_layers(p);
 }
 
@@ -308,7 +305,7 @@ void TQGraph::draw_curves(QPainter &p) {
     auto pass = [&](const TCurveStyle &style, int line_width, int TGraphPoint::*row,
                     TGraphRect TGraphPoint::*box, quint8 TGraphPoint::*selected) {
       p.setPen(make_pen(style.line_color, line_width));
-      const QColor marker = to_qcolor(style.marker_color);
+      const QColor marker = ToQColor(style.marker_color);
       QPoint previous;
       bool first = true;
       for (const TGraphPoint &pt : points) {
@@ -340,7 +337,7 @@ void TQGraph::draw_curves(QPainter &p) {
 
 void TQGraph::draw_margin_bands(QPainter &p) {
   // Erases whatever the curves drew outside the plot rectangle.
-  const QColor bg = to_qcolor(area_.background_color);
+  const QColor bg = ToQColor(area_.background_color);
   const TGraphRect &pl = area_.plot;
   const int w = back_buffer_.width(), h = back_buffer_.height();
   p.fillRect(to_qrect({0, pl.bottom, w, h}), bg);
@@ -351,7 +348,7 @@ void TQGraph::draw_margin_bands(QPainter &p) {
 
 void TQGraph::draw_y_axis(QPainter &p) {
   const TGraphRect &pl = area_.plot;
-  const QColor bg = to_qcolor(area_.background_color);
+  const QColor bg = ToQColor(area_.background_color);
   const bool log = area_.y.Style == Log;
   TQAxis &y = area_.y;
   p.setPen(make_pen(y.line_color, y.line_width));
@@ -392,7 +389,7 @@ void TQGraph::draw_y_axis(QPainter &p) {
 
 void TQGraph::draw_x_axis(QPainter &p) {
   const TGraphRect &pl = area_.plot;
-  const QColor bg = to_qcolor(area_.background_color);
+  const QColor bg = ToQColor(area_.background_color);
   TQAxis &x = area_.x;
   const int w = x.line_width;
   p.setPen(make_pen(x.line_color, w));
@@ -418,7 +415,7 @@ void TQGraph::draw_x_axis(QPainter &p) {
 
 void TQGraph::draw_titles(QPainter &p) {
   const TGraphRect &pl = area_.plot;
-  const QColor bg = to_qcolor(area_.background_color);
+  const QColor bg = ToQColor(area_.background_color);
   p.setFont(GraphFont(area_.TitleFontSize));
   const int title_height = text_height(p);
   text_out(p, (pl.left + pl.right - text_width(p, area_.Title)) / 2, 5, area_.Title, bg);
@@ -429,15 +426,15 @@ void TQGraph::draw_titles(QPainter &p) {
 
 void TQGraph::draw_overlay(QPainter &p) {
   // The font stays at the subtitle size.
-  const QColor white(Qt::white);
-  p.setPen(QPen(Qt::black, 2));
+  const QColor white = ToQColor(kColorWhite);
+  p.setPen(QPen(ToQColor(kColorBlack), 2));
   p.setBrush(white);
   if (readout_visible_)
     text_out(p, readout_position_.x(), readout_position_.y(), readout_text_, white);
   for (const TQLabel &label : labels_) {
     const TGraphRect box = LabelRect(label);
     if (label.Selected) {
-      p.setPen(QPen(Qt::black, 2));
+      p.setPen(QPen(ToQColor(kColorBlack), 2));
       p.setBrush(white);
       p.drawRect(to_qrect(box));
     }
@@ -598,7 +595,7 @@ void TQGraph::draw_band(QPainter &p, bool erase) {
     return;
   p.setCompositionMode(erase ? QPainter::RasterOp_NotSourceXorDestination
                              : QPainter::CompositionMode_SourceOver);
-  p.setPen(QPen(Qt::black, 1, Qt::DashLine));
+  p.setPen(QPen(ToQColor(kColorBlack), 1, Qt::DashLine));
   p.setBrush(Qt::NoBrush);
   p.drawRect(QRect(QPoint(band_.left, band_.top), QPoint(band_.right, band_.bottom)).normalized());
   p.setCompositionMode(QPainter::CompositionMode_SourceOver);

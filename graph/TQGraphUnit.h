@@ -176,7 +176,6 @@ public:
   // graph's page is active. True when the key was one of the graph's.
   bool KeyDown(int key, Qt::KeyboardModifiers modifiers);
   QString MouseDataString() const;
-  const TMouseData &MouseData() const { return mouse_data_; }
   bool HitTestData(int x, int y, TMouseData &hit) const;
   void SelectInBox(bool additive);
   TGraphRect LabelRect(const TQLabel &label) const;
@@ -199,9 +198,8 @@ public:
   QMenu *PopupMenu() const { return menu_; }
   QAction *MenuItem(TGraphMenuItem item) const { return items_[item]; }
   TAxisDlg &AxisDialog() const { return *axis_dialog_; }
-  // The label editor; the owner may share one instance between graphs.
+  // The label editor, made on first use.
   TLabelDialog &LabelDialog();
-  void setLabelDialog(TLabelDialog *dialog) { label_dialog_ = dialog; }
   // Replaces the modal parts (nullptr restores the real ones). Not owned.
   void setModals(TGraphModals *modals);
   int FitCount() const { return fit_count_; }

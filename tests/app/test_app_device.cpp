@@ -77,9 +77,11 @@ class TestAppDevice : public QObject {
   std::unique_ptr<TForm1> w_;
   FakeDialogs *dialogs_ = nullptr;
   QTemporaryDir dir_;
+  template <class T> T *ui(const QString &name) const { return w_->findChild<T *>(name); }
+  auto *bt_waveform_start() const { return ui<QPushButton>("bt_waveform_start"); }
 
   TVirtualQX5200 &model() { return device_->model(); }
-  QString panel(int i) const { return w_->status_panels[std::size_t(i)]->text(); }
+  QString panel(int i) const { return ui<QLabel>(QString("status_panel%1").arg(i))->text(); }
 
   void plug_device() { device_ = std::make_unique<TVirtualQX5200Device>(bus_); }
   void make_window() {
@@ -99,18 +101,18 @@ class TestAppDevice : public QObject {
     return QTest::qWaitFor([&] { return spy.count() >= n; }, 2000 * n + 2000);
   }
   void fill_table(const Points &points) {
-    w_->sg_data->reset_table();
-    w_->sg_data->set_cell(1, 0, QStringLiteral("Time"));
-    w_->sg_data->set_cell(2, 0, QStringLiteral("Value"));
+    ui<TQGrid>("sg_data")->reset_table();
+    ui<TQGrid>("sg_data")->set_cell(1, 0, QStringLiteral("Time"));
+    ui<TQGrid>("sg_data")->set_cell(2, 0, QStringLiteral("Value"));
     int row = 1;
     for (const auto &[t, v] : points) {
-      if (row >= w_->sg_data->RowCount())
-        w_->sg_data->add_row();
-      w_->sg_data->set_cell(1, row, QString::number(t, 'g', 12).replace(u'.', localized(".")));
-      w_->sg_data->set_cell(2, row, QString::number(v, 'g', 12).replace(u'.', localized(".")));
+      if (row >= ui<TQGrid>("sg_data")->RowCount())
+        ui<TQGrid>("sg_data")->add_row();
+      ui<TQGrid>("sg_data")->set_cell(1, row, QString::number(t, 'g', 12).replace(u'.', localized(".")));
+      ui<TQGrid>("sg_data")->set_cell(2, row, QString::number(v, 'g', 12).replace(u'.', localized(".")));
       ++row;
     }
-    w_->sg_data->set_changed(true);
+    ui<TQGrid>("sg_data")->set_changed(true);
     // As selecting a cell after typing does.
     w_->update_start_button();
   }
@@ -144,9 +146,9 @@ private slots:
     QCOMPARE(panel(2), QString("----"));
     QCOMPARE(panel(3), QString("----"));
     QCOMPARE(panel(4), QString());
-    QCOMPARE(w_->timer->interval(), 1000);
-    QVERIFY(!w_->bt_waveform_start->isEnabled());
-    QVERIFY(!w_->ac_hardware->isEnabled());
+    QCOMPARE(ui<QTimer>("timer")->interval(), 1000);
+    QVERIFY(!bt_waveform_start()->isEnabled());
+    QVERIFY(!ui<QAction>("ac_hardware")->isEnabled());
   }
 
   void refused_device_says_no_permission() {
@@ -163,9 +165,9 @@ private slots:
   void connection_fills_all_five_panels() {
     plug_device();
     QVERIFY(connect_window());
-    QCOMPARE(w_->timer->interval(), 250);
+    QCOMPARE(ui<QTimer>("timer")->interval(), 250);
     QVERIFY(w_->load_board_ready());
-    QVERIFY(w_->ac_hardware->isEnabled());
+    QVERIFY(ui<QAction>("ac_hardware")->isEnabled());
     QCOMPARE(panel(0), QString(" QX5200 Connected"));
     QCOMPARE(panel(1), localized(" USB:4.98V"));
     QCOMPARE(panel(2), localized("LB1 100A 50V 1A=0.010V"));
@@ -173,13 +175,13 @@ private slots:
              qPrintable(panel(3)));
     QCOMPARE(panel(4), QString(" OK"));
     // No waveform yet: the axes are set for the board.
-    QCOMPARE(w_->graph->yTitle(), QString("Current"));
-    QCOMPARE(w_->graph->yUnits(), QString("A"));
-    QCOMPARE(w_->graph->xRange(), -1);
+    QCOMPARE(ui<TQGraph>("graph")->yTitle(), QString("Current"));
+    QCOMPARE(ui<TQGraph>("graph")->yUnits(), QString("A"));
+    QCOMPARE(ui<TQGraph>("graph")->xRange(), -1);
     // The start-up zeroed the output and then the idle poll takes over.
     QCOMPARE(model().dac_code, w_->driver->normalized_to_dac_code(0));
     QVERIFY(ticks(1));
-    QCOMPARE(w_->timer->interval(), 500);
+    QCOMPARE(ui<QTimer>("timer")->interval(), 500);
   }
 
   void sensor_average_data() {
@@ -217,9 +219,9 @@ private slots:
     QVERIFY(!w_->update_waveform());
     QCOMPARE(dialogs_->infos.size(), 1);
     QVERIFY(dialogs_->infos[0].startsWith("Maximum P2t Exceeded"));
-    QCOMPARE(w_->lb_status->text(), QString("Max P2t"));
-    QVERIFY(!w_->bt_waveform_start->isEnabled());
-    QCOMPARE(w_->graph->yTitle(), QString("Voltage"));
+    QCOMPARE(ui<QLabel>("lb_status")->text(), QString("Max P2t"));
+    QVERIFY(!bt_waveform_start()->isEnabled());
+    QCOMPARE(ui<TQGraph>("graph")->yTitle(), QString("Voltage"));
 
     const auto records = model().command_count(35);
     const auto zeroings = model().command_count(20);
@@ -230,28 +232,28 @@ private slots:
     QCOMPARE(model().dac_code, w_->driver->value_to_dac_code(0));
     // Re-validated against LB1 and re-plotted in its units.
     QCOMPARE(dialogs_->infos.size(), 1);
-    QCOMPARE(w_->lb_status->text(), QString("None"));
+    QCOMPARE(ui<QLabel>("lb_status")->text(), QString("None"));
     QVERIFY(w_->waveform_valid());
-    QVERIFY(w_->bt_waveform_start->isEnabled());
-    QCOMPARE(w_->graph->yTitle(), QString("Current"));
-    QCOMPARE(w_->graph->yUnits(), QString("A"));
-    QCOMPARE(qsizetype(w_->graph->Curve(1).points.size()), w_->driver->sampled_data_count());
-    QCOMPARE(qsizetype(w_->graph->Curve(2).points.size()), 2 * w_->driver->sampled_data_count());
+    QVERIFY(bt_waveform_start()->isEnabled());
+    QCOMPARE(ui<TQGraph>("graph")->yTitle(), QString("Current"));
+    QCOMPARE(ui<TQGraph>("graph")->yUnits(), QString("A"));
+    QCOMPARE(qsizetype(ui<TQGraph>("graph")->Curve(1).points.size()), w_->driver->sampled_data_count());
+    QCOMPARE(qsizetype(ui<TQGraph>("graph")->Curve(2).points.size()), 2 * w_->driver->sampled_data_count());
     QVERIFY(w_->driver->waveform_changed());
     QVERIFY(ticks(1));
     QCOMPARE(panel(2), localized("LB1 100A 50V 1A=0.010V"));
 
     // Sent, then the board leaves: re-plotted, and the next start sends the words again.
-    w_->bt_waveform_start->click();
+    bt_waveform_start()->click();
     QVERIFY(ticks(1));
     QVERIFY(!w_->driver->waveform_changed());
-    QVERIFY(QTest::qWaitFor([this] { return w_->bt_waveform_start->text() == "START"; }, 3000));
+    QVERIFY(QTest::qWaitFor([this] { return bt_waveform_start()->text() == "START"; }, 3000));
     model().set_board_present(false);
     QVERIFY(QTest::qWaitFor([this] { return !w_->load_board_ready(); }, 3000));
     QCOMPARE(panel(2), QString("----"));
     QCOMPARE(panel(3), QString("----"));
     QVERIFY(w_->driver->waveform_changed());
-    QCOMPARE(qsizetype(w_->graph->Curve(2).points.size()), 2 * w_->driver->sampled_data_count());
+    QCOMPARE(qsizetype(ui<TQGraph>("graph")->Curve(2).points.size()), 2 * w_->driver->sampled_data_count());
   }
 
   void start_uploads_runs_and_ends() {
@@ -259,42 +261,42 @@ private slots:
     QVERIFY(connect_window());
     fill_table(long_pulse);
     QSignalSpy written(w_.get(), &TForm1::status_panel_written);
-    w_->bt_waveform_start->click();
-    QCOMPARE(w_->bt_waveform_start->text(), QString("START"));
+    bt_waveform_start()->click();
+    QCOMPARE(bt_waveform_start()->text(), QString("START"));
     QCOMPARE(model().command_count(33), 0u);
     QVERIFY(ticks(1));
     QVERIFY(written.contains(QVariantList{4, QString(" Sending Command")}));
     QVERIFY(written.contains(QVariantList{4, QString(" Loading Waveform")}));
     QVERIFY(model().waveform().valid);
     QCOMPARE(model().command_count(33), 1u);
-    QCOMPARE(w_->bt_waveform_start->text(), QString("STOP"));
-    QCOMPARE(w_->timer->interval(), 50);
+    QCOMPARE(bt_waveform_start()->text(), QString("STOP"));
+    QCOMPARE(ui<QTimer>("timer")->interval(), 50);
     QVERIFY(!w_->driver->waveform_changed());
     QVERIFY(ticks(1));
     QVERIFY(panel(2).startsWith("Waveform In Progress"));
     QCOMPARE(panel(3), QString("----"));
     // The device reports the end of the run: idle polling, and START once more.
-    QVERIFY(QTest::qWaitFor([this] { return w_->bt_waveform_start->text() == "START"; }, 5000));
-    QCOMPARE(w_->timer->interval(), 500);
-    QVERIFY(w_->bt_waveform_start->isEnabled());
+    QVERIFY(QTest::qWaitFor([this] { return bt_waveform_start()->text() == "START"; }, 5000));
+    QCOMPARE(ui<QTimer>("timer")->interval(), 500);
+    QVERIFY(bt_waveform_start()->isEnabled());
   }
 
   void stop_while_running() {
     plug_device();
     QVERIFY(connect_window());
     fill_table(short_pulse);
-    w_->ne_waveform_repeat_count->setValue(0); // until stopped
-    w_->bt_waveform_start->click();
+    ui<TNumEdit>("ne_waveform_repeat_count")->setValue(0); // until stopped
+    bt_waveform_start()->click();
     QVERIFY(QTest::qWaitFor([this] { return w_->driver->is_running(); }, 3000));
     QVERIFY(ticks(2));
-    QCOMPARE(w_->bt_waveform_start->text(), QString("STOP"));
-    QCOMPARE(w_->timer->interval(), 50);
-    w_->bt_waveform_start->click();
-    QCOMPARE(w_->command_queue->is_empty(), false);
-    QVERIFY(QTest::qWaitFor([this] { return w_->bt_waveform_start->text() == "START"; }, 3000));
+    QCOMPARE(bt_waveform_start()->text(), QString("STOP"));
+    QCOMPARE(ui<QTimer>("timer")->interval(), 50);
+    bt_waveform_start()->click();
+    QCOMPARE(ui<TCircularBuffer>("command_queue")->is_empty(), false);
+    QVERIFY(QTest::qWaitFor([this] { return bt_waveform_start()->text() == "START"; }, 3000));
     QCOMPARE(model().command_count(27), 1u);
     QVERIFY(!model().is_playing());
-    QCOMPARE(w_->timer->interval(), 500);
+    QCOMPARE(ui<QTimer>("timer")->interval(), 500);
   }
 
   // The largest distance of a sample code the device would play from the code of zero output.
@@ -328,27 +330,27 @@ private slots:
       model().record[2] = '2';
       const auto gain = TVirtualQX5200::ieee_bytes(50.0f);
       std::copy(gain.begin(), gain.end(), model().record.begin() + 8);
-      w_->command_queue->put(TForm1::queue_start);
+      ui<TCircularBuffer>("command_queue")->put(TForm1::queue_start);
     } else {
       model().set_board_present(false);
       QVERIFY(QTest::qWaitFor([this] { return !w_->load_board_ready(); }, 3000));
-      QVERIFY(!w_->bt_waveform_start->isEnabled());
-      QVERIFY(!w_->bt_waveform_start->toolTip().isEmpty());
-      QTest::mouseClick(w_->bt_waveform_start, Qt::LeftButton);
-      QVERIFY(w_->command_queue->is_empty());
+      QVERIFY(!bt_waveform_start()->isEnabled());
+      QVERIFY(!bt_waveform_start()->toolTip().isEmpty());
+      QTest::mouseClick(bt_waveform_start(), Qt::LeftButton);
+      QVERIFY(ui<TCircularBuffer>("command_queue")->is_empty());
       // A start that got into the queue all the same (a click just before the board left).
-      w_->command_queue->put(TForm1::queue_start);
+      ui<TCircularBuffer>("command_queue")->put(TForm1::queue_start);
       model().set_board_present(true);
     }
     QVERIFY(ticks(1));
     QCOMPARE(model().command_count(33), 0u);
-    QVERIFY(w_->status_message->text().startsWith("START dropped"));
-    QCOMPARE(w_->bt_waveform_start->text(), QString("START"));
+    QVERIFY(ui<QLabel>("status_message")->text().startsWith("START dropped"));
+    QCOMPARE(bt_waveform_start()->text(), QString("START"));
     // Read again and rebuilt for the board that is in: the next START plays 0.5 A.
-    QVERIFY(QTest::qWaitFor([this] { return w_->load_board_ready() && w_->bt_waveform_start->isEnabled(); },
-                            3000));
+    QVERIFY(
+        QTest::qWaitFor([this] { return w_->load_board_ready() && bt_waveform_start()->isEnabled(); }, 3000));
     QCOMPARE(w_->driver->load_board().lb_gain, swap ? 50.0L : 100.0L);
-    QTest::mouseClick(w_->bt_waveform_start, Qt::LeftButton);
+    QTest::mouseClick(bt_waveform_start(), Qt::LeftButton);
     QVERIFY(QTest::qWaitFor([this] { return model().command_count(33) == 1; }, 3000));
     const int expected =
         std::abs(int(w_->driver->value_to_dac_code(0.5)) - int(w_->driver->value_to_dac_code(0)));
@@ -362,20 +364,20 @@ private slots:
     plug_device();
     QVERIFY(connect_window());
     fill_table(short_pulse);
-    w_->ne_waveform_repeat_count->setValue(0);
-    w_->bt_waveform_start->click();
-    QVERIFY(QTest::qWaitFor([this] { return w_->bt_waveform_start->text() == "STOP"; }, 3000));
+    ui<TNumEdit>("ne_waveform_repeat_count")->setValue(0);
+    bt_waveform_start()->click();
+    QVERIFY(QTest::qWaitFor([this] { return bt_waveform_start()->text() == "STOP"; }, 3000));
     device_->unplug();
     QVERIFY(QTest::qWaitFor([this] { return !w_->device_connected(); }, 5000));
     device_->replug();
     QVERIFY(QTest::qWaitFor([this] { return w_->device_connected(); }, 5000));
     QVERIFY(model().is_playing());
-    QCOMPARE(w_->bt_waveform_start->text(), QString("STOP"));
-    QVERIFY(w_->bt_waveform_start->isEnabled());
+    QCOMPARE(bt_waveform_start()->text(), QString("STOP"));
+    QVERIFY(bt_waveform_start()->isEnabled());
     QVERIFY(w_->load_board_ready());
-    w_->bt_waveform_start->click();
+    bt_waveform_start()->click();
     QVERIFY(QTest::qWaitFor([this] { return !model().is_playing(); }, 3000));
-    QVERIFY(QTest::qWaitFor([this] { return w_->bt_waveform_start->text() == "START"; }, 3000));
+    QVERIFY(QTest::qWaitFor([this] { return bt_waveform_start()->text() == "START"; }, 3000));
   }
 
   void start_then_hardware_on_successive_ticks() {
@@ -383,9 +385,9 @@ private slots:
     QVERIFY(connect_window());
     fill_table(short_pulse);
     // A code the window does not know takes its tick and is dropped.
-    w_->command_queue->put(99);
-    w_->bt_waveform_start->click();
-    w_->ac_hardware->trigger();
+    ui<TCircularBuffer>("command_queue")->put(99);
+    bt_waveform_start()->click();
+    ui<QAction>("ac_hardware")->trigger();
     QSignalSpy written(w_.get(), &TForm1::status_panel_written);
     QVERIFY(ticks(1));
     QVERIFY(written.contains(QVariantList{4, QString(" Sending Command")}));
@@ -405,15 +407,15 @@ private slots:
     plug_device();
     QVERIFY(connect_window());
     fill_table(short_pulse);
-    w_->bt_waveform_start->click();
-    w_->bt_waveform_start->click();
+    bt_waveform_start()->click();
+    bt_waveform_start()->click();
     QVERIFY(ticks(2));
     QCOMPARE(model().command_count(33), 2u);
     QCOMPARE(model().command_count(2), 1u); // one upload
     // A new repeat count alone makes the next start upload again.
-    QVERIFY(QTest::qWaitFor([this] { return w_->bt_waveform_start->text() == "START"; }, 3000));
-    w_->ne_waveform_repeat_count->setValue(3);
-    w_->bt_waveform_start->click();
+    QVERIFY(QTest::qWaitFor([this] { return bt_waveform_start()->text() == "START"; }, 3000));
+    ui<TNumEdit>("ne_waveform_repeat_count")->setValue(3);
+    bt_waveform_start()->click();
     QVERIFY(QTest::qWaitFor([this] { return model().command_count(33) == 3; }, 3000));
     QCOMPARE(model().command_count(2), 2u);
     QCOMPARE(model().waveform().repeat_count, 3);
@@ -452,11 +454,11 @@ private slots:
     fill_table(short_pulse);
     QVERIFY(w_->update_waveform());
     QVERIFY(ticks(1));
-    QVERIFY(w_->bt_waveform_start->isEnabled());
+    QVERIFY(bt_waveform_start()->isEnabled());
 
     fill_table(points);
-    w_->ne_waveform_repeat_count->setValue(repeat);
-    w_->bt_waveform_start->click();
+    ui<TNumEdit>("ne_waveform_repeat_count")->setValue(repeat);
+    bt_waveform_start()->click();
     QCOMPARE(dialogs_->infos.size(), message.isEmpty() ? 0 : 1);
     if (!message.isEmpty()) {
       QVERIFY(dialogs_->infos[0].startsWith(message));
@@ -464,27 +466,27 @@ private slots:
         QVERIFY2(dialogs_->infos[0].contains(figure), qPrintable(dialogs_->infos[0]));
     }
     // The time error takes the user to the row on the Data page.
-    QCOMPARE(w_->PageControl1->currentIndex(),
+    QCOMPARE(ui<QTabWidget>("PageControl1")->currentIndex(),
              line == "Time Data" ? int(TForm1::page_data) : int(TForm1::page_graph));
     // Without points no figure of the waveform before is left standing.
     if (line == "No Data")
-      QCOMPARE(w_->lb_average_power->text(), QString());
+      QCOMPARE(ui<QLabel>("lb_average_power")->text(), QString());
     for (const QPoint &pos : dialogs_->positions)
       QCOMPARE(pos, w_->frameGeometry().topLeft() + QPoint(200, 200));
-    QCOMPARE(w_->lb_status->text(), line);
+    QCOMPARE(ui<QLabel>("lb_status")->text(), line);
     QVERIFY(!w_->waveform_valid());
-    QVERIFY(!w_->bt_waveform_start->isEnabled());
-    QVERIFY(w_->command_queue->is_empty());
+    QVERIFY(!bt_waveform_start()->isEnabled());
+    QVERIFY(ui<TCircularBuffer>("command_queue")->is_empty());
     // The time error keeps the table marked and points at the offending row.
-    QCOMPARE(w_->sg_data->changed(), line == "Time Data");
+    QCOMPARE(ui<TQGrid>("sg_data")->changed(), line == "Time Data");
     if (line == "Time Data")
-      QCOMPARE(w_->sg_data->currentIndex().row() + 1, 3);
+      QCOMPARE(ui<TQGrid>("sg_data")->currentIndex().row() + 1, 3);
     QVERIFY(ticks(1));
-    QCOMPARE(w_->bt_waveform_start->text(), QString("START"));
+    QCOMPARE(bt_waveform_start()->text(), QString("START"));
     QCOMPARE(model().command_count(33), 0u);
     QCOMPARE(model().command_count(2), 0u);
     if (line == "No Data")
-      QCOMPARE(w_->lb_data_points->text(), QString("0"));
+      QCOMPARE(ui<QLabel>("lb_data_points")->text(), QString("0"));
   }
 
   void statistics_and_plot_in_board_units() {
@@ -494,33 +496,33 @@ private slots:
     // sample is 0 and does not count as pulse time.
     fill_table({{0, 1}, {1e-4, 1}, {2e-4, 0}});
     QVERIFY(w_->update_waveform());
-    QCOMPARE(w_->graph->yTitle(), QString("Current"));
-    QCOMPARE(w_->lb_average->text(), QString("750 mA"));
-    QCOMPARE(w_->lb_pulse_average->text(), QString("751 mA"));
-    QCOMPARE(w_->lb_max_dt->text(), QString("100 us"));
-    QVERIFY(w_->lb_max_dy_dt->text().endsWith("A/us"));
-    QCOMPARE(w_->lb_status->text(), QString("None"));
+    QCOMPARE(ui<TQGraph>("graph")->yTitle(), QString("Current"));
+    QCOMPARE(ui<QLabel>("lb_average")->text(), QString("750 mA"));
+    QCOMPARE(ui<QLabel>("lb_pulse_average")->text(), QString("751 mA"));
+    QCOMPARE(ui<QLabel>("lb_max_dt")->text(), QString("100 us"));
+    QVERIFY(ui<QLabel>("lb_max_dy_dt")->text().endsWith("A/us"));
+    QCOMPARE(ui<QLabel>("lb_status")->text(), QString("None"));
     const qsizetype count = w_->driver->sampled_data_count();
     QVERIFY(count > 0);
-    QCOMPARE(w_->lb_data_points->text(), QString::number(count));
-    QCOMPARE(w_->graph->GraphArea().y.MaxVal, double(w_->driver->max_value()));
+    QCOMPARE(ui<QLabel>("lb_data_points")->text(), QString::number(count));
+    QCOMPARE(ui<TQGraph>("graph")->GraphArea().y.MaxVal, double(w_->driver->max_value()));
 
     // The time axis follows the longest time: micro for 50 us, none for 1 s.
     fill_table(short_pulse);
     QVERIFY(w_->update_waveform());
-    QCOMPARE(w_->graph->xRange(), -2);
+    QCOMPARE(ui<TQGraph>("graph")->xRange(), -2);
     fill_table(long_pulse);
     QVERIFY(w_->update_waveform());
-    QCOMPARE(w_->graph->xRange(), 0);
+    QCOMPARE(ui<TQGraph>("graph")->xRange(), 0);
     fill_table({{0, 0}, {1e-3, 0.5}, {0.05, 0.5}, {0.0501, 0}});
     QVERIFY(w_->update_waveform());
-    QCOMPARE(w_->graph->xRange(), -1);
+    QCOMPARE(ui<TQGraph>("graph")->xRange(), -1);
 
     // Samples beyond the board's maximum: curve 1 as they are, curve 2 held at the maximum.
     fill_table({{0, 0}, {1e-5, 150}, {2e-5, -150}, {3e-5, 0}});
     w_->update_waveform();
-    const auto &c1 = w_->graph->Curve(1).points;
-    const auto &c2 = w_->graph->Curve(2).points;
+    const auto &c1 = ui<TQGraph>("graph")->Curve(1).points;
+    const auto &c2 = ui<TQGraph>("graph")->Curve(2).points;
     QCOMPARE(qsizetype(c2.size()), 2 * qsizetype(c1.size()));
     double top1 = 0, top2 = 0, low2 = 0;
     for (const auto &p : c1)
@@ -541,23 +543,23 @@ private slots:
     QVERIFY(w_->update_waveform());
     model().force_over_temperature = true;
     QVERIFY(QTest::qWaitFor([this] { return panel(3).endsWith(" Temp"); }, 3000));
-    QVERIFY(QTest::qWaitFor([this] { return !w_->bt_waveform_start->isEnabled(); }, 3000));
+    QVERIFY(QTest::qWaitFor([this] { return !bt_waveform_start()->isEnabled(); }, 3000));
     // Even a start already queued is not carried out.
-    w_->command_queue->put(TForm1::queue_start);
+    ui<TCircularBuffer>("command_queue")->put(TForm1::queue_start);
     QVERIFY(ticks(2));
     QCOMPARE(model().command_count(33), 0u);
     QCOMPARE(model().command_count(2), 0u);
-    QVERIFY(w_->bt_waveform_start->toolTip().contains("over temperature"));
+    QVERIFY(bt_waveform_start()->toolTip().contains("over temperature"));
     model().force_over_temperature = false;
-    QVERIFY(QTest::qWaitFor([this] { return w_->bt_waveform_start->isEnabled(); }, 3000));
+    QVERIFY(QTest::qWaitFor([this] { return bt_waveform_start()->isEnabled(); }, 3000));
     QVERIFY(!panel(3).endsWith(" Temp"));
     // A run that the heat ends is said in the status bar.
-    w_->ne_waveform_repeat_count->setValue(0);
-    w_->bt_waveform_start->click();
+    ui<TNumEdit>("ne_waveform_repeat_count")->setValue(0);
+    bt_waveform_start()->click();
     QVERIFY(QTest::qWaitFor([this] { return model().is_playing(); }, 3000));
     model().force_over_temperature = true;
-    QVERIFY(
-        QTest::qWaitFor([this] { return w_->status_message->text().contains("over temperature"); }, 5000));
+    QVERIFY(QTest::qWaitFor(
+        [this] { return ui<QLabel>("status_message")->text().contains("over temperature"); }, 5000));
   }
 
   void file_watch_reloads_the_watched_file() {
@@ -568,23 +570,23 @@ private slots:
     write_file(opened, "Time\tValue\r\n0\t0\r\n1e-5\t1\r\n2e-5\t0\r\n", 100);
     dialogs_->open_answer = opened;
     w_->ac_load_dataExecute();
-    QCOMPARE(w_->sg_data->cell(2, 2), QString("1"));
+    QCOMPARE(ui<TQGrid>("sg_data")->cell(2, 2), QString("1"));
     QVERIFY(ticks(1));
-    QCOMPARE(w_->sg_data->cell(2, 2), QString("1"));
+    QCOMPARE(ui<TQGrid>("sg_data")->cell(2, 2), QString("1"));
 
     // Another program rewrites the file.
     write_file(opened, "Time\tValue\r\n0\t0\r\n1e-5\t2\r\n2e-5\t0\r\n", 50);
     QVERIFY(ticks(1));
-    QCOMPARE(w_->sg_data->cell(2, 2), QString("2"));
-    QCOMPARE(w_->lb_status->text(), QString("None"));
-    QCOMPARE(w_->graph->GraphArea().y.MaxVal, 2.0);
+    QCOMPARE(ui<TQGrid>("sg_data")->cell(2, 2), QString("2"));
+    QCOMPARE(ui<QLabel>("lb_status")->text(), QString("None"));
+    QCOMPARE(ui<TQGraph>("graph")->GraphArea().y.MaxVal, 2.0);
 
     // After a Save the saved file is the one watched.
     dialogs_->save_answer = saved;
     w_->ac_data_saveExecute();
     write_file(saved, "Time\tValue\r\n0\t0\r\n1e-5\t3\r\n2e-5\t0\r\n", 10);
     QVERIFY(ticks(1));
-    QCOMPARE(w_->sg_data->cell(2, 2), QString("3"));
+    QCOMPARE(ui<TQGrid>("sg_data")->cell(2, 2), QString("3"));
     QVERIFY(dialogs_->infos.isEmpty());
 
     // A watched name that turns into something unreadable is reported once, not every tick.
@@ -593,7 +595,7 @@ private slots:
     QVERIFY(ticks(3));
     QCOMPARE(dialogs_->infos.size(), 1);
     QVERIFY(dialogs_->infos[0].startsWith("error: "));
-    QCOMPARE(w_->sg_data->cell(2, 2), QString("3"));
+    QCOMPARE(ui<TQGrid>("sg_data")->cell(2, 2), QString("3"));
   }
 
   void unplug_during_upload_then_replug() {
@@ -607,11 +609,11 @@ private slots:
       if (p == 4 && text == " Loading Waveform")
         QTimer::singleShot(0, this, [this] { device_->unplug(); });
     });
-    w_->bt_waveform_start->click();
+    bt_waveform_start()->click();
     QVERIFY(QTest::qWaitFor([this] { return panel(0).startsWith(" Waiting For QX5200"); }, 5000));
     QVERIFY(!w_->device_connected());
-    QVERIFY(!w_->bt_waveform_start->isEnabled());
-    QVERIFY(!w_->ac_hardware->isEnabled());
+    QVERIFY(!bt_waveform_start()->isEnabled());
+    QVERIFY(!ui<QAction>("ac_hardware")->isEnabled());
     QVERIFY(model().blocks_received() < 100);
     QCOMPARE(model().command_count(33), 0u);
     // The words did not all arrive: the next start sends them again.
@@ -622,7 +624,7 @@ private slots:
     QCOMPARE(panel(0), QString(" QX5200 Connected"));
     QVERIFY(w_->load_board_ready());
     QVERIFY(ticks(1));
-    QVERIFY(w_->bt_waveform_start->isEnabled());
+    QVERIFY(bt_waveform_start()->isEnabled());
   }
 
   void hardware_dialog_shows_device_and_board() {
@@ -632,9 +634,9 @@ private slots:
     const auto serials = model().command_count(8);
     const auto records = model().command_count(35);
     const auto zeroings = model().command_count(20);
-    w_->ac_hardware->trigger();
+    ui<QAction>("ac_hardware")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return dialogs_->execs == 1; }, 3000));
-    Tdlg_hardware *dlg = w_->dlg_hardware;
+    Tdlg_hardware *dlg = ui<Tdlg_hardware>("dlg_hardware");
     QCOMPARE(dlg->windowTitle(), QString("Hardware Information"));
     // Within the frame's margins, which differ between platforms.
     QVERIFY((dlg->pos() - (w_->pos() + QPoint(50, 50))).manhattanLength() <= 8);
@@ -661,7 +663,7 @@ private slots:
     model().unanswered.insert(8);
     model().set_board_present(false);
     QVERIFY(QTest::qWaitFor([this] { return !w_->load_board_ready(); }, 3000));
-    w_->ac_hardware->trigger();
+    ui<QAction>("ac_hardware")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return dialogs_->execs == 2; }, 5000));
     QCOMPARE(model().command_count(8), serials + 2);
     QCOMPARE(dlg->le_serial_number->text(), QString());
@@ -677,7 +679,7 @@ private slots:
   void hardware_dialog_closed_while_it_fills() {
     plug_device();
     QVERIFY(connect_window());
-    Tdlg_hardware *dlg = w_->dlg_hardware;
+    Tdlg_hardware *dlg = ui<Tdlg_hardware>("dlg_hardware");
     bool closed = false, stuck = false, in_exec = false;
     dialogs_->on_exec = [&] {
       in_exec = true;
@@ -702,7 +704,7 @@ private slots:
     });
     watchdog.start(4000);
     QSignalSpy ticked(w_.get(), &TForm1::tick_finished);
-    w_->ac_hardware->trigger();
+    ui<QAction>("ac_hardware")->trigger();
     QVERIFY(QTest::qWaitFor([&] { return ticked.count() >= 2; }, 8000));
     QVERIFY(closed);
     QVERIFY(!stuck);
@@ -771,13 +773,13 @@ private slots:
     };
     for (int round = 1; round <= 2; ++round) {
       QTest::keyClick(w_.get(), Qt::Key_R, Qt::ControlModifier);
-      QVERIFY(w_->run_log->logging());
+      QVERIFY(ui<TRunLogMenu>("run_log")->logging());
       QCOMPARE(label->text(), QStringLiteral(" Log: ") + path);
       dialogs_->save_answer.clear(); // asked once only
       const qsizetype before = rows().size();
       QVERIFY(ticks(3));
       QTest::keyClick(w_.get(), Qt::Key_R, Qt::ControlModifier);
-      QVERIFY(!w_->run_log->logging());
+      QVERIFY(!ui<TRunLogMenu>("run_log")->logging());
       QVERIFY(label->isHidden());
       QVERIFY(rows().size() >= before + 3);
     }
@@ -791,7 +793,7 @@ private slots:
   void service_buttons_read_and_write_the_record() {
     plug_device();
     QVERIFY(connect_window());
-    Tdlg_hardware *dlg = w_->dlg_hardware;
+    Tdlg_hardware *dlg = ui<Tdlg_hardware>("dlg_hardware");
     dlg->bt_read_eepromClick();
     QCOMPARE(dlg->le_load_board_name->text(), QString("LB1"));
     dlg->le_load_board_name->setText("LB7");
@@ -814,7 +816,7 @@ private slots:
     put(8, 1.23456789f);
     put(12, 123456.0f);
     QVERIFY(connect_window());
-    Tdlg_hardware *dlg = w_->dlg_hardware;
+    Tdlg_hardware *dlg = ui<Tdlg_hardware>("dlg_hardware");
     dlg->bt_read_eepromClick();
     const auto held = model().record;
     dlg->bt_write_eeprom->click();

@@ -24,13 +24,6 @@ struct RecordingDialogs : TWindowDialogs {
   void error(QWidget *, const QString &text) override { errors << text; }
 };
 
-QStringList rows_of(const TQGrid &g) {
-  QStringList out;
-  for (int r = 0; r < g.RowCount(); ++r)
-    out << g.cell(0, r) + '|' + g.cell(1, r) + '|' + g.cell(2, r);
-  return out;
-}
-
 } // namespace
 
 class TestBadInputWindow : public QObject {
@@ -79,7 +72,7 @@ private slots:
     w_->load_data_file(good);
     QVERIFY(dialogs_->errors.isEmpty());
     QCOMPARE(w_->driver->data_count(), 3);
-    const QStringList table = rows_of(*w_->sg_data);
+    const QStringList table = rows_of(*w_->findChild<TQGrid *>("sg_data")->grid());
     const qint64 age = w_->watched_file_age();
 
     const QString bad = dir_.filePath(file);
@@ -87,9 +80,9 @@ private slots:
       w_->load_data_file(bad);
       return dialogs_->errors.size() == 1 &&
              dialogs_->errors.first().contains(QDir::toNativeSeparators(bad)) &&
-             dialogs_->errors.first().contains(reason) && rows_of(*w_->sg_data) == table &&
-             w_->driver->data_count() == 3 && w_->watched_file_name() == good &&
-             w_->watched_file_age() == age;
+             dialogs_->errors.first().contains(reason) &&
+             rows_of(*w_->findChild<TQGrid *>("sg_data")->grid()) == table && w_->driver->data_count() == 3 &&
+             w_->watched_file_name() == good && w_->watched_file_age() == age;
     };
     if (!as_nobody || geteuid() != 0) {
       QVERIFY2(refused(), qPrintable(dialogs_->errors.join('\n')));
@@ -108,7 +101,7 @@ private slots:
     write_all(name, "\xFF\xFE" + QByteArray(encode.encode(u"Time\tValue\r\n0\t1\r\n1\t2\r\n")));
     w_->load_data_file(name);
     QVERIFY(dialogs_->errors.isEmpty());
-    QCOMPARE(w_->sg_data->cell(1, 0), QString("Time"));
+    QCOMPARE(w_->findChild<TQGrid *>("sg_data")->cell(1, 0), QString("Time"));
     QCOMPARE(w_->driver->data_count(), 2);
     QCOMPARE(w_->watched_file_name(), name);
   }

@@ -61,19 +61,22 @@ class TestMainWindow : public QObject {
   std::unique_ptr<TForm1> w_;
   FakeDialogs *dialogs_ = nullptr;
   QTemporaryDir dir_;
+  template <class T> T *ui(const QString &name) const { return w_->findChild<T *>(name); }
+  auto *bt_waveform_start() const { return ui<QPushButton>("bt_waveform_start"); }
+  auto *ne_waveform_repeat_count() const { return ui<TNumEdit>("ne_waveform_repeat_count"); }
+  auto *sg_data() const { return ui<TQGrid>("sg_data"); }
 
   // Shows the window on a page, chosen by a click on its tab.
   void show_page(int page) {
     w_->show();
     w_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(w_.get()));
-    QTest::mouseClick(w_->PageControl1->tabBar(), Qt::LeftButton, {},
-                      w_->PageControl1->tabBar()->tabRect(page).center());
+    QTest::mouseClick(ui<QTabWidget>("PageControl1")->tabBar(), Qt::LeftButton, {},
+                      ui<QTabWidget>("PageControl1")->tabBar()->tabRect(page).center());
   }
   void click_cell(int col, int row) {
-    TQGrid *g = w_->sg_data;
-    QTest::mouseClick(g->viewport(), Qt::LeftButton, {},
-                      g->visualRect(g->grid()->index(row - 1, col - 1)).center());
+    QTest::mouseClick(sg_data()->viewport(), Qt::LeftButton, {},
+                      sg_data()->visualRect(sg_data()->grid()->index(row - 1, col - 1)).center());
   }
   void keys(QKeyCombination keys) {
     QTest::keyClick(QApplication::focusWidget(), keys.key(), keys.keyboardModifiers());
@@ -90,35 +93,35 @@ private slots:
 
   void start_state() {
     QCOMPARE(w_->windowTitle(), QString("QX5200 Waveform Generator"));
-    QCOMPARE(w_->PageControl1->currentIndex(), int(TForm1::page_graph));
-    QCOMPARE(w_->PageControl1->tabText(0), QString("Graph"));
-    QCOMPARE(w_->PageControl1->tabText(1), QString("Data"));
-    QCOMPARE(w_->PageControl1->tabText(2), QString("Pulse Generator"));
-    QVERIFY(!w_->bt_waveform_start->isEnabled());
-    QCOMPARE(w_->bt_waveform_start->text(), QString("START"));
-    QVERIFY(!w_->ac_hardware->isEnabled());
-    QCOMPARE(w_->ne_waveform_repeat_count->text(), QString("1"));
-    QCOMPARE(w_->sg_data->cell(1, 0), QString("Time"));
-    QCOMPARE(w_->sg_data->cell(2, 0), QString("Value"));
-    QCOMPARE(w_->sg_data->RowCount(), 21);
+    QCOMPARE(ui<QTabWidget>("PageControl1")->currentIndex(), int(TForm1::page_graph));
+    QCOMPARE(ui<QTabWidget>("PageControl1")->tabText(0), QString("Graph"));
+    QCOMPARE(ui<QTabWidget>("PageControl1")->tabText(1), QString("Data"));
+    QCOMPARE(ui<QTabWidget>("PageControl1")->tabText(2), QString("Pulse Generator"));
+    QVERIFY(!bt_waveform_start()->isEnabled());
+    QCOMPARE(bt_waveform_start()->text(), QString("START"));
+    QVERIFY(!ui<QAction>("ac_hardware")->isEnabled());
+    QCOMPARE(ne_waveform_repeat_count()->text(), QString("1"));
+    QCOMPARE(sg_data()->cell(1, 0), QString("Time"));
+    QCOMPARE(sg_data()->cell(2, 0), QString("Value"));
+    QCOMPARE(sg_data()->RowCount(), 21);
     QCOMPARE(w_->edit_actions().size(), 9);
     for (QAction *a : w_->edit_actions())
       QVERIFY2(!a->isEnabled(), qPrintable(a->text()));
-    QVERIFY(w_->HelpContents1->isEnabled());
+    QVERIFY(ui<QAction>("HelpContents1")->isEnabled());
     QVERIFY(w_->help_file_name().endsWith("QX5200 Waveform Generator.html"));
-    QVERIFY(w_->timer->isActive());
-    QCOMPARE(w_->timer->interval(), 500);
-    QCOMPARE(w_->rg_data_separator_items->checkedId(), 0);
-    QCOMPARE(w_->sg_data->data_separator(), '\t');
+    QVERIFY(ui<QTimer>("timer")->isActive());
+    QCOMPARE(ui<QTimer>("timer")->interval(), 500);
+    QCOMPARE(ui<QButtonGroup>("rg_data_separator_items")->checkedId(), 0);
+    QCOMPARE(sg_data()->data_separator(), '\t');
     QCOMPARE(w_->watched_file_name(), QString());
-    QVERIFY(w_->command_queue->is_empty());
-    QCOMPARE(w_->sg_data->actions(), w_->edit_actions()); // the popup menu, in menu order
-    QCOMPARE(w_->ac_add->shortcut(), QKeySequence("Ctrl+A"));
-    QCOMPARE(w_->ac_delete_all->shortcut(), QKeySequence("Ctrl+Alt+D"));
-    QVERIFY(w_->ac_undo->text() == "&Undo" && w_->ac_redo->text() == "&Redo");
-    QCOMPARE(w_->ac_undo->shortcut(), QKeySequence("Ctrl+Z"));
-    QCOMPARE(w_->ac_redo->shortcuts(), QKeySequence::listFromString("Ctrl+Shift+Z; Ctrl+Y"));
-    QVERIFY(!w_->ac_undo->isEnabled()); // the start-up table is no step
+    QVERIFY(ui<TCircularBuffer>("command_queue")->is_empty());
+    QCOMPARE(sg_data()->actions(), w_->edit_actions()); // the popup menu, in menu order
+    QCOMPARE(ui<QAction>("ac_add")->shortcut(), QKeySequence("Ctrl+A"));
+    QCOMPARE(ui<QAction>("ac_delete_all")->shortcut(), QKeySequence("Ctrl+Alt+D"));
+    QVERIFY(ui<QAction>("ac_undo")->text() == "&Undo" && ui<QAction>("ac_redo")->text() == "&Redo");
+    QCOMPARE(ui<QAction>("ac_undo")->shortcut(), QKeySequence("Ctrl+Z"));
+    QCOMPARE(ui<QAction>("ac_redo")->shortcuts(), QKeySequence::listFromString("Ctrl+Shift+Z; Ctrl+Y"));
+    QVERIFY(!ui<QAction>("ac_undo")->isEnabled()); // the start-up table is no step
   }
 
   // Opens at the layout's size (or what the fonts need, if more), grows with the graph and the
@@ -126,37 +129,37 @@ private slots:
   void layout_sizes() {
     w_->show();
     QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
-    QCOMPARE(w_->pn_arb_right->width(), 135);
-    QVERIFY(w_->centralWidget()->height() + w_->status_bar->height() >= 526);
+    QCOMPARE(ui<QWidget>("pn_arb_right")->width(), 135);
+    QVERIFY(w_->centralWidget()->height() + ui<QStatusBar>("status_bar")->height() >= 526);
     QVERIFY(w_->width() >= 592);
     QCOMPARE(w_->size(), w_->minimumSize());
     QVERIFY(w_->maximumSize().width() > 2000);
-    QCOMPARE(w_->sg_data->columnWidth(0), 180);
-    QCOMPARE(w_->sg_data->columnWidth(1), 178);
+    QCOMPARE(sg_data()->columnWidth(0), 180);
+    QCOMPARE(sg_data()->columnWidth(1), 178);
     const int widths[5] = {130, 65, 160, 100, 50};
     const QStringList texts{" Waiting For QX5200 . . .", " USB:4.98V", "LB1 100A 50V 1A=0.010V",
                             "12.34V 25C Temp", " Loading Waveform"};
     for (int i = 0; i < 5; ++i) {
-      QLabel *panel = w_->status_panels[std::size_t(i)];
+      QLabel *panel = ui<QLabel>(QString("status_panel%1").arg(i));
       QVERIFY(panel->width() >= widths[i]);
       QVERIFY(panel->contentsRect().width() >= panel->fontMetrics().horizontalAdvance(texts[i]));
     }
-    const QSize graph = w_->graph->size();
+    const QSize graph = ui<TQGraph>("graph")->size();
     w_->resize(w_->width() + 300, w_->height() + 200);
-    QTRY_VERIFY(w_->graph->width() >= graph.width() + 290);
-    QVERIFY(w_->graph->height() >= graph.height() + 190);
-    QCOMPARE(w_->pn_arb_right->width(), 135);
-    QCOMPARE(w_->status_panels[0]->width(), w_->status_panels[0]->minimumWidth());
+    QTRY_VERIFY(ui<TQGraph>("graph")->width() >= graph.width() + 290);
+    QVERIFY(ui<TQGraph>("graph")->height() >= graph.height() + 190);
+    QCOMPARE(ui<QWidget>("pn_arb_right")->width(), 135);
+    QCOMPARE(ui<QLabel>("status_panel0")->width(), ui<QLabel>("status_panel0")->minimumWidth());
   }
 
   void pages_switch_edit_actions() {
-    w_->PageControl1->setCurrentIndex(TForm1::page_data);
+    ui<QTabWidget>("PageControl1")->setCurrentIndex(TForm1::page_data);
     for (QAction *a : w_->edit_actions())
       QVERIFY(a->isEnabled());
-    w_->PageControl1->setCurrentIndex(TForm1::page_pulse_generator);
+    ui<QTabWidget>("PageControl1")->setCurrentIndex(TForm1::page_pulse_generator);
     for (QAction *a : w_->edit_actions())
       QVERIFY(a->isEnabled());
-    w_->PageControl1->setCurrentIndex(TForm1::page_graph);
+    ui<QTabWidget>("PageControl1")->setCurrentIndex(TForm1::page_graph);
     for (QAction *a : w_->edit_actions())
       QVERIFY(!a->isEnabled());
   }
@@ -165,12 +168,12 @@ private slots:
     w_->show();
     w_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(w_.get()));
-    QTest::keyClick(w_->sg_data, Qt::Key_A, Qt::ControlModifier);
-    QCOMPARE(w_->sg_data->RowCount(), 21); // Graph page: Add is disabled
-    w_->PageControl1->setCurrentIndex(TForm1::page_data);
-    w_->sg_data->setFocus();
-    QTest::keyClick(w_->sg_data, Qt::Key_A, Qt::ControlModifier);
-    QCOMPARE(w_->sg_data->RowCount(), 22);
+    QTest::keyClick(sg_data(), Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(sg_data()->RowCount(), 21); // Graph page: Add is disabled
+    ui<QTabWidget>("PageControl1")->setCurrentIndex(TForm1::page_data);
+    sg_data()->setFocus();
+    QTest::keyClick(sg_data(), Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(sg_data()->RowCount(), 22);
   }
 
   void data_separator_choice_data() {
@@ -194,9 +197,9 @@ private slots:
     QFETCH(char, separator);
     QFETCH(QString, filter);
     QFETCH(QString, ext);
-    w_->rg_data_separator_items->button(item == 0 ? 1 : 0)->click();
-    w_->rg_data_separator_items->button(item)->click();
-    QCOMPARE(w_->sg_data->data_separator(), separator);
+    ui<QButtonGroup>("rg_data_separator_items")->button(item == 0 ? 1 : 0)->click();
+    ui<QButtonGroup>("rg_data_separator_items")->button(item)->click();
+    QCOMPARE(sg_data()->data_separator(), separator);
     QCOMPARE(w_->dialog_filters(), QStringList({filter, "SPICE PWL (*.pwl)", "Any File (*)"}));
     QCOMPARE(w_->dialog_default_ext(), ext);
     dialogs_->open_answer.clear();
@@ -215,29 +218,29 @@ private slots:
   void start_button_needs_two_points() {
     QFETCH(int, points);
     QFETCH(bool, enabled);
-    w_->sg_data->set_cell(1, 1, localized("1.5e-6"));
-    w_->sg_data->set_cell(2, 1, localized("2.5"));
-    w_->sg_data->set_cell(1, 2, "x"); // does not parse
-    w_->sg_data->set_cell(2, 2, "1");
+    sg_data()->set_cell(1, 1, localized("1.5e-6"));
+    sg_data()->set_cell(2, 1, localized("2.5"));
+    sg_data()->set_cell(1, 2, "x"); // does not parse
+    sg_data()->set_cell(2, 2, "1");
     if (points == 2) {
-      w_->sg_data->set_cell(1, 5, localized("3e-6"));
-      w_->sg_data->set_cell(2, 5, "0");
+      sg_data()->set_cell(1, 5, localized("3e-6"));
+      sg_data()->set_cell(2, 5, "0");
     }
     w_->ac_addExecute();
-    QCOMPARE(w_->bt_waveform_start->isEnabled(), enabled);
-    QCOMPARE(w_->bt_waveform_start->toolTip(), points == 2 ? QString("No QX5200 is connected") : QString());
+    QCOMPARE(bt_waveform_start()->isEnabled(), enabled);
+    QCOMPARE(bt_waveform_start()->toolTip(), points == 2 ? QString("No QX5200 is connected") : QString());
   }
 
   void delete_leaves_selection_on_heading_cell() {
-    w_->sg_data->set_cell(1, 4, "4");
-    w_->sg_data->set_grid_selection({1, 3, 2, 5});
+    sg_data()->set_cell(1, 4, "4");
+    sg_data()->set_grid_selection({1, 3, 2, 5});
     w_->ac_deleteExecute();
-    QCOMPARE(w_->sg_data->RowCount(), 18);
-    QCOMPARE(w_->sg_data->grid_selection(), TGridRect({0, 0, 0, 0}));
+    QCOMPARE(sg_data()->RowCount(), 18);
+    QCOMPARE(sg_data()->grid_selection(), TGridRect({0, 0, 0, 0}));
     w_->ac_delete_allExecute();
-    QCOMPARE(w_->sg_data->RowCount(), 21);
-    QCOMPARE(w_->sg_data->cell(1, 0), QString());
-    QCOMPARE(w_->sg_data->grid_selection(), TGridRect({0, 0, 0, 0}));
+    QCOMPARE(sg_data()->RowCount(), 21);
+    QCOMPARE(sg_data()->cell(1, 0), QString());
+    QCOMPARE(sg_data()->grid_selection(), TGridRect({0, 0, 0, 0}));
   }
 
   void save_makes_watched_file() {
@@ -271,15 +274,15 @@ private slots:
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write("t,v\r\n0,1\r\n1,2\r\n");
     f.close();
-    w_->rg_data_separator_items->button(1)->click();
+    ui<QButtonGroup>("rg_data_separator_items")->button(1)->click();
     dialogs_->open_answer = name;
     w_->ac_load_dataExecute();
-    QCOMPARE(w_->sg_data->cell(2, 2), QString("2"));
+    QCOMPARE(sg_data()->cell(2, 2), QString("2"));
     QCOMPARE(w_->watched_file_name(), name);
     QCOMPARE(w_->watched_file_age(), TForm1::file_age(name));
     // Opening validates at once: the driver holds the points and the table is up to date.
     QCOMPARE(w_->driver->data_count(), 2);
-    QVERIFY(!w_->sg_data->changed());
+    QVERIFY(!sg_data()->changed());
   }
 
   // Alt and a letter reach every menu and item: one mnemonic each, none twice in one menu.
@@ -302,9 +305,9 @@ private slots:
         items << letter(item->text());
       }
     }
-    QCOMPARE(w_->ac_load_data->shortcut(), QKeySequence(QKeySequence::Open));
-    QCOMPARE(w_->ac_quit->shortcut(), QKeySequence("Ctrl+Q"));
-    QVERIFY(w_->ac_data_save->shortcut() != QKeySequence("Ctrl+S"));
+    QCOMPARE(ui<QAction>("ac_load_data")->shortcut(), QKeySequence(QKeySequence::Open));
+    QCOMPARE(ui<QAction>("ac_quit")->shortcut(), QKeySequence("Ctrl+Q"));
+    QVERIFY(ui<QAction>("ac_data_save")->shortcut() != QKeySequence("Ctrl+S"));
   }
 
   void write_file(const QString &name, const QByteArray &bytes) {
@@ -321,19 +324,19 @@ private slots:
       d.setLabelText("peak");
       d.setResult(QDialog::Accepted);
     };
-    w_->graph->setModals(&modals);
+    ui<TQGraph>("graph")->setModals(&modals);
     w_->show();
-    QTest::mouseClick(w_->graph, Qt::LeftButton, {}, QPoint(200, 200));
-    QTest::keyClick(w_->graph, Qt::Key_S, Qt::ControlModifier);
+    QTest::mouseClick(ui<TQGraph>("graph"), Qt::LeftButton, {}, QPoint(200, 200));
+    QTest::keyClick(ui<TQGraph>("graph"), Qt::Key_S, Qt::ControlModifier);
     QCOMPARE(modals.axis_shown, 1);
-    QTest::keyClick(w_->graph, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(ui<TQGraph>("graph"), Qt::Key_A, Qt::ControlModifier);
     QCOMPARE(modals.label_shown, 1);
-    QCOMPARE(w_->graph->Labels().size(), std::size_t(1));
+    QCOMPARE(ui<TQGraph>("graph")->Labels().size(), std::size_t(1));
     // A control that does not use the key hands it on to the graph, once.
-    QTest::keyClick(w_->bt_waveform_start, Qt::Key_S, Qt::ControlModifier);
+    QTest::keyClick(bt_waveform_start(), Qt::Key_S, Qt::ControlModifier);
     QCOMPARE(modals.axis_shown, 2);
     // The caret in the repeat count: Ctrl+A selects its text and the digits go into it.
-    TNumEdit *repeat = w_->ne_waveform_repeat_count;
+    TNumEdit *repeat = ne_waveform_repeat_count();
     repeat->setFocus();
     QTest::keyClick(repeat, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(repeat, "7");
@@ -345,39 +348,39 @@ private slots:
     QTest::keyClicks(repeat, "123456");
     QCOMPARE(repeat->text(), QString("12345"));
     QCOMPARE(refused.size(), 1);
-    w_->graph->setModals(nullptr);
+    ui<TQGraph>("graph")->setModals(nullptr);
   }
 
   // A new waveform is shown whole; editing cells keeps the user's zoom; the user's labels stay.
   void new_waveform_is_shown_whole() {
     FakeModals modals;
-    w_->graph->setModals(&modals);
+    ui<TQGraph>("graph")->setModals(&modals);
     const QString first = dir_.filePath("first.txt"), second = dir_.filePath("second.txt");
     write_file(first, "t\tv\r\n0\t0\r\n" + localized("0.002").toLatin1() + "\t1\r\n");
     write_file(second, "t\tv\r\n0\t0\r\n" + localized("0.0002").toLatin1() + "\t1\r\n");
     dialogs_->open_answer = first;
     w_->ac_load_dataExecute();
-    w_->graph->Labels().push_back(TQLabel{});
+    ui<TQGraph>("graph")->Labels().push_back(TQLabel{});
     w_->show();
-    QTest::keyClick(w_->graph, Qt::Key_B, Qt::ControlModifier);
-    QVERIFY(!w_->graph->xAutoRange());
-    w_->sg_data->set_cell(2, 2, "2");
-    w_->sg_data->set_changed(true);
+    QTest::keyClick(ui<TQGraph>("graph"), Qt::Key_B, Qt::ControlModifier);
+    QVERIFY(!ui<TQGraph>("graph")->xAutoRange());
+    sg_data()->set_cell(2, 2, "2");
+    sg_data()->set_changed(true);
     QVERIFY(w_->update_waveform());
-    QVERIFY(!w_->graph->xAutoRange());
+    QVERIFY(!ui<TQGraph>("graph")->xAutoRange());
     dialogs_->open_answer = second;
     w_->ac_load_dataExecute();
-    QVERIFY(w_->graph->xAutoRange());
-    QVERIFY(!w_->graph->MenuItem(miZoomToFit)->isVisible());
-    QCOMPARE(w_->graph->Labels().size(), std::size_t(1));
-    w_->graph->setModals(nullptr);
+    QVERIFY(ui<TQGraph>("graph")->xAutoRange());
+    QVERIFY(!ui<TQGraph>("graph")->MenuItem(miZoomToFit)->isVisible());
+    QCOMPARE(ui<TQGraph>("graph")->Labels().size(), std::size_t(1));
+    ui<TQGraph>("graph")->setModals(nullptr);
   }
 
   // A file that gives no points is reported with the separator used and the one that would read it.
   void empty_load_is_reported() {
     const QString name = dir_.filePath("comma.csv");
     write_file(name, "t,v\r\n0,0\r\n1,1\r\n2,0\r\n");
-    w_->rg_data_separator_items->button(2)->click(); // Space
+    ui<QButtonGroup>("rg_data_separator_items")->button(2)->click(); // Space
     dialogs_->open_answer = name;
     w_->ac_load_dataExecute();
     QCOMPARE(dialogs_->infos.size(), 1);
@@ -385,7 +388,7 @@ private slots:
     QVERIFY(dialogs_->infos[0].contains("space separator"));
     QVERIFY2(dialogs_->infos[0].contains("comma separator it gives 3 points"),
              qPrintable(dialogs_->infos[0]));
-    QCOMPARE(w_->rg_data_separator_items->checkedId(), 2); // the choice stays the user's
+    QCOMPARE(ui<QButtonGroup>("rg_data_separator_items")->checkedId(), 2); // the choice stays the user's
     write_file(name, QByteArray("\x01\x02junk\r\n", 8));
     w_->ac_load_dataExecute();
     QCOMPARE(dialogs_->infos.size(), 2);
@@ -395,22 +398,22 @@ private slots:
   void failed_open_keeps_table_and_watch() {
     const QString good = dir_.filePath("watched.txt");
     dialogs_->save_answer = good;
-    w_->sg_data->set_cell(1, 1, "keep");
+    sg_data()->set_cell(1, 1, "keep");
     w_->ac_data_saveExecute();
     QDir(dir_.path()).mkdir("folder.txt");
     const QString bad = dir_.filePath("folder.txt");
     w_->load_data_file(bad);
     QCOMPARE(dialogs_->errors.size(), 1);
     QVERIFY(dialogs_->errors.first().contains(bad));
-    QCOMPARE(w_->sg_data->cell(1, 1), QString("keep"));
+    QCOMPARE(sg_data()->cell(1, 1), QString("keep"));
     QCOMPARE(w_->watched_file_name(), good);
   }
 
   void missing_file_on_open_leaves_table() {
-    w_->sg_data->set_cell(1, 1, "keep");
+    sg_data()->set_cell(1, 1, "keep");
     w_->load_data_file(dir_.filePath("not-there.txt"));
     QVERIFY(dialogs_->errors.isEmpty());
-    QCOMPARE(w_->sg_data->cell(1, 1), QString("keep"));
+    QCOMPARE(sg_data()->cell(1, 1), QString("keep"));
   }
 
   void drop_opens_first_file_data() {
@@ -445,11 +448,11 @@ private slots:
       f.write(bytes);
       urls << QUrl::fromLocalFile(f.fileName());
     }
-    w_->rg_data_separator_items->button(chosen)->click();
+    ui<QButtonGroup>("rg_data_separator_items")->button(chosen)->click();
     QMimeData mime;
     mime.setUrls(urls);
     mime.setText(urls.last().toLocalFile()); // as file managers add
-    QWidget *target = names.size() > 1 ? static_cast<QWidget *>(w_->ne_waveform_repeat_count) : w_.get();
+    QWidget *target = names.size() > 1 ? static_cast<QWidget *>(ne_waveform_repeat_count()) : w_.get();
     const QPoint at = target->rect().center();
     QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(target, &enter);
@@ -457,9 +460,9 @@ private slots:
     QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(target, &drop);
     QVERIFY(drop.isAccepted());
-    QCOMPARE(w_->ne_waveform_repeat_count->text(), QString("1"));
-    QCOMPARE(w_->rg_data_separator_items->checkedId(), item);
-    QCOMPARE(w_->sg_data->cell(2, 1), value);
+    QCOMPARE(ne_waveform_repeat_count()->text(), QString("1"));
+    QCOMPARE(ui<QButtonGroup>("rg_data_separator_items")->checkedId(), item);
+    QCOMPARE(sg_data()->cell(2, 1), value);
     QCOMPARE(w_->watched_file_name(), dir_.filePath(names.front()));
     QVERIFY(dialogs_->errors.isEmpty());
     // "3 files were dropped; only the first...". ("1,5" gives no point under a '.' locale, which
@@ -469,18 +472,18 @@ private slots:
 
   void repairs_report_and_validate() {
     // Both repairs sit in the Edit menu and work on the Graph page, where the failure shows.
-    QCOMPARE(qobject_cast<QMenu *>(w_->ac_sort_rows->associatedObjects().value(0))->title(),
+    QCOMPARE(qobject_cast<QMenu *>(ui<QAction>("ac_sort_rows")->associatedObjects().value(0))->title(),
              QString("&Edit"));
     const char *rows[][2] = {{"2e-3", "0"}, {"0", "0"}, {"1e-3", "1"}, {"1e-3", "1"}};
     for (int r = 0; r < 4; ++r) {
-      w_->sg_data->set_cell(1, r + 1, rows[r][0]);
-      w_->sg_data->set_cell(2, r + 1, rows[r][1]);
+      sg_data()->set_cell(1, r + 1, rows[r][0]);
+      sg_data()->set_cell(2, r + 1, rows[r][1]);
     }
-    w_->ac_sort_rows->trigger();
+    ui<QAction>("ac_sort_rows")->trigger();
     QCOMPARE(dialogs_->infos.value(0), QString("4 rows were moved into time order."));
     QVERIFY(w_->waveform_valid()); // validated at once on the Graph page
     QCOMPARE(w_->driver->data_count(), 4);
-    w_->ac_remove_repeated_rows->trigger();
+    ui<QAction>("ac_remove_repeated_rows")->trigger();
     QCOMPARE(dialogs_->infos.value(1), QString("1 repeated row was removed."));
     QCOMPARE(w_->driver->data_count(), 3);
   }
@@ -488,12 +491,12 @@ private slots:
   void export_pwl() {
     const char *rows[][2] = {{"0", "0"}, {"1e-3", "2.5"}, {"2e-3", "0"}};
     for (int r = 0; r < 3; ++r) {
-      w_->sg_data->set_cell(1, r + 1, localized(rows[r][0]));
-      w_->sg_data->set_cell(2, r + 1, localized(rows[r][1]));
+      sg_data()->set_cell(1, r + 1, localized(rows[r][0]));
+      sg_data()->set_cell(2, r + 1, localized(rows[r][1]));
     }
     const QString name = dir_.filePath("out.pwl");
     dialogs_->save_answer = name;
-    w_->ac_export_pwl->trigger();
+    ui<QAction>("ac_export_pwl")->trigger();
     QCOMPARE(dialogs_->filters, QStringList({"SPICE PWL (*.pwl)", "Any File (*)"}));
     QCOMPARE(read_all(name), QByteArray("0 0\r\n0.001 2.5\r\n0.002 0\r\n"));
     QCOMPARE(w_->watched_file_name(), QString()); // an export is not the table's file
@@ -504,7 +507,7 @@ private slots:
     while (text.size() <= TQGridModel::paste_limit)
       text += "1\t2\r\n";
     QGuiApplication::clipboard()->setText(text);
-    w_->sg_data->set_grid_selection({1, 1, 1, 1});
+    sg_data()->set_grid_selection({1, 1, 1, 1});
     w_->ac_pasteExecute();
     QCOMPARE(dialogs_->infos.size(), 1);
     QGuiApplication::clipboard()->setText("1\t2\r\n");
@@ -525,7 +528,7 @@ private slots:
     QFETCH(QKeySequence, key);
     const QString change = QString(QTest::currentDataTag()).section(' ', 0, 0);
     show_page(TForm1::page_data);
-    TQGrid *g = w_->sg_data;
+    TQGrid *g = sg_data();
     for (int r = 1; r <= 4; ++r) {
       g->set_cell(1, r, localized(QString("%1e-6").arg(r)));
       g->set_cell(2, r, localized(r % 2 ? "1.5" : "0"));
@@ -551,11 +554,11 @@ private slots:
       QTest::mouseRelease(rows->viewport(), Qt::LeftButton, {}, at(1));
     } else if (change == "update_data") {
       show_page(TForm1::page_pulse_generator);
-      QTest::mouseClick(w_->pulse_page->Button1, Qt::LeftButton);
+      QTest::mouseClick(ui<TPulsePage>("pulse_page")->Button1, Qt::LeftButton);
     } else {
       write_all(file, "t\tv\r\n0\t2\r\n1e-6\t2\r\n");
       dialogs_->open_answer = file;
-      w_->ac_load_data->trigger();
+      ui<QAction>("ac_load_data")->trigger();
     }
     const QStringList after = rows_of(*g->grid());
     QVERIFY(after != before);
@@ -575,7 +578,7 @@ private slots:
     keys(Qt::CTRL | Qt::Key_Z);
     QCOMPARE(rows_of(*g->grid()), before);
     QCOMPARE(w_->driver->data_count(), 4);
-    QVERIFY(!w_->ac_undo->isEnabled());
+    QVERIFY(!ui<QAction>("ac_undo")->isEnabled());
   }
 
   // A million-row table and ten edits: the steps hold less than the table itself (the rows the
@@ -586,9 +589,9 @@ private slots:
       text += QByteArray::number(i) + "e-6\t" + QByteArray::number(i % 7) + "\r\n";
     dialogs_->open_answer = dir_.filePath("million.txt");
     write_all(dialogs_->open_answer, text);
-    w_->ac_load_data->trigger();
+    ui<QAction>("ac_load_data")->trigger();
     show_page(TForm1::page_data);
-    TQGrid *g = w_->sg_data;
+    TQGrid *g = sg_data();
     for (int row = 1; row <= 10; ++row) {
       click_cell(2, row);
       keys(Qt::Key_X); // opens the editor, then goes to it
@@ -615,22 +618,22 @@ private slots:
     QVERIFY(g->cell(2, 1) == "1" && g->cell(2, 10) == "3");
     // Of the tables two Delete Alls swap out, the steps keep the last.
     keys(Qt::CTRL | Qt::ALT | Qt::Key_D);
-    w_->ac_load_data->trigger();
+    ui<QAction>("ac_load_data")->trigger();
     keys(Qt::CTRL | Qt::ALT | Qt::Key_D);
     QVERIFY(g->undo()->held_bytes() < 2 * table);
     keys(Qt::CTRL | Qt::Key_Z);
     QCOMPARE(g->RowCount(), 1000001);
     keys(Qt::CTRL | Qt::Key_Z); // the second Open
-    QVERIFY(g->RowCount() == 21 && !w_->ac_undo->isEnabled());
+    QVERIFY(g->RowCount() == 21 && !ui<QAction>("ac_undo")->isEnabled());
   }
 
   void hardware_information_is_queued() {
     w_->ac_hardwareExecute();
-    QCOMPARE(w_->command_queue->get().toInt(), 227);
+    QCOMPARE(ui<TCircularBuffer>("command_queue")->get().toInt(), 227);
   }
 
   void help_opens_at_context_11() {
-    w_->HelpContents1->trigger();
+    ui<QAction>("HelpContents1")->trigger();
     QVERIFY(dialogs_->errors.isEmpty());
     auto *browser = w_->findChild<QTextBrowser *>("help_browser");
     QVERIFY(browser);
@@ -641,10 +644,10 @@ private slots:
 
   void about_box_shows_build_version() {
     QCoreApplication::setApplicationVersion("9.8.7");
-    w_->about_box->show();
-    QCOMPARE(w_->about_box->lb_version->text(), QString("9.8.7"));
-    QCOMPARE(w_->about_box->windowTitle(), QString("About"));
-    w_->about_box->hide();
+    ui<Tabout_box>("about_box")->show();
+    QCOMPARE(ui<Tabout_box>("about_box")->lb_version->text(), QString("9.8.7"));
+    QCOMPARE(ui<Tabout_box>("about_box")->windowTitle(), QString("About"));
+    ui<Tabout_box>("about_box")->hide();
     QCoreApplication::setApplicationVersion(QString());
   }
 };

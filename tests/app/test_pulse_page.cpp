@@ -357,21 +357,22 @@ void TestPulsePage::damaged_picture_leaves_the_page_working() {
 
 void TestPulsePage::main_window_hosts_the_page() {
   TForm1 window(nullptr, nullptr);
-  QVERIFY(window.pulse_page);
-  QVERIFY(window.pn_pulse_generator->isAncestorOf(window.pulse_page));
-  window.PageControl1->setCurrentIndex(TForm1::page_pulse_generator);
+  auto *page = window.findChild<TPulsePage *>("pulse_page");
+  auto *tab = window.findChild<QWidget *>("pn_pulse_generator");
+  QVERIFY(page);
+  QVERIFY(tab->isAncestorOf(page));
+  window.findChild<QTabWidget *>("PageControl1")->setCurrentIndex(TForm1::page_pulse_generator);
   window.show();
   QVERIFY(QTest::qWaitForWindowExposed(&window));
   // The whole page fits the fixed window: nothing of it lies below the tab's bottom edge.
-  const QRect button = window.pulse_page->Button1->geometry();
-  QVERIFY(window.pulse_page->mapTo(window.pn_pulse_generator, button.bottomLeft()).y() <
-          window.pn_pulse_generator->height());
-  QTest::mouseClick(window.pulse_page->Button1, Qt::LeftButton);
-  QCOMPARE(window.sg_data->cell(1, 2), localized(QStringLiteral("0.00001")));
-  QCOMPARE(window.sg_data->cell(2, 4), QStringLiteral("10"));
+  const QRect button = page->Button1->geometry();
+  QVERIFY(page->mapTo(tab, button.bottomLeft()).y() < tab->height());
+  QTest::mouseClick(page->Button1, Qt::LeftButton);
+  QCOMPARE(window.findChild<TQGrid *>("sg_data")->cell(1, 2), localized(QStringLiteral("0.00001")));
+  QCOMPARE(window.findChild<TQGrid *>("sg_data")->cell(2, 4), QStringLiteral("10"));
   // The window's update has taken the pulse into the driver and cleared the table's flag.
   QCOMPARE(window.driver->data_count(), qsizetype(9));
-  QVERIFY(!window.sg_data->changed());
+  QVERIFY(!window.findChild<TQGrid *>("sg_data")->changed());
 }
 
 QTEST_MAIN(TestPulsePage)

@@ -377,7 +377,7 @@ void Soak::inject_fault() {
 
 void Soak::edit_table() {
   ++counts_.table_edits;
-  TQGrid *grid = w_->sg_data;
+  TQGrid *grid = w_->findChild<TQGrid *>("sg_data");
   switch (pick(0, 4)) {
   case 0: {
     // A new value in a row that holds a point, or a wrong one.
@@ -397,7 +397,7 @@ void Soak::edit_table() {
     if (grid->RowCount() > 3)
       grid->clear_row(grid->RowCount() - 1);
     break;
-  default: w_->ne_waveform_repeat_count->setValue(pick(0, 3)); return;
+  default: w_->findChild<TNumEdit *>("ne_waveform_repeat_count")->setValue(pick(0, 3)); return;
   }
   grid->set_changed(true);
   // Leaving the edited cell re-evaluates START.
@@ -411,11 +411,11 @@ void Soak::act() {
   case 2:
     ++counts_.start_clicks;
     trace(QStringLiteral("click %1 (enabled %2)")
-              .arg(w_->bt_waveform_start->text())
-              .arg(w_->bt_waveform_start->isEnabled()));
-    w_->bt_waveform_start->click();
+              .arg(w_->findChild<QPushButton *>("bt_waveform_start")->text())
+              .arg(w_->findChild<QPushButton *>("bt_waveform_start")->isEnabled()));
+    w_->findChild<QPushButton *>("bt_waveform_start")->click();
     break;
-  case 3: w_->ac_hardware->trigger(); break;
+  case 3: w_->findChild<QAction *>("ac_hardware")->trigger(); break;
   case 4:
   case 5: {
     const bool good = pick(0, 2) != 0;
@@ -423,7 +423,7 @@ void Soak::act() {
     dialogs_->open_answer = files[pick(0, int(files.size()) - 1)];
     ++counts_.files_loaded;
     trace(QStringLiteral("load %1").arg(QFileInfo(dialogs_->open_answer).fileName()));
-    w_->ac_load_data->trigger();
+    w_->findChild<QAction *>("ac_load_data")->trigger();
     break;
   }
   default: edit_table(); break;
@@ -476,7 +476,7 @@ int Soak::run() {
   // rather than first-use caches.
   for (const QString &file : bad_files_ + good_files_) {
     dialogs_->open_answer = file;
-    w_->ac_load_data->trigger();
+    w_->findChild<QAction *>("ac_load_data")->trigger();
     QTest::qWait(20);
   }
   // The undo history grows until it holds its limit of steps: filled here with the largest
@@ -484,11 +484,11 @@ int Soak::run() {
   // sees the history's steady state rather than the history filling up.
   for (int i = 0; i < 110; ++i) {
     dialogs_->open_answer = good_files_[i % 2 == 0 ? 2 : 0];
-    w_->ac_load_data->trigger();
+    w_->findChild<QAction *>("ac_load_data")->trigger();
   }
   QTest::qWait(20);
   dialogs_->open_answer = good_files_[0];
-  w_->ac_load_data->trigger();
+  w_->findChild<QAction *>("ac_load_data")->trigger();
 
   // Resident memory once the run has settled: after the first minute, or after the first third
   // of a shorter run (the first minute is too close to the end to compare against). Each side is
@@ -541,9 +541,9 @@ int Soak::run() {
   // Clicks queued before the end are still carried out, one a tick. A start that the driver
   // refuses shows STOP until the next tick that finds the queue empty, so the window is judged
   // once the queue has drained.
-  for (int i = 0; i < 20 && !w_->command_queue->is_empty(); ++i)
+  for (int i = 0; i < 20 && !w_->findChild<TCircularBuffer *>("command_queue")->is_empty(); ++i)
     wait_ticks(1, 5000);
-  if (!w_->command_queue->is_empty())
+  if (!w_->findChild<TCircularBuffer *>("command_queue")->is_empty())
     fail(QStringLiteral("the window's command queue never drained"));
   if (!wait_ticks(4, 15000))
     fail(QStringLiteral("the timer stopped ticking"));
@@ -552,9 +552,10 @@ int Soak::run() {
     fail(QStringLiteral("the driver says %1, the device %2")
              .arg(w_->driver->is_running() ? "running" : "stopped", device_running ? "running" : "stopped"));
   const QString button = device_running ? QStringLiteral("STOP") : QStringLiteral("START");
-  if (w_->bt_waveform_start->text() != button)
+  if (w_->findChild<QPushButton *>("bt_waveform_start")->text() != button)
     fail(QStringLiteral("the button says %1 while the device is %2")
-             .arg(w_->bt_waveform_start->text(), device_running ? "running" : "stopped"));
+             .arg(w_->findChild<QPushButton *>("bt_waveform_start")->text(),
+                  device_running ? "running" : "stopped"));
   if (!w_->device_connected())
     fail(QStringLiteral("the window is not connected at the end"));
 

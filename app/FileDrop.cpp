@@ -1,6 +1,6 @@
 #include "FileDrop.h"
 
-#include "TQGridModel.h"
+#include "SplitFunctions.h"
 
 #include <QApplication>
 #include <QDropEvent>
@@ -54,7 +54,7 @@ int separator_item_for_file(const QString &file_name, int current, const QList<T
     const QString line = first_line(file_name);
     std::vector<QStringView> split;
     auto fits = [&](int item) {
-      TQGridModel::split_fields(line, QChar::fromLatin1(items[item].separator), split);
+      split_fields(line, QChar::fromLatin1(items[item].separator), split);
       return int(split.size()) == fields;
     };
     if (candidates.contains(current) && fits(current))

@@ -565,27 +565,6 @@ TGridFileResult TQGridModel::save_to_file(const QString &file_name) const {
   return result;
 }
 
-void TQGridModel::split_fields(QStringView line, QChar separator, std::vector<QStringView> &out) {
-  // split_line without a string per field: the loader's hot path.
-  out.clear();
-  const qsizetype n = line.size();
-  qsizetype pos = 0;
-  while (pos < n) {
-    qsizetype p = pos;
-    while (p < n && line[p] == separator)
-      ++p;
-    if (p >= n) {
-      out.push_back({});
-      break;
-    }
-    const qsizetype start = p;
-    while (p < n && line[p] != separator)
-      ++p;
-    out.push_back(line.mid(start, p - start));
-    pos = p < n ? p + 1 : p;
-  }
-}
-
 bool file_stamp(int fd, TFileStamp &stamp) {
   struct stat st {};
   if (fd < 0 || fstat(fd, &st) != 0)

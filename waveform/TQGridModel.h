@@ -121,9 +121,6 @@ public:
   // leaves it untouched too (the new table is swapped in only once complete).
   TGridFileResult load_from_file(const QString &file_name);
 
-  // The fields of one line exactly as split_line gives them, as views into the line.
-  static void split_fields(QStringView line, QChar separator, std::vector<QStringView> &out);
-
   enum class Encoding { utf8, latin1, utf16le, utf16be };
   // The encoding of the file the table was read from; latin1 for a file that was neither UTF-8
   // nor UTF-16 with a byte-order mark.

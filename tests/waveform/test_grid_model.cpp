@@ -121,7 +121,7 @@ private slots:
       QStringList expected;
       split_line(line, u',', expected);
       std::vector<QStringView> got;
-      TQGridModel::split_fields(line, u',', got);
+      split_fields(line, u',', got);
       QStringList got_list;
       for (QStringView v : got)
         got_list << v.toString();

@@ -1,6 +1,7 @@
 #include "PwlFile.h"
 
 #include "NumberConversion.h"
+#include "SplitFunctions.h"
 #include "TablePoints.h"
 
 #include <QFile>
@@ -193,22 +194,14 @@ bool read_pwl_text(QStringView text, TQGridModel &table, QString &error) {
     return true;
   };
 
-  const qsizetype size = text.size();
-  qsizetype start = 0;
-  while (start < size) {
-    qsizetype end = start;
-    while (end < size && text[end] != u'\n' && text[end] != u'\r')
-      ++end;
-    QStringView line = text.mid(start, end - start);
-    start = end + (end + 1 < size && text[end] == u'\r' && text[end + 1] == u'\n' ? 2 : 1);
+  const bool read = for_each_line(text, [&](QStringView line) {
     ++line_no;
-
     const qsizetype comment = line.indexOf(u';');
     if (comment >= 0)
       line = line.left(comment);
     line = line.trimmed();
     if (line.startsWith(u'*'))
-      continue;
+      return true;
     if (line.startsWith(u'+'))
       line = line.mid(1);
     else
@@ -229,7 +222,10 @@ bool read_pwl_text(QStringView text, TQGridModel &table, QString &error) {
         return false;
       i = j;
     }
-  }
+    return true;
+  });
+  if (!read)
+    return false;
   end_of_logical_line();
   if (!time.isNull()) {
     error = QStringLiteral("Line %1: '%2' has no value to pair with").arg(odd_line).arg(odd_token);

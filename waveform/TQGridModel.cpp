@@ -670,24 +670,8 @@ TGridFileResult TQGridModel::load_from_file(const QString &file_name) {
         ++line_no;
         return true;
       };
-      // Stores the lines of `text`, which ends at a line end or at the end of the file. Line
-      // ends are LF, CR LF or a lone CR.
-      auto store_text = [&](QStringView text) -> bool {
-        const QChar *d = text.constData();
-        const qsizetype size = text.size();
-        qsizetype start = 0;
-        while (start < size) {
-          qsizetype i = start;
-          while (i < size && d[i] != u'\n' && d[i] != u'\r')
-            ++i;
-          if (!store_line(QStringView(d + start, i - start)))
-            return false;
-          if (i < size && d[i] == u'\r' && i + 1 < size && d[i + 1] == u'\n')
-            ++i;
-          start = i + 1;
-        }
-        return true;
-      };
+      // Stores the lines of `text`, which ends at a line end or at the end of the file.
+      auto store_text = [&](QStringView text) { return for_each_line(text, store_line); };
 
       // The file is read in pieces and decoded a piece at a time, each piece ending at a line
       // end. A UTF-16 file is decoded as it comes and cut into lines after decoding.

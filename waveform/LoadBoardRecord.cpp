@@ -40,7 +40,7 @@ bool TLoadBoardRecord::set_field(QStringView name, QStringView text, QString &re
     }
   }
   if (name == u"name") {
-    if (text.size() > 7) {
+    if (text.size() > name_length) {
       reason = QStringLiteral("a board name has at most 7 characters");
       return false;
     }

@@ -7,7 +7,9 @@
 // The load board's EEPROM record as the driver keeps it, with the values it holds before any
 // board has been read. Reals are extended precision like every figure they feed.
 struct TLoadBoardRecord {
-  QString lb_name = QStringLiteral("-----"); // up to 7 characters on the wire
+  static constexpr int name_length = 7; // characters of lb_name on the wire
+
+  QString lb_name = QStringLiteral("-----"); // up to name_length characters on the wire
   QString lb_units;                          // one character or empty
   long double lb_gain = 1.0L;                // output at full swing
   long double lb_sensor_gain = 1.0L;         // sensor units per ADC volt

@@ -17,6 +17,13 @@
 
 namespace {
 
+// Tokens longer than this are cut in error messages.
+constexpr qsizetype shown_token_length = 40;
+// Significant digits of the numbers written: as many as a simulator reading doubles keeps.
+constexpr int written_digits = 15;
+// Text is written in pieces of about this many bytes.
+constexpr std::size_t write_piece = 1 << 18;
+
 bool ascii_digit(QChar c) { return c >= u'0' && c <= u'9'; }
 
 // Powers of ten of the SPICE scale suffixes; 0 with `length` 0 when `rest` starts with none.
@@ -46,7 +53,8 @@ int scale_suffix(QStringView rest, qsizetype &length) {
 
 // Keeps error messages short whatever the token.
 QString shown(QStringView token) {
-  return token.size() > 40 ? token.left(40).toString() + QStringLiteral("...") : token.toString();
+  return token.size() > shown_token_length ? token.left(shown_token_length).toString() + QStringLiteral("...")
+                                           : token.toString();
 }
 
 QString not_a_number(qsizetype line, QStringView token) {
@@ -120,6 +128,10 @@ bool is_pwl_file_name(const QString &file_name) {
   return QFileInfo(file_name).suffix().compare(u"pwl", Qt::CaseInsensitive) == 0;
 }
 
+namespace {
+
+// The reading of a whole text: on success `table` holds the points (see load_pwl_file); on
+// failure it is untouched and `error` says why.
 bool read_pwl_text(QStringView text, TQGridModel &table, QString &error) {
   using PackedRow = TQGridModel::PackedRow;
   const QChar decimal = locale_decimal_separator();
@@ -239,6 +251,8 @@ bool read_pwl_text(QStringView text, TQGridModel &table, QString &error) {
   return true;
 }
 
+} // namespace
+
 TGridFileResult load_pwl_file(TQGridModel &table, const QString &file_name) {
   TGridFileResult result;
   auto fail = [&](const QString &why) {
@@ -305,7 +319,7 @@ TGridFileResult save_pwl_file(const TQGridModel &table, const QString &file_name
   bool ok = true;
   auto number = [&](long double v) {
     char buf[64];
-    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
+    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, written_digits);
     text.append(buf, res.ptr);
   };
   for (std::size_t i = 0; ok && i < points.size(); ++i) {
@@ -313,7 +327,7 @@ TGridFileResult save_pwl_file(const TQGridModel &table, const QString &file_name
     text += ' ';
     number(points[i].value);
     text += "\r\n";
-    if (text.size() > (1 << 18) || i + 1 == points.size()) {
+    if (text.size() > write_piece || i + 1 == points.size()) {
       ok = f.write(text.data(), qint64(text.size())) == qint64(text.size());
       text.clear();
     }

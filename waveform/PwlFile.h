@@ -26,10 +26,6 @@ bool is_pwl_file_name(const QString &file_name);
 // token named, and the table stays as it was. A missing file is treated as the table files'.
 TGridFileResult load_pwl_file(TQGridModel &table, const QString &file_name);
 
-// The same reading of a whole text: on success `table` holds the points (see load_pwl_file);
-// on failure it is untouched and `error` says why.
-bool read_pwl_text(QStringView text, TQGridModel &table, QString &error);
-
 // Writes the table's points (the rows whose time and value both read as numbers, as START takes
 // them) as a PWL file: one pair a line, 15 significant digits, '.', CR LF. A table without
 // points fails and writes nothing.

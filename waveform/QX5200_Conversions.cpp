@@ -4,6 +4,9 @@
 
 namespace {
 
+// The code of a normalised output of 0.
+constexpr long double dac_code_zero = 32768.0L;
+
 quint16 clamp_to_code(long double c) {
   if (c > dac_code_max)
     c = dac_code_max;
@@ -19,7 +22,7 @@ quint16 clamp_to_code(long double c) {
 quint16 normalized_to_dac_code(long double x, const TCalibration &calibration) {
   if (std::fabs(x) > 1)
     x = x > 0 ? 1.0L : -1.0L;
-  return clamp_to_code((x - calibration.offset) / dac_step + 32768.0L);
+  return clamp_to_code((x - calibration.offset) / dac_step + dac_code_zero);
 }
 
 quint16 value_to_dac_code(long double v, const TLoadBoardRecord &board, const TCalibration &calibration) {
@@ -28,5 +31,6 @@ quint16 value_to_dac_code(long double v, const TLoadBoardRecord &board, const TC
     lim = board.lb_max_value;
   if (std::fabs(v) > lim)
     v = v > 0 ? lim : -lim;
-  return clamp_to_code(((v - board.lb_offset) / board.lb_gain - calibration.offset) / dac_step + 32768.0L);
+  return clamp_to_code(((v - board.lb_offset) / board.lb_gain - calibration.offset) / dac_step +
+                       dac_code_zero);
 }

@@ -10,6 +10,29 @@ constexpr long double sample_tolerance = 1e-12L;
 constexpr long double hold_offset = 6e-7L;
 constexpr long double hold_step = 1e-7L;
 constexpr long double largest_32_bit = 4294967295.0L;
+constexpr int max_period_code = 65535;
+// Within this fraction of a step, a period or hold counts as on its grid.
+constexpr long double grid_tolerance = 1e-6L;
+// Hold count: ((hold - hold_offset) / hold_step, truncated) * hold_factor + hold_base, less
+// last_hold_drop for the last segment, and never below min_hold_count.
+constexpr int hold_factor = 4;
+constexpr int hold_base = 6;
+constexpr int last_hold_drop = 8;
+constexpr int min_hold_count = 2;
+// Bit 0 of a sample's code is cleared in its first word and set in the second of a mode 0 pair.
+constexpr quint32 pair_bit = 1u;
+
+// Word counts of the buffer: the repeat count and segment count first; a mode 0 segment's mode,
+// count, period code and two hold words, and two words per sample; a lead-in's seven words; what
+// a mode 1 segment costs besides its samples.
+constexpr int header_words = 2;
+constexpr int fast_segment_words = 5;
+constexpr int fast_sample_words = 2;
+constexpr int lead_in_words = 7;
+constexpr int timed_segment_words = 8;
+// Words held back when the long segments share the budget: for the trial period, for the final.
+constexpr int trial_reserve = 5;
+constexpr int final_reserve = 10;
 
 } // namespace
 
@@ -191,7 +214,8 @@ namespace {
 // one k in fifteen, and plain truncation would then send the code of the next shorter period
 // than the one the samples were made for. Within a millionth of a step counts as on the grid.
 long double grid_index(long double period) {
-  return std::trunc((period - TQX5200Waveform::min_timed_period) / TQX5200Waveform::period_step + 1e-6L);
+  return std::trunc((period - TQX5200Waveform::min_timed_period) / TQX5200Waveform::period_step +
+                    grid_tolerance);
 }
 
 } // namespace
@@ -201,7 +225,7 @@ quint16 TQX5200Waveform::period_to_code(long double period) {
     return 0;
   const long double k = grid_index(period);
   // A longer period than the code can say is held at the longest one rather than wrapped.
-  return k >= 65535 ? quint16(65535) : quint16(k);
+  return k >= max_period_code ? quint16(max_period_code) : quint16(k);
 }
 
 long double TQX5200Waveform::code_to_period(int code) { return code * period_step + min_timed_period; }
@@ -220,11 +244,11 @@ long double TQX5200Waveform::hold_count(long double hold, bool last) {
   // A hold worked out as the difference of two times can land a hair below its grid value;
   // truncating that would drop a whole 100 ns step, so within a millionth of a step counts as on
   // the grid (as for period codes).
-  long double h = std::trunc((hold - hold_offset) / hold_step + 1e-6L) * 4 + 6;
+  long double h = std::trunc((hold - hold_offset) / hold_step + grid_tolerance) * hold_factor + hold_base;
   if (last)
-    h -= 8;
-  if (h < 2)
-    h = 2;
+    h -= last_hold_drop;
+  if (h < min_hold_count)
+    h = min_hold_count;
   return h;
 }
 
@@ -262,13 +286,16 @@ void TQX5200Waveform::resample(const TWaveSegment &segment, long double period) 
 
 void TQX5200Waveform::encode_segment(const TWaveSegment &segment, int mode, long double period, bool last) {
   auto code = [this](long double v) { return value_to_dac_code(v, load_board, calibration); };
-  if (!segment.changing) {
-    const quint16 c = code(first_point(segment).value);
+  // The lead-in's layout: mode 0, a count of 1, period code 0, then one sample pair.
+  auto single_sample = [this](quint16 c) {
     append_word(0);
     append_word(1);
     append_word(0);
-    append_word(c & 0xFFFEu);
-    append_word(c | 1u);
+    append_word(c & ~pair_bit);
+    append_word(c | pair_bit);
+  };
+  if (!segment.changing) {
+    single_sample(code(first_point(segment).value));
     append_hold(segment.hold, last);
     device_points_.push_back(first_point(segment));
     return;
@@ -293,12 +320,7 @@ void TQX5200Waveform::encode_segment(const TWaveSegment &segment, int mode, long
   if (n == 0) {
     // A vertical step resamples to one sample. Sent with the lead-in's layout (one sample pair in
     // mode 0) so that its value is played and no count of -1 reaches the device.
-    const quint16 c = code(samples.front().value);
-    append_word(0);
-    append_word(1);
-    append_word(0);
-    append_word(c & 0xFFFEu);
-    append_word(c | 1u);
+    single_sample(code(samples.front().value));
   } else {
     const quint64 count = mode == 0 ? quint64(2 * n - 1) : quint64(n);
     append_word(quint32(mode));
@@ -309,9 +331,9 @@ void TQX5200Waveform::encode_segment(const TWaveSegment &segment, int mode, long
   if (n > 0) {
     for (std::size_t k = 1; k < samples.size(); ++k) {
       const quint16 c = code(samples[k].value);
-      append_word(c & 0xFFFEu);
+      append_word(c & ~pair_bit);
       if (mode == 0)
-        append_word(c | 1u);
+        append_word(c | pair_bit);
       if (!data_error_)
         device_points_.push_back(samples[k]);
     }
@@ -325,16 +347,16 @@ void TQX5200Waveform::encode_segment(const TWaveSegment &segment, int mode, long
 
 qint64 TQX5200Waveform::min_words_needed() const {
   // A changing segment takes at least one sample per longest period it may be given.
-  const long double longest = segments_.size() == 1 ? max_single_period : code_to_period(65535);
+  const long double longest = segments_.size() == 1 ? max_single_period : code_to_period(max_period_code);
   auto at_most = [](long double x) { return qint64(std::min(std::ceil(x), 1e15L)); };
-  qint64 words = 2;
+  qint64 words = header_words;
   for (const TWaveSegment &s : segments_) {
     if (!s.changing)
-      words += 7;
+      words += lead_in_words;
     else if (is_short(s))
-      words += at_most(std::nearbyint(s.duration / fast_period)) * 2 + 5;
+      words += at_most(std::nearbyint(s.duration / fast_period)) * fast_sample_words + fast_segment_words;
     else
-      words += 8 + at_most(s.duration / longest);
+      words += timed_segment_words + at_most(s.duration / longest);
   }
   return words;
 }
@@ -369,13 +391,13 @@ void TQX5200Waveform::build_upload_words() {
     long double long_time = 0;
     for (const TWaveSegment &s : segments_) {
       if (is_short(s))
-        budget -= qint64(std::nearbyint(s.duration / fast_period)) * 2 + 5;
+        budget -= qint64(std::nearbyint(s.duration / fast_period)) * fast_sample_words + fast_segment_words;
       else
         long_time += s.duration;
     }
     // Pass 2: sample the long segments at an even share of the budget to see how steep each is.
     std::vector<long double> step_sizes;
-    const long double p0 = long_time / static_cast<long double>(budget - 5);
+    const long double p0 = long_time / static_cast<long double>(budget - trial_reserve);
     for (const TWaveSegment &s : segments_) {
       if (is_short(s))
         continue;
@@ -405,15 +427,15 @@ void TQX5200Waveform::build_upload_words() {
         encode_segment(s, 0, fast_period, last);
         continue;
       }
-      long double q = long_time / static_cast<long double>(budget - 10);
+      long double q = long_time / static_cast<long double>(budget - final_reserve);
       const long double step = step_sizes[k++];
       if (step > average)
         q = q * average / step;
       long double period = round_period_up(q);
-      if (period > code_to_period(65535))
-        period = code_to_period(65535);
+      if (period > code_to_period(max_period_code))
+        period = code_to_period(max_period_code);
       resample(s, period);
-      budget -= 8 + qint64(sampler_.sampled_data_size());
+      budget -= timed_segment_words + qint64(sampler_.sampled_data_size());
       long_time -= s.duration;
       encode_segment(s, 1, period, last);
     }

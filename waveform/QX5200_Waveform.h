@@ -69,7 +69,6 @@ public:
   static quint16 period_to_code(long double period);
   static long double code_to_period(int code);
   static long double round_period_up(long double period);
-  // The hold count h whose complement follows each segment (before the complement).
   // The hold count h whose 32-bit complement follows each segment. Not limited to 32 bits here:
   // a count that does not fit raises error kind 2 when the words are built.
   static long double hold_count(long double hold, bool last);

@@ -22,6 +22,8 @@ namespace {
 
 constexpr qsizetype header_units = 2; // one 32-bit length per column, as two UTF-16 units
 constexpr qsizetype max_cell_length = 0x7fffffff;
+// Rows up to this many columns are built without a list of their cells on the heap.
+constexpr int inline_cols = 16;
 
 quint32 packed_length(const QString &s, int col) {
   const QChar *h = s.constData() + header_units * col;
@@ -42,10 +44,10 @@ QStringView TQGridModel::PackedRow::cell(int col, int col_count) const {
 TQGridModel::PackedRow TQGridModel::PackedRow::build(const PackedRow &keep, int first,
                                                      const QStringView *texts, int count, int col_count) {
   // Views into `keep` stay valid until the new string is complete.
-  QStringView cells[16];
+  QStringView cells[inline_cols];
   std::vector<QStringView> large;
   QStringView *c = cells;
-  if (col_count > 16) {
+  if (col_count > inline_cols) {
     large.resize(col_count);
     c = large.data();
   }
@@ -340,7 +342,7 @@ int TQGridModel::sort_rows_by_time() {
   keys.reserve(rows_.size());
   for (int r = fixed_rows; r < row_count(); ++r) {
     long double time = 0;
-    const bool timed = text_to_real(cell_view(1, r), time, decimal);
+    const bool timed = text_to_real(cell_view(time_col, r), time, decimal);
     keys.push_back({timed, time, r});
   }
   std::stable_sort(keys.begin(), keys.end(), [](const Key &a, const Key &b) {
@@ -381,8 +383,8 @@ int TQGridModel::remove_repeated_rows() {
   long double previous_time = 0, previous_value = 0;
   for (int r = fixed_rows; r < row_count(); ++r) {
     long double time = 0, value = 0;
-    const bool point =
-        text_to_real(cell_view(1, r), time, decimal) && text_to_real(cell_view(2, r), value, decimal);
+    const bool point = text_to_real(cell_view(time_col, r), time, decimal) &&
+                       text_to_real(cell_view(value_col, r), value, decimal);
     if (point && previous_point && time == previous_time && value == previous_value) {
       repeated[r] = true;
       ++removed;
@@ -494,6 +496,19 @@ TGridPasteResult TQGridModel::paste_text(QStringView text, int col, int row) {
 
 // ---- Files -----------------------------------------------------------------------------------
 
+namespace {
+
+// Text is encoded and written in pieces of about this many characters.
+constexpr qsizetype write_piece = 1 << 18;
+// A load reads pieces of this size, and never less than min_read (see load_from_file).
+constexpr qint64 read_piece = 4 << 20;
+constexpr qint64 min_read = 1 << 16;
+// The row list is reserved for this much more than the first piece's lines predict.
+constexpr double row_guess_margin = 1.05;
+constexpr qint64 ns_per_s = 1000000000;
+
+} // namespace
+
 TGridFileResult TQGridModel::save_to_file(const QString &file_name) const {
   TGridFileResult result;
   const int first = first_data_col();
@@ -552,7 +567,7 @@ TGridFileResult TQGridModel::save_to_file(const QString &file_name) const {
         text += rows_[r].cell(k, col_count_);
     }
     text += QLatin1String("\r\n");
-    if (text.size() > (1 << 18))
+    if (text.size() > write_piece)
       flush();
   }
   if (ok)
@@ -570,8 +585,8 @@ bool file_stamp(int fd, TFileStamp &stamp) {
   if (fd < 0 || fstat(fd, &st) != 0)
     return false;
   stamp.size = st.st_size;
-  stamp.mtime_ns = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  stamp.ctime_ns = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  stamp.mtime_ns = qint64(st.st_mtim.tv_sec) * ns_per_s + st.st_mtim.tv_nsec;
+  stamp.ctime_ns = qint64(st.st_ctim.tv_sec) * ns_per_s + st.st_ctim.tv_nsec;
   return true;
 }
 
@@ -681,7 +696,7 @@ TGridFileResult TQGridModel::load_from_file(const QString &file_name) {
       QByteArray buf;
       QString text;
       qsizetype pos = 0;
-      qint64 read_size = 4 << 20;
+      qint64 read_size = read_piece;
       bool eof = false;
       bool at_start = true;
       bool stopped = false;
@@ -690,7 +705,7 @@ TGridFileResult TQGridModel::load_from_file(const QString &file_name) {
         // the rest of the file and one byte to see its end, but never for less than 64 KB, as a
         // file may say it is shorter than it is.
         const qint64 rest = std::max<qint64>(f.size() - f.pos(), 0) + 1;
-        const QByteArray chunk = f.read(std::min(read_size, std::max<qint64>(rest, 1 << 16)));
+        const QByteArray chunk = f.read(std::min(read_size, std::max(rest, min_read)));
         if (f.error() != QFileDevice::NoError)
           return fail(f.errorString());
         eof = chunk.isEmpty();
@@ -736,14 +751,14 @@ TGridFileResult TQGridModel::load_from_file(const QString &file_name) {
           read_size *= 2; // one long line: read more at a time
           continue;
         }
-        read_size = 4 << 20;
+        read_size = read_piece;
         if (line_no == 0 && !eof) {
           // Guess the line count from the first piece so the row list grows once.
           qsizetype ends = 0;
           for (qsizetype i = pos; i < cut; ++i)
             ends += buf.at(i) == '\n' || (buf.at(i) == '\r' && i + 1 < cut && buf.at(i + 1) != '\n');
           const double per_line = double(cut - pos) / double(std::max<qsizetype>(ends, 1));
-          const double guess = 1.05 * double(info.size()) / std::max(per_line, 1.0);
+          const double guess = row_guess_margin * double(info.size()) / std::max(per_line, 1.0);
           rows.reserve(size_t(std::min(guess, double(INT_MAX / 2))));
         }
         const QByteArrayView piece(buf.constData() + pos, cut - pos);

@@ -55,6 +55,9 @@ class TQGridModel : public QAbstractTableModel {
 public:
   static constexpr int fixed_cols = 1;
   static constexpr int fixed_rows = 1;
+  // Where a row keeps its point: the time and the value.
+  static constexpr int time_col = 1;
+  static constexpr int value_col = 2;
   // The clipboard text is taken up to this many characters.
   static constexpr qsizetype paste_limit = 100000;
   // A cell read from a file holds at most as many characters as one paste can put there; a

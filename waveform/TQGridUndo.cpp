@@ -7,6 +7,13 @@
 
 using PackedRow = TQGridModel::PackedRow;
 
+namespace {
+
+// A step keeps at most this many separate runs of changed rows; more are kept as one block.
+constexpr std::size_t max_splices = 64;
+
+} // namespace
+
 // One step on the stack. It is pushed after its change was made, so its first redo does nothing.
 class TGridStep : public QUndoCommand {
 public:
@@ -74,7 +81,7 @@ void TQGridUndo::record(TGridStepKind kind, const QString &text, const QVariant 
     add(first, n0 - tail, n1 - tail);
   } else {
     // Rows changed in place (a row dragged far down changes two): keep only those.
-    for (size_t r = first; r < n0 - tail && step.splices.size() <= 64;) {
+    for (size_t r = first; r < n0 - tail && step.splices.size() <= max_splices;) {
       size_t end = r;
       while (end < n0 - tail && !baseline_[end].same_as(now[end]))
         ++end;
@@ -83,7 +90,7 @@ void TQGridUndo::record(TGridStepKind kind, const QString &text, const QVariant 
       r = end + 1;
     }
     // Many scattered changes (a reordering) are put back as one block, which the view takes at once.
-    if (step.splices.size() > 64) {
+    if (step.splices.size() > max_splices) {
       step.splices.clear();
       add(first, n0 - tail, n1 - tail);
     }

@@ -14,6 +14,12 @@
 
 namespace {
 
+// The layout the table starts with (the window sets its own).
+constexpr int number_col_width = 65;
+constexpr int row_height = 20;
+// Rows are never drawn lower than this, whatever the font.
+constexpr int min_row_height = 8;
+
 // The cell editor: what it commits is one step, and the undo keys typed into it are its own.
 class TGridCellDelegate : public QStyledItemDelegate {
 public:
@@ -65,18 +71,18 @@ TQGrid::TQGrid(QWidget *parent, int col_count, int row_count)
   // Fixed section sizes keep a table of a million rows as quick as a short one.
   QHeaderView *rows = verticalHeader();
   rows->setSectionResizeMode(QHeaderView::Fixed);
-  rows->setMinimumSectionSize(8);
+  rows->setMinimumSectionSize(min_row_height);
   rows->setDefaultAlignment(Qt::AlignCenter);
   rows->setSectionsClickable(false);
   rows->setSectionsMovable(true);
-  rows->setFixedWidth(65);
+  rows->setFixedWidth(number_col_width);
   connect(rows, &QHeaderView::sectionMoved, this, &TQGrid::header_section_moved);
   QHeaderView *cols = horizontalHeader();
   cols->setSectionResizeMode(QHeaderView::Fixed);
   cols->setSectionsClickable(false);
   cols->setHighlightSections(false);
   cols->setStretchLastSection(false);
-  set_default_row_height(20);
+  set_default_row_height(row_height);
 
   // The corner cell is the heading of the number column ("#").
   if (auto *corner = findChild<QAbstractButton *>())

@@ -79,13 +79,6 @@ constexpr int separator_item_count = int(std::size(separator_items));
 
 constexpr char pwl_filter[] = "SPICE PWL (*.pwl)";
 
-// The point a table row holds, by the rule table_points reads the table with; false when the row
-// holds none. For the reads table_points cannot do: stopping early, and naming the row.
-bool row_point(const TQGridModel &table, int row, TWavePoint &point) {
-  return text_to_real(table.cell_view(1, row), point.time) &&
-         text_to_real(table.cell_view(2, row), point.value);
-}
-
 } // namespace
 
 QStringList data_separator_filters(int item) {
@@ -765,7 +758,7 @@ void TForm1::update_start_button() {
   const TQGridModel &table = *sg_data->grid();
   TWavePoint point;
   for (int r = 1; r < table.row_count() && points < 2; ++r)
-    points += row_point(table, r, point);
+    points += table_row_point(table, r, point);
   if (points >= 2)
     set_start_enabled(true);
 }
@@ -836,11 +829,9 @@ bool TForm1::update_waveform() {
   show_statistics();
 
   if (sg_data->changed()) {
-    driver->clear_points();
     std::vector<TWavePoint> points;
     table_points(*sg_data->grid(), points);
-    for (const TWavePoint &point : points)
-      driver->add_point(point.time, point.value);
+    driver->set_points(std::move(points));
     validate_waveform();
   }
 
@@ -917,7 +908,7 @@ int TForm1::point_row(int index) const {
   TWavePoint point;
   int found = -1;
   for (int r = 1; r < table.row_count(); ++r)
-    if (row_point(table, r, point) && ++found == index)
+    if (table_row_point(table, r, point) && ++found == index)
       return r;
   return index + 1;
 }

@@ -118,6 +118,7 @@ public:
   void set_waveform_changed(bool changed) { waveform_.waveform_changed = changed; }
   void add_point(long double time, long double value) { waveform_.add_point(time, value); }
   void clear_points() { waveform_.clear_points(); }
+  void set_points(std::vector<TWavePoint> points) { waveform_.set_points(std::move(points)); }
   void get_point(qsizetype index, TWavePoint &point) const { waveform_.get_point(index, point); }
   void get_device_point(qsizetype index, TWavePoint &point) const {
     waveform_.get_device_point(index, point);

@@ -379,9 +379,7 @@ int TCtl::load_and_build(const QString &file) {
   if (const int r = connect_to_idle_board())
     return r;
   driver_->set_repeat_count(o_.repeat);
-  driver_->clear_points();
-  for (const TWavePoint &p : points)
-    driver_->add_point(p.time, p.value);
+  driver_->set_points(std::move(points));
   driver_->build_waveform(driver_->sensor_value());
   const TQX5200Waveform &w = driver_->waveform();
   if (o_.json) {

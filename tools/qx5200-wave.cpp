@@ -176,9 +176,7 @@ int main(int argc, char *argv[]) {
     return fail(QStringLiteral("%1: %2").arg(path, reason));
 
   waveform.repeat_count = repeat;
-  waveform.clear_points();
-  for (const TWavePoint &p : points)
-    waveform.add_point(p.time, p.value);
+  waveform.set_points(std::move(points));
   waveform.build_waveform(sensor);
 
   if (parser.isSet(json_option))

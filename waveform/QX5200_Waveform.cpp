@@ -46,6 +46,11 @@ void TQX5200Waveform::clear_points() {
   max_value_ = max_dy_ = min_dy_ = max_dx_ = min_dx_ = max_dy_dx_ = 0;
 }
 
+void TQX5200Waveform::set_points(std::vector<TWavePoint> points) {
+  clear_points();
+  points_ = std::move(points);
+}
+
 void TQX5200Waveform::get_point(qsizetype index, TWavePoint &point) const {
   if (index >= 0 && index < data_count())
     point = points_[std::size_t(index)];

@@ -8,6 +8,7 @@
 #include <QtGlobal>
 
 #include <array>
+#include <utility>
 #include <vector>
 
 // One stretch of the waveform as it is uploaded: a ramp (changing) or the lead-in that holds the
@@ -51,6 +52,8 @@ public:
   // Point list.
   void add_point(long double time, long double value);
   void clear_points();
+  // clear_points, then these points as the list.
+  void set_points(std::vector<TWavePoint> points);
   // An index outside the list leaves `point` untouched.
   void get_point(qsizetype index, TWavePoint &point) const;
   void get_device_point(qsizetype index, TWavePoint &point) const;

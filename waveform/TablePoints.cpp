@@ -3,13 +3,23 @@
 #include "NumberConversion.h"
 #include "TQGridModel.h"
 
+namespace {
+
+bool row_point(const TQGridModel &table, int row, TWavePoint &point, QChar decimal) {
+  return text_to_real(table.cell_view(TQGridModel::time_col, row), point.time, decimal) &&
+         text_to_real(table.cell_view(TQGridModel::value_col, row), point.value, decimal);
+}
+
+} // namespace
+
 void table_points(const TQGridModel &table, std::vector<TWavePoint> &points) {
   const QChar decimal = locale_decimal_separator();
-  for (int row = TQGridModel::fixed_rows; row < table.row_count(); ++row) {
-    long double time = 0;
-    long double value = 0;
-    if (text_to_real(table.cell_view(TQGridModel::time_col, row), time, decimal) &&
-        text_to_real(table.cell_view(TQGridModel::value_col, row), value, decimal))
-      points.push_back({time, value});
-  }
+  TWavePoint point;
+  for (int row = TQGridModel::fixed_rows; row < table.row_count(); ++row)
+    if (row_point(table, row, point, decimal))
+      points.push_back(point);
+}
+
+bool table_row_point(const TQGridModel &table, int row, TWavePoint &point) {
+  return row_point(table, row, point, locale_decimal_separator());
 }

@@ -308,34 +308,24 @@ TGridFileResult save_pwl_file(const TQGridModel &table, const QString &file_name
     result.error = QStringLiteral("The table holds no points");
     return result;
   }
-  QSaveFile f(file_name);
-  f.setDirectWriteFallback(true);
-  if (!f.open(QIODevice::WriteOnly)) {
-    result.status = TGridFileResult::Failed;
-    result.error = f.errorString();
-    return result;
-  }
-  std::string text;
-  bool ok = true;
-  auto number = [&](long double v) {
-    char buf[64];
-    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, written_digits);
-    text.append(buf, res.ptr);
-  };
-  for (std::size_t i = 0; ok && i < points.size(); ++i) {
-    number(points[i].time);
-    text += ' ';
-    number(points[i].value);
-    text += "\r\n";
-    if (text.size() > write_piece || i + 1 == points.size()) {
-      ok = f.write(text.data(), qint64(text.size())) == qint64(text.size());
-      text.clear();
+  return save_waveform_file(file_name, [&](QIODevice &f) {
+    std::string text;
+    bool ok = true;
+    auto number = [&](long double v) {
+      char buf[64];
+      const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, written_digits);
+      text.append(buf, res.ptr);
+    };
+    for (std::size_t i = 0; ok && i < points.size(); ++i) {
+      number(points[i].time);
+      text += ' ';
+      number(points[i].value);
+      text += "\r\n";
+      if (text.size() > write_piece || i + 1 == points.size()) {
+        ok = f.write(text.data(), qint64(text.size())) == qint64(text.size());
+        text.clear();
+      }
     }
-  }
-  if (!ok || !f.commit()) {
-    result.status = TGridFileResult::Failed;
-    result.error = f.errorString();
-    f.cancelWriting();
-  }
-  return result;
+    return ok;
+  });
 }

@@ -510,7 +510,6 @@ constexpr qint64 ns_per_s = 1000000000;
 } // namespace
 
 TGridFileResult TQGridModel::save_to_file(const QString &file_name) const {
-  TGridFileResult result;
   const int first = first_data_col();
   // A table read as Latin-1 is written as Latin-1 unless it now holds text Latin-1 cannot carry.
   bool as_latin1 = encoding_ == Encoding::latin1;
@@ -524,55 +523,57 @@ TGridFileResult TQGridModel::save_to_file(const QString &file_name) const {
           break;
         }
 
+  return save_waveform_file(file_name, [&](QIODevice &f) {
+    const QChar sep = QChar::fromLatin1(data_separator_);
+    QString text;
+    bool ok = true;
+    bool at_start = true;
+    auto flush = [&] {
+      if (at_start) {
+        at_start = false;
+        if (utf16)
+          ok = f.write(encoding_ == Encoding::utf16le ? "\xFF\xFE" : "\xFE\xFF") == 2;
+        // A UTF-8 text that begins with U+FEFF needs a byte-order mark before it, or reading the
+        // file back would take the character for the mark and drop it.
+        else if (!as_latin1 && (utf8_bom_ || text.startsWith(QChar(0xFEFF))))
+          ok = f.write("\xEF\xBB\xBF") == 3;
+      }
+      QByteArray bytes;
+      if (utf16) {
+        // Each piece ends at a line end, so no surrogate pair is ever split.
+        QStringEncoder encode(utf16_kind, QStringEncoder::Flag::Stateless);
+        bytes = encode.encode(text);
+      } else {
+        bytes = as_latin1 ? text.toLatin1() : text.toUtf8();
+      }
+      if (f.write(bytes) != bytes.size())
+        ok = false;
+      text.clear();
+    };
+    for (int r = 0; ok && r < row_count(); ++r) {
+      for (int k = first; k < col_count_; ++k) {
+        if (k > first)
+          text += sep;
+        if (k == 0)
+          text += cell(0, r);
+        else
+          text += rows_[r].cell(k, col_count_);
+      }
+      text += QLatin1String("\r\n");
+      if (text.size() > write_piece)
+        flush();
+    }
+    if (ok)
+      flush();
+    return ok;
+  });
+}
+
+TGridFileResult save_waveform_file(const QString &file_name, const std::function<bool(QIODevice &)> &write) {
+  TGridFileResult result;
   QSaveFile f(file_name);
   f.setDirectWriteFallback(true);
-  if (!f.open(QIODevice::WriteOnly)) {
-    result.status = TGridFileResult::Failed;
-    result.error = f.errorString();
-    return result;
-  }
-  const QChar sep = QChar::fromLatin1(data_separator_);
-  QString text;
-  bool ok = true;
-  bool at_start = true;
-  auto flush = [&] {
-    if (at_start) {
-      at_start = false;
-      if (utf16)
-        ok = f.write(encoding_ == Encoding::utf16le ? "\xFF\xFE" : "\xFE\xFF") == 2;
-      // A UTF-8 text that begins with U+FEFF needs a byte-order mark before it, or reading the
-      // file back would take the character for the mark and drop it.
-      else if (!as_latin1 && (utf8_bom_ || text.startsWith(QChar(0xFEFF))))
-        ok = f.write("\xEF\xBB\xBF") == 3;
-    }
-    QByteArray bytes;
-    if (utf16) {
-      // Each piece ends at a line end, so no surrogate pair is ever split.
-      QStringEncoder encode(utf16_kind, QStringEncoder::Flag::Stateless);
-      bytes = encode.encode(text);
-    } else {
-      bytes = as_latin1 ? text.toLatin1() : text.toUtf8();
-    }
-    if (f.write(bytes) != bytes.size())
-      ok = false;
-    text.clear();
-  };
-  for (int r = 0; ok && r < row_count(); ++r) {
-    for (int k = first; k < col_count_; ++k) {
-      if (k > first)
-        text += sep;
-      if (k == 0)
-        text += cell(0, r);
-      else
-        text += rows_[r].cell(k, col_count_);
-    }
-    text += QLatin1String("\r\n");
-    if (text.size() > write_piece)
-      flush();
-  }
-  if (ok)
-    flush();
-  if (!ok || !f.commit()) {
+  if (!f.open(QIODevice::WriteOnly) || !write(f) || !f.commit()) {
     result.status = TGridFileResult::Failed;
     result.error = f.errorString();
     f.cancelWriting();

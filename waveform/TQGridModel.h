@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QAbstractTableModel>
 #include <QFile>
 #include <QString>
@@ -37,6 +39,9 @@ bool file_stamp(int fd, TFileStamp &stamp);
 // Opens a waveform file for reading with its stamp. Only plain files: devices and pipes could be
 // endless. False, with the reason, otherwise.
 bool open_waveform_file(QFile &f, TFileStamp &stamp, QString &error);
+// Writes a waveform file as a whole or not at all: `write` puts the text into the file and says
+// whether every write went through; the old file is replaced only then.
+TGridFileResult save_waveform_file(const QString &file_name, const std::function<bool(QIODevice &)> &write);
 
 struct TGridPasteResult {
   qsizetype taken = 0;   // characters of the text that were used

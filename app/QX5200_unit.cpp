@@ -287,7 +287,7 @@ void TForm1::build_layout() {
 
   timer = new QTimer(this);
   timer->setObjectName(QStringLiteral("timer"));
-  timer->setInterval(500);
+  timer->setInterval(interval_idle);
   connect(timer, &QTimer::timeout, this, &TForm1::timerTimer);
   timer->start();
 

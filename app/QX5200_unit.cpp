@@ -584,14 +584,8 @@ void TForm1::ac_data_saveExecute() {
   const QString name = dialogs_->save_file_name(this, dialog_filters_, dialog_default_ext_);
   if (name.isEmpty())
     return;
-  const TGridFileResult result =
-      is_pwl_file_name(name) ? save_pwl_file(*sg_data->grid(), name) : sg_data->save_to_file(name);
-  if (!result.ok()) {
-    dialogs_->error(
-        this,
-        tr("The file \"%1\" could not be saved: %2.").arg(QDir::toNativeSeparators(name), result.error));
+  if (!save_table(name, is_pwl_file_name(name)))
     return;
-  }
   watched_file_name_ = name;
   watched_file_age_ = file_age(name);
 }
@@ -602,11 +596,16 @@ void TForm1::ac_export_pwlExecute() {
   if (name.isEmpty())
     return;
   // An export is a copy for a simulator: the watched file stays the one opened or saved.
-  const TGridFileResult result = save_pwl_file(*sg_data->grid(), name);
+  save_table(name, true);
+}
+
+bool TForm1::save_table(const QString &name, bool as_pwl) {
+  const TGridFileResult result = as_pwl ? save_pwl_file(*sg_data->grid(), name) : sg_data->save_to_file(name);
   if (!result.ok())
     dialogs_->error(
         this,
         tr("The file \"%1\" could not be saved: %2.").arg(QDir::toNativeSeparators(name), result.error));
+  return result.ok();
 }
 
 void TForm1::ac_sort_rowsExecute() {
@@ -757,7 +756,7 @@ void TForm1::update_start_button() {
   int points = 0;
   const TQGridModel &table = *sg_data->grid();
   TWavePoint point;
-  for (int r = 1; r < table.row_count() && points < 2; ++r)
+  for (int r = TQGridModel::fixed_rows; r < table.row_count() && points < 2; ++r)
     points += table_row_point(table, r, point);
   if (points >= 2)
     set_start_enabled(true);
@@ -907,10 +906,10 @@ int TForm1::point_row(int index) const {
   const TQGridModel &table = *sg_data->grid();
   TWavePoint point;
   int found = -1;
-  for (int r = 1; r < table.row_count(); ++r)
+  for (int r = TQGridModel::fixed_rows; r < table.row_count(); ++r)
     if (table_row_point(table, r, point) && ++found == index)
       return r;
-  return index + 1;
+  return index + TQGridModel::fixed_rows;
 }
 
 QString TForm1::time_text(long double seconds) {

@@ -161,6 +161,8 @@ private:
   // A new waveform (open, paste, Update Data, Delete All, a board change) is shown whole.
   void show_new_waveform();
   void report_empty_load(const QString &file_name);
+  // Writes the table to `name` (as SPICE PWL or as the separator's text); a failure is said.
+  bool save_table(const QString &name, bool as_pwl);
   QString separator_name(int item) const;
   QString time_error_text() const;
   int point_row(int index) const;

@@ -147,8 +147,13 @@ double TNumEdit::Value() const {
   if (t.isEmpty() || t == QStringLiteral("-"))
     return 0;
   switch (data_type_) {
-  case tInteger: return leading_integer(t, 10);
-  case tHex: return leading_integer(t, 16);
+  case tInteger:
+  case tHex: {
+    // Pasted or program-written text is not checked: digits past the range of double read as 0,
+    // as an out-of-range real does below, never as infinity.
+    const double v = leading_integer(t, data_type_ == tHex ? 16 : 10);
+    return std::isfinite(v) ? v : 0;
+  }
   case tReal:
   case tGeneral: {
     const qsizetype n = leading_real_length(t, point());

@@ -204,6 +204,11 @@ void TestNumEdit::value_of_partial_or_pasted_text() {
   e.setDataType(tInteger);
   e.setText(QStringLiteral("-42x"));
   QCOMPARE(e.Value(), -42.0);
+  for (const TNumEditType type : {tInteger, tHex}) {
+    e.setDataType(type);
+    e.setText(QString(400, u'9'));
+    QCOMPARE(e.Value(), 0.0);
+  }
 }
 
 void TestNumEdit::general_field_accepts_exponent_entry() {

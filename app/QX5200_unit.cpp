@@ -813,10 +813,18 @@ void TForm1::disable_device_controls() {
 int TForm1::rounded_repeat_count() const { return int(std::nearbyint(ne_waveform_repeat_count->Value())); }
 
 void TForm1::bt_waveform_startClick() {
-  if (driver->is_running())
+  if (driver->is_running()) {
     command_queue->put(queue_stop);
-  else if (update_waveform())
+  } else if (!ne_waveform_repeat_count->check_text(ne_waveform_repeat_count->text())) {
+    // Pasted or dropped text skips the field's check; the device takes the count's low 16 bits,
+    // so "-1" would play 65535 times.
+    show_status_message(
+        QStringLiteral("START refused: the repeat count must be a whole number from 0 to 65535."));
+    ne_waveform_repeat_count->setFocus();
+    ne_waveform_repeat_count->selectAll();
+  } else if (update_waveform()) {
     command_queue->put(queue_start);
+  }
 }
 
 bool TForm1::update_waveform() {

@@ -16,6 +16,7 @@
 #include "tqhid_unit.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -414,7 +415,19 @@ private slots:
     QCOMPARE(model().command_count(2), 1u); // one upload
     // A new repeat count alone makes the next start upload again.
     QVERIFY(QTest::qWaitFor([this] { return bt_waveform_start()->text() == "START"; }, 3000));
-    ui<TNumEdit>("ne_waveform_repeat_count")->setValue(3);
+    // A pasted count the field would not take as typed never reaches the device.
+    auto *repeat = ui<TNumEdit>("ne_waveform_repeat_count");
+    for (const char *pasted : {"-1", "70000", "12x"}) {
+      QGuiApplication::clipboard()->setText(pasted);
+      repeat->selectAll();
+      QTest::keySequence(repeat, QKeySequence::Paste);
+      QCOMPARE(repeat->text(), QString(pasted));
+      bt_waveform_start()->click();
+      QVERIFY(ticks(1));
+      QCOMPARE(model().command_count(33), 2u);
+      QVERIFY(ui<QLabel>("status_message")->text().startsWith("START refused: the repeat count"));
+    }
+    repeat->setValue(3);
     bt_waveform_start()->click();
     QVERIFY(QTest::qWaitFor([this] { return model().command_count(33) == 3; }, 3000));
     QCOMPARE(model().command_count(2), 2u);

@@ -53,7 +53,7 @@ constexpr int interval_searching = 1000;
 constexpr int interval_connected = 250;
 constexpr int interval_idle = 500;
 constexpr int interval_running = 50;
-constexpr int status_message_ms = 15000;
+constexpr int status_message_ms = 10000;
 
 constexpr int client_width = 592;
 constexpr int client_height = 526;
@@ -276,13 +276,16 @@ void TForm1::build_layout() {
     status_panels[i]->setFixedWidth(width);
     status_bar->addWidget(status_panels[i]);
   }
-  // Notices the tick must not overwrite: why a start was dropped, and the like.
+  // Notices the tick must not overwrite: why a start was dropped, and the like. Beside the five
+  // panels there is no room to read one, so while it shows it takes their place, as a status
+  // bar's messages do; the panels come back when it ends or the device is lost.
   status_message = new QLabel(status_bar);
   status_message->setObjectName(QStringLiteral("status_message"));
-  status_bar->addWidget(status_message, 2);
+  status_message->hide();
+  status_bar->addWidget(status_message, 1);
   status_message_timer = new QTimer(this);
   status_message_timer->setSingleShot(true);
-  connect(status_message_timer, &QTimer::timeout, status_message, &QLabel::clear);
+  connect(status_message_timer, &QTimer::timeout, this, &TForm1::end_status_message);
   setStatusBar(status_bar);
 
   timer = new QTimer(this);
@@ -784,7 +787,19 @@ void TForm1::set_start_enabled(bool wanted) {
 void TForm1::show_status_message(const QString &text) {
   status_message->setText(text);
   status_message->setToolTip(text);
+  for (QLabel *panel : status_panels)
+    panel->hide();
+  status_message->show();
   status_message_timer->start(status_message_ms);
+}
+
+void TForm1::end_status_message() {
+  status_message_timer->stop();
+  status_message->hide();
+  status_message->clear();
+  status_message->setToolTip({});
+  for (QLabel *panel : status_panels)
+    panel->show();
 }
 
 void TForm1::enable_edit_actions() {
@@ -1260,6 +1275,7 @@ void TForm1::timerTimer() {
 }
 
 void TForm1::device_lost() {
+  end_status_message(); // the panels say the device is gone
   load_board_ready_ = false;
   device_connected_ = false;
   disable_device_controls();

@@ -124,6 +124,7 @@ public:
   // Why START cannot be pressed now (its tooltip), empty when it can.
   QString start_blocked_reason() const;
   void show_status_message(const QString &text);
+  void end_status_message();
   void enable_edit_actions();
   void disable_edit_actions();
   void enable_device_controls();

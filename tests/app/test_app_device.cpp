@@ -426,6 +426,7 @@ private slots:
       QVERIFY(ticks(1));
       QCOMPARE(model().command_count(33), 2u);
       QVERIFY(ui<QLabel>("status_message")->text().startsWith("START refused: the repeat count"));
+      QVERIFY(ui<QLabel>("status_panel2")->isHidden()); // the notice has the panels' room
     }
     repeat->setValue(3);
     bt_waveform_start()->click();

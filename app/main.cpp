@@ -3,6 +3,7 @@
 #include "HidBackendLinux.h"
 #include "QX5200_Driver.h"
 #include "QX5200_unit.h"
+#include "SimulateFaults.h"
 #include "SimulatorMenu.h"
 #include "TVirtualQX5200Device.h"
 
@@ -11,6 +12,7 @@
 #include <QCoreApplication>
 #include <QIcon>
 
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -22,7 +24,9 @@ void add_options(QCommandLineParser &parser) {
   parser.addVersionOption();
   parser.addOption(QCommandLineOption(
       QStringLiteral("simulate"),
-      QStringLiteral("Run against a virtual QX5200 with load board LB1, with a Simulator menu.")));
+      QStringLiteral("Run against a virtual QX5200 with load board LB1, with a Simulator menu; "
+                     "--simulate=FAULT,... starts it with faults: %1.")
+          .arg(TSimulateFaults::choices())));
 }
 
 } // namespace
@@ -37,7 +41,8 @@ int main(int argc, char *argv[]) {
       QCoreApplication::setApplicationVersion(QStringLiteral(QX5200_VERSION));
       QCommandLineParser parser;
       add_options(parser);
-      parser.process(cli);
+      QString ignored;
+      parser.process(take_simulate_list(cli.arguments(), ignored));
       return 0;
     }
   }
@@ -50,7 +55,13 @@ int main(int argc, char *argv[]) {
   QGuiApplication::setDesktopFileName(QStringLiteral("qx5200"));
   QCommandLineParser parser;
   add_options(parser);
-  parser.process(app);
+  QString fault_list;
+  parser.process(take_simulate_list(QApplication::arguments(), fault_list));
+  TSimulateFaults faults;
+  if (QString why; !faults.parse(fault_list, why)) {
+    std::fprintf(stderr, "qx5200: %s\n", why.toLocal8Bit().constData());
+    return 2;
+  }
 
   // The HID back end: the system's devices, or a virtual bus with one QX5200 on it.
   std::unique_ptr<TVirtualQX5200Device> simulated;
@@ -58,6 +69,7 @@ int main(int argc, char *argv[]) {
   if (parser.isSet(QStringLiteral("simulate"))) {
     simulated = std::make_unique<TVirtualQX5200Device>(VirtualHidBus::create());
     backend = simulated->bus()->make_backend();
+    faults.apply(*simulated);
   } else {
     backend = std::make_unique<THidBackendLinux>();
   }

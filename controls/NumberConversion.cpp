@@ -409,3 +409,32 @@ bool text_to_double(QStringView text, double &value) {
   value = static_cast<double>(v);
   return true;
 }
+
+bool real_entry_shape_ok(QStringView s, QChar pt, int digit_count, int max_decimal_pos,
+                         bool allow_less_than_one, bool allow_negative) {
+  const qsizetype len = s.size();
+  const qsizetype first_minus = s.indexOf(u'-') + 1;
+  const qsizetype first_point = s.indexOf(pt) + 1;
+  const qsizetype first_zero = s.indexOf(u'0') + 1;
+  const bool has_minus = first_minus > 0;
+  const int r = (has_minus ? 1 : 0) + (first_point > 0 ? 1 : 0);
+  if (first_point >= max_decimal_pos + r || first_point == 1)
+    return false;
+  if (first_point == 0 && len > max_decimal_pos + r - 1)
+    return false;
+  if (allow_less_than_one) {
+    if (first_minus == 1) {
+      if (first_zero == 2 && len > 2 && first_point != 3)
+        return false;
+    } else if (first_zero == 1 && len > 1 && first_point != 2) {
+      return false;
+    }
+  } else if ((first_minus == 1 && first_zero == 2) || (first_minus != 1 && first_zero == 1)) {
+    return false;
+  }
+  if (len > digit_count + r)
+    return false;
+  if (allow_negative ? first_minus > 1 : has_minus)
+    return false;
+  return s.count(pt) <= 1 && s.count(u'-') <= 1;
+}

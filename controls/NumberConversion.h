@@ -45,3 +45,10 @@ bool text_to_double(QStringView text, double &value);
 
 // Length of the longest leading part of `text` that text_to_real accepts (0 when none).
 qsizetype leading_real_length(QStringView text, QChar separator);
+
+// The shape a real-number edit field (TNumEdit, tReal) lets a text take as it is typed: at most
+// digit_count digits, fewer than max_decimal_pos before a decimal point, a leading zero only
+// before the point (and only when values below one are allowed), a minus only in front and only
+// when negatives are allowed. The magnitude is not judged here.
+bool real_entry_shape_ok(QStringView s, QChar point, int digit_count, int max_decimal_pos,
+                         bool allow_less_than_one, bool allow_negative);

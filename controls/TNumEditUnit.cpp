@@ -92,8 +92,6 @@ bool TNumEdit::check_text(const QString &s) const {
   const QChar pt = point();
   const qsizetype len = s.size();
   const qsizetype first_minus = s.indexOf(u'-') + 1;
-  const qsizetype first_point = s.indexOf(pt) + 1;
-  const qsizetype first_zero = s.indexOf(u'0') + 1;
   const bool has_minus = first_minus > 0;
   const bool test_magnitude = !text().isEmpty() && !s.isEmpty() && s != QStringLiteral("-");
 
@@ -106,30 +104,10 @@ bool TNumEdit::check_text(const QString &s) const {
     if (s.count(u'-') > 1)
       return false;
     break;
-  case tReal: {
-    const int r = (has_minus ? 1 : 0) + (first_point > 0 ? 1 : 0);
-    if (first_point >= max_decimal_pos_ + r || first_point == 1)
-      return false;
-    if (first_point == 0 && len > max_decimal_pos_ + r - 1)
-      return false;
-    if (allow_less_than_one_) {
-      if (first_minus == 1) {
-        if (first_zero == 2 && len > 2 && first_point != 3)
-          return false;
-      } else if (first_zero == 1 && len > 1 && first_point != 2) {
-        return false;
-      }
-    } else if ((first_minus == 1 && first_zero == 2) || (first_minus != 1 && first_zero == 1)) {
-      return false;
-    }
-    if (len > digit_count_ + r)
-      return false;
-    if (allow_negative_ ? first_minus > 1 : has_minus)
-      return false;
-    if (s.count(pt) > 1 || s.count(u'-') > 1)
+  case tReal:
+    if (!real_entry_shape_ok(s, pt, digit_count_, max_decimal_pos_, allow_less_than_one_, allow_negative_))
       return false;
     break;
-  }
   case tHex:
     if (len > digit_count_)
       return false;

@@ -61,6 +61,10 @@ QString TDeviceLock::lock_file(const QString &path) {
       c = u'_';
   while (name.startsWith(u'_'))
     name.remove(0, 1);
+  // A virtual device lives inside its program: two programs each have one of their own, which
+  // never stand in each other's way, nor do they see what the other uploaded.
+  if (path.startsWith(u"virtual:"))
+    name += QStringLiteral("-pid%1").arg(QCoreApplication::applicationPid());
   return lock_dir() + QStringLiteral("/qx5200-%1.lock").arg(name);
 }
 

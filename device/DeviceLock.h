@@ -42,6 +42,7 @@ public:
   // lock takes its handlers back from a transport that outlives it.
   void attach(TQHID *hid, const QString &only_path = {});
 
+  // A virtual device's ("virtual:...") is the calling process's own.
   static QString lock_file(const QString &path);
   // Beside the lock file: the load board record the words last uploaded by qx5200-ctl were built
   // against, so that a later `start` in another process plays them only on that board. A

@@ -1,5 +1,6 @@
 #include "Hardware_Dialog.h"
 
+#include "BoardFields.h"
 #include "NumberConversion.h"
 #include "QX5200_Driver.h"
 #include "TNumEditUnit.h"
@@ -72,9 +73,10 @@ Tdlg_hardware::Tdlg_hardware(QWidget *parent) : QDialog(parent) {
     board_texts_ << edit;
     return edit;
   };
-  auto number_editor = [this](const char *name, const char *caption, int left, int top, int digits,
-                              int decimals, int length, bool negative, double max,
+  // The editors' settings are those qx5200-ctl's board write checks against.
+  auto number_editor = [this](const char *name, const char *caption, int left, int top,
                               long double TLoadBoardRecord::*field) {
+    const TBoardNumberField &f = *board_number_field(field);
     auto *label = new QLabel(QString::fromLatin1(caption), gb_load_board);
     label->setGeometry(left, top - 16, 80, 14);
     auto *edit = new TNumEdit(gb_load_board);
@@ -82,11 +84,11 @@ Tdlg_hardware::Tdlg_hardware(QWidget *parent) : QDialog(parent) {
     edit->setGeometry(left, top, 70, 21);
     edit->setDataType(tReal);
     edit->setAllowLessThanOne(true);
-    edit->setDigitCount(digits);
-    edit->setMaxDecimalPos(decimals);
-    edit->setMaxLength(length);
-    edit->setAllowNegative(negative);
-    edit->setMaxValue(max);
+    edit->setDigitCount(f.digits);
+    edit->setMaxDecimalPos(f.decimals);
+    edit->setMaxLength(f.length);
+    edit->setAllowNegative(f.negative);
+    edit->setMaxValue(f.max);
     BoardNumber n;
     n.edit = edit;
     n.field = field;
@@ -98,32 +100,31 @@ Tdlg_hardware::Tdlg_hardware(QWidget *parent) : QDialog(parent) {
   le_load_board_name->setMaxLength(7);
   le_load_board_units = text_editor("le_load_board_units", "Units", 98, 42);
   le_load_board_units->setMaxLength(1);
-  ne_load_board_gain = number_editor("ne_load_board_gain", " Gain", 10, 80, 5, 4, 6, true, 1000000,
-                                     &TLoadBoardRecord::lb_gain);
-  ne_load_board_offset = number_editor("ne_load_board_offset", "Offset", 98, 80, 7, 6, 7, true, 1000000,
-                                       &TLoadBoardRecord::lb_offset);
-  ne_load_board_max_value = number_editor("ne_load_board_max_value", "Max Value", 10, 119, 5, 4, 5, false,
-                                          1000000, &TLoadBoardRecord::lb_max_value);
-  ne_load_board_monitor_gain = number_editor("ne_load_board_monitor_gain", "Monitor Gain", 98, 119, 5, 4, 6,
-                                             true, 1000000, &TLoadBoardRecord::lb_monitor_gain);
-  ne_load_board_sensor_gain = number_editor("ne_load_board_sensor_gain", "Sensor Gain", 10, 173, 5, 3, 6,
-                                            true, 1000000, &TLoadBoardRecord::lb_sensor_gain);
-  ne_load_board_sensor_offset = number_editor("ne_load_board_sensor_offset", "Sensor Offset", 98, 173, 5, 3,
-                                              6, true, 1000000, &TLoadBoardRecord::lb_sensor_offset);
+  ne_load_board_gain = number_editor("ne_load_board_gain", " Gain", 10, 80, &TLoadBoardRecord::lb_gain);
+  ne_load_board_offset =
+      number_editor("ne_load_board_offset", "Offset", 98, 80, &TLoadBoardRecord::lb_offset);
+  ne_load_board_max_value =
+      number_editor("ne_load_board_max_value", "Max Value", 10, 119, &TLoadBoardRecord::lb_max_value);
+  ne_load_board_monitor_gain = number_editor("ne_load_board_monitor_gain", "Monitor Gain", 98, 119,
+                                             &TLoadBoardRecord::lb_monitor_gain);
+  ne_load_board_sensor_gain =
+      number_editor("ne_load_board_sensor_gain", "Sensor Gain", 10, 173, &TLoadBoardRecord::lb_sensor_gain);
+  ne_load_board_sensor_offset = number_editor("ne_load_board_sensor_offset", "Sensor Offset", 98, 173,
+                                              &TLoadBoardRecord::lb_sensor_offset);
   le_load_board_sensor_units = text_editor("le_load_board_sensor_units", "Sensor Units", 10, 213);
   le_load_board_sensor_units->setMaxLength(1);
-  ne_load_board_sensor_max = number_editor("ne_load_board_sensor_max", "Sensor Max", 98, 213, 5, 3, 6, true,
-                                           1000000, &TLoadBoardRecord::lb_sensor_max);
-  ne_load_board_max_temp = number_editor("ne_load_board_max_temp", "Max Temp", 10, 270, 4, 4, 5, false, 150,
-                                         &TLoadBoardRecord::lb_max_temp);
-  ne_load_board_max_power = number_editor("ne_load_board_max_power", "Max Power", 98, 269, 4, 4, 5, false,
-                                          100, &TLoadBoardRecord::lb_max_power);
+  ne_load_board_sensor_max =
+      number_editor("ne_load_board_sensor_max", "Sensor Max", 98, 213, &TLoadBoardRecord::lb_sensor_max);
+  ne_load_board_max_temp =
+      number_editor("ne_load_board_max_temp", "Max Temp", 10, 270, &TLoadBoardRecord::lb_max_temp);
+  ne_load_board_max_power =
+      number_editor("ne_load_board_max_power", "Max Power", 98, 269, &TLoadBoardRecord::lb_max_power);
   cb_rtz = new QCheckBox(QStringLiteral("Return To Zero"), gb_load_board);
   cb_rtz->setObjectName(QStringLiteral("cb_rtz"));
   // As wide as its text in the font in use: a fixed width cut it off.
   cb_rtz->setGeometry(10, 340, std::min(cb_rtz->sizeHint().width(), gb_load_board->width() - 14), 17);
-  ne_load_board_max_p2t = number_editor("ne_load_board_max_p2t", "Max P2t", 98, 310, 4, 4, 5, false, 100,
-                                        &TLoadBoardRecord::lb_max_p2t);
+  ne_load_board_max_p2t =
+      number_editor("ne_load_board_max_p2t", "Max P2t", 98, 310, &TLoadBoardRecord::lb_max_p2t);
   for (int top : {146, 241}) {
     auto *bevel = new QFrame(gb_load_board);
     bevel->setFrameShape(QFrame::HLine);
@@ -232,6 +233,10 @@ bool Tdlg_hardware::value_to_write(const BoardNumber &n, long double &value, QSt
   if (!text_to_real(text, value) || std::fabs(value) > n.edit->MaxValue() ||
       (value < 0 && !n.edit->AllowNegative())) {
     problem = QStringLiteral("%1 holds no number it takes: \"%2\".").arg(n.caption, text);
+    return false;
+  }
+  if (n.field == &TLoadBoardRecord::lb_gain && value == 0) {
+    problem = QStringLiteral("Gain cannot be 0: every output value is divided by it.");
     return false;
   }
   return true;

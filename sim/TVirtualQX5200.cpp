@@ -150,6 +150,10 @@ TVirtualQX5200::handle_output_report(std::span<const std::uint8_t> report) {
   Reply reply;
   answer(code, image.data() + output_data_at, reply.data);
   reply.latency = latency;
+  if (answer_limit == 0)
+    return std::nullopt;
+  if (answer_limit > 0)
+    --answer_limit;
   if (unanswered.count(code) != 0 || take_fault(lose_replies))
     return std::nullopt;
   if (take_fault(late_replies))

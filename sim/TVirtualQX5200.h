@@ -96,6 +96,8 @@ public:
   int lose_replies = 0;
   int late_replies = 0;
   int garbage_replies = 0;
+  // Replies still given before the device falls silent for good (-1: no end).
+  int answer_limit = -1;
   // Commands whose replies are always lost (the command itself still takes effect).
   std::set<std::uint8_t> unanswered;
 

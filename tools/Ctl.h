@@ -1,0 +1,96 @@
+#pragma once
+
+// The commands of qx5200-ctl over the window's driver, transport and HID back ends: one TCtl per
+// run of the program.
+
+#include "DeviceLock.h"
+#include "HidControllerClass.h"
+#include "QX5200_Driver.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <utility>
+
+class TEventWait;
+class TRunLog;
+
+enum TExit {
+  exit_done = 0,
+  exit_data_error = 1,
+  exit_usage = 2,
+  exit_no_device = 3,
+  exit_no_permission = 4,
+  exit_in_use = 5,
+  exit_no_answer = 6,
+  exit_not_now = 7, // no load board, over-temperature, running, or --timeout passed
+  exit_record_differs = 8,
+  exit_not_written = 9, // board write found changes but was not given --yes
+};
+
+extern const QString udev_fix;
+
+void print(const QString &text);
+void print_json(const QJsonObject &object);
+int fail(int code, const QString &message);
+
+// The load board record as the device stores it, field by field, and its text and JSON forms.
+QList<std::pair<QString, QString>> wire_fields(const TLoadBoardRecord &lb);
+QJsonObject record_json(const TLoadBoardRecord &lb);
+QString record_text(const TLoadBoardRecord &lb, const QString &indent);
+
+struct TOptions {
+  bool json = false;
+  bool simulate = false;
+  QString device;
+  QString format;    // --format value, empty when not given
+  QString separator; // --separator value, empty when not given
+  int repeat = 1;
+  bool wait = false;
+  double timeout = -1;  // s; < 0: none
+  int interval = 1000;  // ms
+  double duration = -1; // s; < 0: until stopped
+  QString output = QStringLiteral("-");
+  QString log;
+  bool yes = false;
+  QStringList args; // positional arguments after the command
+};
+
+class TCtl {
+public:
+  TCtl(const TOptions &o, THidBackendFactory backends) : o_(o), backends_(std::move(backends)) {}
+
+  int list();
+  int status();
+  int upload(const QString &file, bool quiet = false);
+  int start(bool quiet = false);
+  int stop();
+  int run(const QString &file);
+  int log();
+  int board_read();
+  int board_write(const QString &file);
+
+private:
+  int connect();
+  int lost();
+  QString name() const;
+  int load_and_build(const QString &file);
+  int start_output(bool uploaded_here);
+  int connect_to_idle_board();
+  void write_upload_stamp();
+  int poll(int interval_ms, double duration, bool until_end, double timeout, TRunLog *log, int &rows);
+  QJsonObject status_json() const;
+  void interrupt_wait();
+
+  const TOptions &o_;
+  THidBackendFactory backends_;
+  TDeviceLock lock_{QStringLiteral("qx5200-ctl")};
+  std::unique_ptr<TQX5200_DRIVER> driver_;
+  long double usb_voltage_ = 0;
+  TEventWait *waiting_ = nullptr;
+  bool interrupted_ = false;
+  bool starts_ = false; // run: what is uploaded is started at once
+  QJsonObject result_;  // --json: what upload, start and run print as one object
+};

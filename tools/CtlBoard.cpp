@@ -1,0 +1,271 @@
+// qx5200-ctl's board commands: the load board record read, and written with a read-back check.
+#include "Ctl.h"
+
+#include "BoardFields.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QMap>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// A record value as the device stores it (a single-precision float), in its shortest form.
+QString float_text(long double v) {
+  char buf[32];
+  const auto res = std::to_chars(buf, buf + sizeof buf, float(v));
+  return QString::fromLatin1(buf, res.ptr - buf);
+}
+
+bool is_text_field(const QString &name) {
+  return name == u"name" || name == u"units" || name == u"sensor_units";
+}
+
+QJsonValue field_json(const QString &name, const QString &text) {
+  if (name == u"return_to_zero")
+    return text == u"1";
+  return is_text_field(name) ? QJsonValue(text) : QJsonValue(text.toDouble());
+}
+
+QString number_text(double v) {
+  char buf[32];
+  const auto res = std::to_chars(buf, buf + sizeof buf, v);
+  return QString::fromLatin1(buf, res.ptr - buf);
+}
+
+QString json_kind(const QJsonValue &v) {
+  switch (v.type()) {
+  case QJsonValue::Null: return QStringLiteral("null");
+  case QJsonValue::Bool: return v.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+  case QJsonValue::Double: return number_text(v.toDouble());
+  case QJsonValue::String: return QStringLiteral("the text \"%1\"").arg(v.toString());
+  case QJsonValue::Array: return QStringLiteral("an array");
+  case QJsonValue::Object: return QStringLiteral("an object");
+  default: return QStringLiteral("nothing");
+  }
+}
+
+// The keys of a JSON object's text in order, repeats included: a parsed object keeps only the
+// last of equal keys. The text is known to parse.
+QStringList object_keys(const QByteArray &json) {
+  QStringList keys;
+  int depth = 0;
+  for (qsizetype i = 0; i < json.size(); ++i) {
+    const char c = json[i];
+    if (c == '{' || c == '[') {
+      ++depth;
+    } else if (c == '}' || c == ']') {
+      --depth;
+    } else if (c == '"') {
+      const qsizetype from = i;
+      for (++i; i < json.size() && json[i] != '"'; ++i)
+        if (json[i] == '\\')
+          ++i;
+      if (depth != 1)
+        continue;
+      qsizetype next = i + 1;
+      while (next < json.size() && QChar::isSpace(uchar(json[next])))
+        ++next;
+      if (next < json.size() && json[next] == ':') {
+        // The key's own text, escapes and all, read as a JSON string.
+        const QJsonDocument one = QJsonDocument::fromJson('[' + json.mid(from, i - from + 1) + ']');
+        keys << one.array().at(0).toString();
+      }
+    }
+  }
+  return keys;
+}
+
+} // namespace
+
+// The record as it goes over the wire: what is written is what a read gives back.
+QList<std::pair<QString, QString>> wire_fields(const TLoadBoardRecord &lb) {
+  auto latin1 = [](const QString &s, int n) {
+    QString out;
+    for (QChar c : s.left(n))
+      if (c.unicode() != 0)
+        out += c.unicode() < 256 ? c : QChar(u'?');
+    return out;
+  };
+  // A number as the wire form keeps it, in its shortest form.
+  auto wire = [&lb](const char *key) {
+    const TBoardNumberField &f = *board_number_field(QString::fromLatin1(key));
+    return float_text(board_wire_value(f, lb.*f.field));
+  };
+  return {
+      {QStringLiteral("name"), latin1(lb.lb_name, qx5200_protocol::record_name_size)},
+      {QStringLiteral("units"), latin1(lb.lb_units, 1)},
+      {QStringLiteral("gain"), wire("gain")},
+      {QStringLiteral("sensor_gain"), wire("sensor_gain")},
+      {QStringLiteral("max_temp"), wire("max_temp")},
+      {QStringLiteral("max_power"), wire("max_power")},
+      {QStringLiteral("max_p2t"), wire("max_p2t")},
+      {QStringLiteral("offset"), wire("offset")},
+      {QStringLiteral("sensor_offset"), wire("sensor_offset")},
+      // An empty sensor unit is written as 'A'.
+      {QStringLiteral("sensor_units"),
+       lb.lb_sensor_units.isEmpty() ? QStringLiteral("A") : latin1(lb.lb_sensor_units, 1)},
+      {QStringLiteral("return_to_zero"), QString::number(lb.lb_return_to_zero)},
+      {QStringLiteral("sensor_max"), wire("sensor_max")},
+      {QStringLiteral("monitor_gain"), wire("monitor_gain")},
+      {QStringLiteral("max_value"), wire("max_value")},
+  };
+}
+
+QJsonObject record_json(const TLoadBoardRecord &lb) {
+  QJsonObject o;
+  for (const auto &[name, text] : wire_fields(lb))
+    o.insert(name, field_json(name, text));
+  return o;
+}
+
+QString record_text(const TLoadBoardRecord &lb, const QString &indent) {
+  QString out;
+  for (const auto &[name, text] : wire_fields(lb))
+    out += indent + name + QStringLiteral(": ") + text + u'\n';
+  return out;
+}
+
+int TCtl::board_read() {
+  if (const int r = connect())
+    return r;
+  if (!driver_->load_board_present())
+    return fail(exit_not_now,
+                QStringLiteral("%1 has no load board: insert one, then run the command again.").arg(name()));
+  if (o_.json)
+    print_json(record_json(driver_->load_board()));
+  else
+    print(record_text(driver_->load_board(), {}));
+  return exit_done;
+}
+
+int TCtl::board_write(const QString &file) {
+  QFile f(file);
+  if (!f.open(QIODevice::ReadOnly))
+    return fail(exit_usage, QStringLiteral("%1: %2").arg(file, f.errorString()));
+  // A record is a few hundred bytes; anything far larger is not one.
+  const QByteArray bytes = f.read(1 << 16);
+  QJsonParseError error{};
+  const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+  if (error.error != QJsonParseError::NoError || !doc.isObject())
+    return fail(exit_usage, QStringLiteral("%1: not a JSON object (%2)").arg(file, error.errorString()));
+
+  // Every field is judged before the device is asked, and all refusals are told at once.
+  const QJsonObject object = doc.object();
+  QStringList problems;
+  QStringList seen;
+  for (const QString &key : object_keys(bytes)) {
+    if (seen.contains(key) && !problems.contains(QStringLiteral("%1 is given more than once").arg(key)))
+      problems << QStringLiteral("%1 is given more than once").arg(key);
+    seen << key;
+  }
+  TLoadBoardRecord scratch;
+  for (auto it = object.begin(); it != object.end(); ++it) {
+    const QString &key = it.key();
+    const QJsonValue value = *it;
+    if (const TBoardNumberField *nf = board_number_field(key)) {
+      if (!value.isDouble())
+        problems << QStringLiteral("%1 is a number, not %2").arg(key, json_kind(value));
+      else if (const QString why = board_number_problem(*nf, value.toDouble()); !why.isEmpty())
+        problems << why;
+    } else if (is_text_field(key)) {
+      QString why;
+      if (!value.isString())
+        problems << QStringLiteral("%1 is a text, not %2").arg(key, json_kind(value));
+      else if (!scratch.set_field(key, value.toString(), why))
+        problems << QStringLiteral("%1: %2").arg(key, why);
+      else if (std::any_of(value.toString().begin(), value.toString().end(),
+                           [](QChar c) { return c.unicode() == 0 || c.unicode() > 255; }))
+        problems << QStringLiteral("%1 holds a character the record cannot store").arg(key);
+    } else if (key == u"return_to_zero") {
+      // The record's own byte form (0 or 1) is taken beside true and false.
+      if (!value.isBool() && !(value.isDouble() && (value.toDouble() == 0 || value.toDouble() == 1)))
+        problems << QStringLiteral("return_to_zero is true or false, not %1").arg(json_kind(value));
+    } else {
+      problems << QStringLiteral("unknown load board field '%1'").arg(key);
+    }
+  }
+  if (!problems.isEmpty())
+    return fail(exit_usage,
+                QStringLiteral("%1: nothing was written: %2").arg(file, problems.join(QStringLiteral("; "))));
+  if (const int r = connect_to_idle_board())
+    return r;
+
+  const TLoadBoardRecord old_record = driver_->load_board();
+  TLoadBoardRecord record = old_record;
+  QMap<QString, QString> asked; // numbers the record keeps otherwise than given
+  for (auto it = object.begin(); it != object.end(); ++it) {
+    QString why;
+    if (const TBoardNumberField *nf = board_number_field(it.key())) {
+      const double v = it->toDouble();
+      record.*nf->field = v;
+      if (board_wire_value(*nf, v) != v)
+        asked.insert(it.key(), number_text(v));
+    } else if (it.key() == u"return_to_zero") {
+      record.lb_return_to_zero = it->isBool() ? (it->toBool() ? 1 : 0) : quint8(it->toDouble());
+    } else {
+      record.set_field(it.key(), it->toString(), why);
+    }
+  }
+
+  const auto before = wire_fields(old_record);
+  const auto after = wire_fields(record);
+  QJsonArray changes;
+  QString text;
+  for (qsizetype i = 0; i < before.size(); ++i) {
+    if (before[i].second == after[i].second)
+      continue;
+    const QString &field = before[i].first;
+    QJsonObject change{{QStringLiteral("field"), field},
+                       {QStringLiteral("from"), field_json(field, before[i].second)},
+                       {QStringLiteral("to"), field_json(field, after[i].second)}};
+    text += QStringLiteral("%1: %2 -> %3").arg(field, before[i].second, after[i].second);
+    // Told before anything is written: the record keeps singles and one byte, not what was asked.
+    if (asked.contains(field)) {
+      change.insert(QStringLiteral("asked"), asked[field].toDouble());
+      text += QStringLiteral(" (%1 asked: the record keeps %2)")
+                  .arg(asked[field], field == u"max_value" ? QStringLiteral("whole numbers")
+                                                           : QStringLiteral("a single, truncated"));
+    }
+    text += u'\n';
+    changes.append(change);
+  }
+  const bool write = o_.yes && !changes.isEmpty();
+  QJsonArray differs;
+  QString differ_text;
+  if (write) {
+    driver_->load_board() = record;
+    if (!driver_->write_load_board_record() || !driver_->read_load_board_record())
+      return lost();
+    const auto back = wire_fields(driver_->load_board());
+    for (qsizetype i = 0; i < after.size(); ++i) {
+      if (after[i].second == back[i].second)
+        continue;
+      differs.append(QJsonObject{{QStringLiteral("field"), after[i].first},
+                                 {QStringLiteral("written"), field_json(after[i].first, after[i].second)},
+                                 {QStringLiteral("read"), field_json(after[i].first, back[i].second)}});
+      differ_text +=
+          QStringLiteral(" %1 (wrote %2, read %3)").arg(after[i].first, after[i].second, back[i].second);
+    }
+  }
+  if (o_.json)
+    print_json({{QStringLiteral("changes"), changes},
+                {QStringLiteral("written"), write},
+                {QStringLiteral("differs"), differs}});
+  else
+    print(changes.isEmpty() ? QStringLiteral("No field changes.\n") : text);
+  if (!differs.isEmpty())
+    return fail(exit_record_differs,
+                QStringLiteral("the record read back from %1 differs:%2").arg(name(), differ_text));
+  if (!changes.isEmpty() && !o_.yes)
+    return fail(exit_not_written,
+                QStringLiteral("not written: run again with --yes to write these changes."));
+  if (write && !o_.json)
+    print(QStringLiteral("Written and read back.\n"));
+  return exit_done;
+}

@@ -1,0 +1,205 @@
+// qx5200-ctl's connection to the device and the commands that only read it or stop it.
+#include "Ctl.h"
+
+#include "WaveReport.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <cstdio>
+
+const QString udev_fix = QStringLiteral(
+    "install 70-qx5200.rules into /etc/udev/rules.d, then: sudo udevadm control --reload-rules && "
+    "sudo udevadm trigger --action=add --subsystem-match=hidraw");
+
+void print(const QString &text) {
+  const QByteArray bytes = text.toLocal8Bit();
+  std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
+  std::fflush(stdout);
+}
+
+void print_json(const QJsonObject &object) {
+  print(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + u'\n');
+}
+
+int fail(int code, const QString &message) {
+  std::fprintf(stderr, "qx5200-ctl: %s\n", message.toLocal8Bit().constData());
+  return code;
+}
+
+QString TCtl::name() const {
+  return QStringLiteral("QX5200 %1")
+      .arg(driver_ && driver_->serial_number() ? QString::number(driver_->serial_number()) : lock_.path());
+}
+
+int TCtl::lost() {
+  return fail(
+      exit_no_answer,
+      QStringLiteral("%1 stopped answering: check its USB cable and power, then run the command again.")
+          .arg(name()));
+}
+
+// Finds the device, takes its lock before anything is sent to it, and reads what the window reads
+// when it connects. A run in progress is left alone: no start-up sequence, no output level.
+int TCtl::connect() {
+  driver_ = std::make_unique<TQX5200_DRIVER>(nullptr, backends_());
+  lock_.attach(driver_->hid(), o_.device);
+  // The controller's first scan runs from the event loop.
+  QCoreApplication::processEvents();
+  driver_->enumerate();
+  TQHID *hid = driver_->hid();
+  if (!hid->connected()) {
+    if (hid->device_in_use())
+      return fail(exit_in_use, lock_.in_use_text() + QStringLiteral(": wait until it ends, or end it."));
+    if (hid->permission_denied())
+      return fail(exit_no_permission, QStringLiteral("this user may not open the QX5200: ") + udev_fix);
+    if (!o_.device.isEmpty())
+      return fail(exit_no_device, QStringLiteral("no QX5200 at %1: see qx5200-ctl list.").arg(o_.device));
+    return fail(exit_no_device, QStringLiteral("no QX5200 found: plug it in, or use --simulate."));
+  }
+  quint16 serial = 0;
+  QString revision;
+  if (!driver_->read_serial_number(serial) || !driver_->read_revision(revision) ||
+      !driver_->query_run_state())
+    return lost();
+  lock_.set_serial(serial);
+  if (driver_->is_running()) {
+    long double v = 0;
+    if (!driver_->read_dac_offset(v) || !driver_->read_adc_offset(v) || !driver_->read_adc_gain(v) ||
+        !driver_->read_status())
+      return lost();
+    // The record supplies the sensor conversion; the settings a read sends back are those the
+    // device already has from the same record.
+    if (driver_->load_board_present() && !driver_->read_load_board_record())
+      return lost();
+  } else if (!driver_->initialize()) {
+    if (!driver_->read_status() || driver_->load_board_present())
+      return lost();
+  }
+  // Read again now that the record is known: the sensor value depends on its gain and offset.
+  if (!driver_->read_status() || !driver_->read_usb_voltage(usb_voltage_))
+    return lost();
+  return exit_done;
+}
+
+int TCtl::list() {
+  struct Entry {
+    QString path;
+    bool refused = false;
+  };
+  QList<Entry> entries;
+  {
+    THidDeviceController scan(nullptr, backends_());
+    QCoreApplication::processEvents();
+    scan.OnEnumerate = [&](THidDevice *device, int) {
+      if (device->product_string() == QString::fromLatin1(TQX5200_DRIVER::device_product))
+        entries.append({device->pnp_info().path, device->permission_denied()});
+      return true;
+    };
+    scan.enumerate_devices();
+  }
+  QJsonArray devices;
+  QString text;
+  for (const Entry &e : entries) {
+    QJsonObject d{{QStringLiteral("path"), e.path}};
+    TDeviceLock::Holder holder;
+    if (e.refused) {
+      d.insert(QStringLiteral("access"), QStringLiteral("no_permission"));
+      d.insert(QStringLiteral("fix"), udev_fix);
+      text += e.path + QStringLiteral("  no permission: ") + udev_fix + u'\n';
+    } else if (TDeviceLock::probe(e.path, holder)) {
+      d.insert(QStringLiteral("access"), QStringLiteral("in_use"));
+      d.insert(QStringLiteral("serial"),
+               holder.serial.isEmpty() ? QJsonValue() : QJsonValue(holder.serial.toInt()));
+      d.insert(QStringLiteral("holder"),
+               QJsonObject{{QStringLiteral("program"), holder.program}, {QStringLiteral("pid"), holder.pid}});
+      text += e.path + QStringLiteral("  serial %1  in use by %2 (pid %3)\n")
+                           .arg(holder.serial.isEmpty() ? QStringLiteral("?") : holder.serial, holder.program)
+                           .arg(holder.pid);
+    } else {
+      TDeviceLock lock(QStringLiteral("qx5200-ctl"));
+      TQX5200_DRIVER driver(nullptr, backends_());
+      lock.attach(driver.hid(), e.path);
+      QCoreApplication::processEvents();
+      driver.enumerate();
+      quint16 serial = 0;
+      const bool answered = driver.is_connected() && driver.read_serial_number(serial);
+      d.insert(QStringLiteral("access"), answered ? QStringLiteral("ok") : QStringLiteral("no_answer"));
+      d.insert(QStringLiteral("serial"), answered ? QJsonValue(serial) : QJsonValue());
+      text += e.path + (answered ? QStringLiteral("  serial %1  ok\n").arg(serial)
+                                 : QStringLiteral("  serial ?  does not answer\n"));
+    }
+    devices.append(d);
+  }
+  if (o_.json)
+    print_json({{QStringLiteral("devices"), devices}});
+  else
+    print(text);
+  if (entries.isEmpty())
+    return fail(exit_no_device, QStringLiteral("no QX5200 found: plug it in, or use --simulate."));
+  return exit_done;
+}
+
+QJsonObject TCtl::status_json() const {
+  const TQX5200_DRIVER &d = *driver_;
+  QJsonObject o{
+      {QStringLiteral("connected"), true},
+      {QStringLiteral("path"), lock_.path()},
+      {QStringLiteral("usb_voltage"), double(usb_voltage_)},
+      {QStringLiteral("serial"), d.serial_number()},
+      {QStringLiteral("firmware"), d.revision()},
+      {QStringLiteral("calibration"), QJsonObject{{QStringLiteral("offset"), double(d.offset())},
+                                                  {QStringLiteral("ad_offset"), double(d.ad_offset())},
+                                                  {QStringLiteral("ad_gain"), double(d.ad_gain())}}},
+      {QStringLiteral("board_present"), d.load_board_present()},
+      {QStringLiteral("sensor_value"), double(d.sensor_value())},
+      {QStringLiteral("sensor_units"), d.load_board().lb_sensor_units},
+      {QStringLiteral("temperature"), double(d.temperature())},
+      {QStringLiteral("over_temperature"), d.over_temperature()},
+      {QStringLiteral("running"), d.running()},
+  };
+  o.insert(QStringLiteral("board"),
+           d.load_board_present() ? QJsonValue(record_json(d.load_board())) : QJsonValue());
+  return o;
+}
+
+int TCtl::status() {
+  if (const int r = connect())
+    return r;
+  const TQX5200_DRIVER &d = *driver_;
+  if (o_.json) {
+    print_json(status_json());
+    return exit_done;
+  }
+  auto yes_no = [](bool b) { return b ? QStringLiteral("yes") : QStringLiteral("no"); };
+  QString t = QStringLiteral("Connected: yes\nPath: %1\nUSB voltage: %2 V\nSerial: %3\nFirmware: %4\n")
+                  .arg(lock_.path(), QString::number(double(usb_voltage_), 'f', 2))
+                  .arg(d.serial_number())
+                  .arg(d.revision());
+  t += QStringLiteral("Calibration: offset %1, ad_offset %2, ad_gain %3\n")
+           .arg(QString::number(double(d.offset()), 'g', 7), QString::number(double(d.ad_offset()), 'g', 7),
+                QString::number(double(d.ad_gain()), 'g', 7));
+  t += QStringLiteral("Load board: %1\n")
+           .arg(d.load_board_present() ? QStringLiteral("present") : QStringLiteral("none"));
+  if (d.load_board_present())
+    t += record_text(d.load_board(), QStringLiteral("  "));
+  t += QStringLiteral("Sensor: %1 %2\nTemperature: %3 C\nOver-temperature: %4\nRunning: %5\n")
+           .arg(QString::number(double(d.sensor_value()), 'g', 7), d.load_board().lb_sensor_units,
+                QString::number(double(d.temperature()), 'f', 1), yes_no(d.over_temperature()),
+                yes_no(d.running()));
+  print(t);
+  return exit_done;
+}
+
+int TCtl::stop() {
+  if (const int r = connect())
+    return r;
+  if (!driver_->stop_output() || !driver_->query_run_state())
+    return lost();
+  if (o_.json)
+    print_json({{QStringLiteral("stopped"), true}, {QStringLiteral("running"), driver_->is_running()}});
+  else
+    print(QStringLiteral("Stopped.\n"));
+  return exit_done;
+}

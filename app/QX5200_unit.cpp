@@ -526,12 +526,25 @@ void TForm1::ac_redoExecute() { sg_data->undo()->redo(); }
 void TForm1::load_data_file(const QString &file_name) {
   const QString previous = watched_file_name_;
   const qint64 age = file_age(file_name);
-  const TGridFileResult result = is_pwl_file_name(file_name) ? load_pwl_file(*sg_data->grid(), file_name)
-                                                             : sg_data->load_from_file(file_name);
+  // A file that gives no point does not take the place of the table (copies share the texts).
+  TQGridModel &table = *sg_data->grid();
+  const std::vector<TQGridModel::PackedRow> kept = table.packed_rows();
+  const TQGridModel::Encoding kept_encoding = table.encoding();
+  const bool kept_bom = table.utf8_bom(), kept_changed = table.changed();
+  const TGridFileResult result =
+      is_pwl_file_name(file_name) ? load_pwl_file(table, file_name) : sg_data->load_from_file(file_name);
   if (result.status == TGridFileResult::Failed) {
     // The table and the watch stay as they were.
     dialogs_->error(this, tr("The file \"%1\" could not be read: %2.\nThe table was not changed.")
                               .arg(QDir::toNativeSeparators(file_name), result.error));
+    return;
+  }
+  if (result.status == TGridFileResult::Done && !table_has_point(table)) {
+    const QChar decimal = foreign_decimal_separator(table);
+    table.replace_rows(0, table.row_count(), kept);
+    table.set_encoding(kept_encoding, kept_bom);
+    table.set_changed(kept_changed);
+    report_empty_load(file_name, decimal);
     return;
   }
   watched_file_name_ = file_name;
@@ -540,16 +553,31 @@ void TForm1::load_data_file(const QString &file_name) {
   after_table_change(TGridStepKind::open);
   // Said for a file opened now, not for an undo or redo that brings one back.
   if (driver->data_count() == 0)
-    report_empty_load(file_name);
+    report_empty_load(file_name, {});
 }
 
-// A file that gives no point replaced the table: say so, and which separator would read it. The
-// choice stays the user's.
-void TForm1::report_empty_load(const QString &file_name) {
+// A file that gave no points: say so, and what would read it (the choices stay the user's).
+void TForm1::report_empty_load(const QString &file_name, QChar decimal) {
   const int used = rg_data_separator_items->checkedId();
-  QString text = tr("\"%1\" gave no waveform points when read with the %2 separator.")
+  const QChar own = locale_decimal_separator();
+  QString text = tr("\"%1\" gave no waveform points when read with the %2 separator; the table was not "
+                    "changed.")
                      .arg(QDir::toNativeSeparators(file_name), separator_name(used));
-  QString other;
+  auto decimal_advice = [&](QChar d) {
+    return tr("start the program in a locale that writes \"%1\" (LC_NUMERIC) or change the file's \"%1\" "
+              "to \"%2\".")
+        .arg(d)
+        .arg(own);
+  };
+  if (!decimal.isNull()) {
+    text += tr("\nIts numbers are written with \"%1\" as decimal separator, and this system reads \"%2\": ")
+                .arg(decimal)
+                .arg(own) +
+            decimal_advice(decimal);
+    dialogs_->information(this, text, message_position());
+    return;
+  }
+  QString other, other_decimal;
   for (int i = 0; i < int(std::size(separator_items)) && !is_pwl_file_name(file_name); ++i) {
     if (separator_items[i].separator == separator_items[used].separator)
       continue;
@@ -568,8 +596,17 @@ void TForm1::report_empty_load(const QString &file_name) {
                   .arg(QString::fromLatin1(separator_items[i].caption));
       break;
     }
+    if (const QChar d = foreign_decimal_separator(trial); !d.isNull() && other_decimal.isEmpty())
+      other_decimal =
+          tr("\nWith the %1 separator its numbers are written with \"%2\" as decimal separator, and "
+             "this system reads \"%3\": choose %4 under Data Separator, and ")
+              .arg(separator_name(i))
+              .arg(d)
+              .arg(own)
+              .arg(QString::fromLatin1(separator_items[i].caption)) +
+          decimal_advice(d);
   }
-  dialogs_->information(this, text + other, message_position());
+  dialogs_->information(this, text + (other.isEmpty() ? other_decimal : other), message_position());
 }
 
 QString TForm1::separator_name(int item) const {
@@ -686,6 +723,12 @@ void TForm1::ac_pasteExecute() {
                               .arg(result.dropped),
                           message_position());
   after_table_change(TGridStepKind::paste);
+  // Numbers copied from a program that writes the other decimal separator give no point here.
+  if (const QChar decimal = foreign_decimal_separator(*sg_data->grid()); !decimal.isNull())
+    show_status_message(tr("The pasted numbers are written with \"%1\" as decimal separator and this system "
+                           "reads \"%2\": they give no waveform points.")
+                            .arg(decimal)
+                            .arg(locale_decimal_separator()));
 }
 
 void TForm1::ac_addExecute() {

@@ -161,7 +161,8 @@ private:
   void set_start_enabled(bool wanted);
   // A new waveform (open, paste, Update Data, Delete All, a board change) is shown whole.
   void show_new_waveform();
-  void report_empty_load(const QString &file_name);
+  // `decimal`: the decimal separator the file's numbers were written with, when not the system's.
+  void report_empty_load(const QString &file_name, QChar decimal);
   // Writes the table to `name` (as SPICE PWL or as the separator's text); a failure is said.
   bool save_table(const QString &name, bool as_pwl);
   QString separator_name(int item) const;

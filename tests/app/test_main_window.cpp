@@ -376,23 +376,46 @@ private slots:
     ui<TQGraph>("graph")->setModals(nullptr);
   }
 
-  // A file that gives no points is reported with the separator used and the one that would read it.
+  // A file that gives no points keeps the table and is reported with the separator used and the
+  // one that would read it, or with the decimal separator its numbers need.
   void empty_load_is_reported() {
+    show_page(TForm1::page_data);
     const QString name = dir_.filePath("comma.csv");
     write_file(name, "t,v\r\n0,0\r\n1,1\r\n2,0\r\n");
+    sg_data()->set_cell(1, 1, "keep");
+    const QStringList before = rows_of(*sg_data()->grid());
     ui<QButtonGroup>("rg_data_separator_items")->button(2)->click(); // Space
     dialogs_->open_answer = name;
-    w_->ac_load_dataExecute();
+    ui<QAction>("ac_load_data")->trigger();
     QCOMPARE(dialogs_->infos.size(), 1);
     QVERIFY(dialogs_->infos[0].contains("comma.csv"));
     QVERIFY(dialogs_->infos[0].contains("space separator"));
     QVERIFY2(dialogs_->infos[0].contains("comma separator it gives 3 points"),
              qPrintable(dialogs_->infos[0]));
     QCOMPARE(ui<QButtonGroup>("rg_data_separator_items")->checkedId(), 2); // the choice stays the user's
+    QCOMPARE(rows_of(*sg_data()->grid()), before);
+    QVERIFY(!ui<QAction>("ac_undo")->isEnabled()); // nothing to undo
     write_file(name, QByteArray("\x01\x02junk\r\n", 8));
-    w_->ac_load_dataExecute();
+    ui<QAction>("ac_load_data")->trigger();
     QCOMPARE(dialogs_->infos.size(), 2);
     QVERIFY(!dialogs_->infos[1].contains("gives"));
+    // Decimals the system does not write: "0,5" under C, "0.5" under a comma locale.
+    const QChar foreign = locale_decimal_separator() == u',' ? u'.' : u',';
+    write_file(name, QString("t;v\r\n0;0#1\r\n1#5;2\r\n").replace(u'#', foreign).toUtf8());
+    for (int item : {4, 0}) { // Semicolon, then LTSpice (tab)
+      ui<QButtonGroup>("rg_data_separator_items")->button(item)->click();
+      ui<QAction>("ac_load_data")->trigger();
+      const QString &text = dialogs_->infos.last();
+      QVERIFY2(text.contains(QString("written with \"%1\" as decimal separator").arg(foreign)),
+               qPrintable(text));
+      QCOMPARE(text.contains("choose Semicolon"), item == 0);
+      QCOMPARE(rows_of(*sg_data()->grid()), before);
+    }
+    QCOMPARE(w_->watched_file_name(), QString());
+    QGuiApplication::clipboard()->setText(QString("0\t1#2\r\n1\t2#5\r\n").replace(u'#', foreign));
+    click_cell(1, 1);
+    keys(Qt::CTRL | Qt::Key_V);
+    QVERIFY(ui<QLabel>("status_message")->text().contains(QString("\"%1\" as decimal").arg(foreign)));
   }
 
   void failed_open_keeps_table_and_watch() {
@@ -423,7 +446,7 @@ private slots:
     QTest::addColumn<int>("item");      // and after it
     QTest::addColumn<QString>("value"); // the value cell of row 1
     QTest::newRow("semicolon csv, Comma chosen")
-        << QStringList{"de.csv"} << QByteArray("Zeit;Strom\r\n0;1,5\r\n") << 1 << 4 << "1,5";
+        << QStringList{"de.csv"} << QByteArray("Zeit;Strom\r\n0;15\r\n") << 1 << 4 << "15";
     QTest::newRow("comma csv, Semicolon chosen")
         << QStringList{"en.csv"} << QByteArray("t,v\r\n0,2\r\n") << 4 << 1 << "2";
     QTest::newRow("space txt, LTSpice chosen")
@@ -465,8 +488,7 @@ private slots:
     QCOMPARE(sg_data()->cell(2, 1), value);
     QCOMPARE(w_->watched_file_name(), dir_.filePath(names.front()));
     QVERIFY(dialogs_->errors.isEmpty());
-    // "3 files were dropped; only the first...". ("1,5" gives no point under a '.' locale, which
-    // is reported too.)
+    // "3 files were dropped; only the first...".
     QCOMPARE(dialogs_->infos.filter("dropped").size(), names.size() > 1 ? 1 : 0);
   }
 

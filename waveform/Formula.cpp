@@ -120,11 +120,13 @@ int si_value(const mu::char_type *expr, int *pos, mu::value_type *value) {
   return 1;
 }
 
-TFormulaError parser_error(const mu::Parser::exception_type &e) {
+TFormulaError parser_error(const mu::Parser::exception_type &e,
+                           int length = std::numeric_limits<int>::max()) {
   static const QRegularExpression place(QStringLiteral(" at position \\d+"));
   QString message = QString::fromStdString(e.GetMsg()).remove(place);
-  if (e.GetPos() >= 0)
-    return {QStringLiteral("%1 (at character %2)").arg(message).arg(e.GetPos() + 1), e.GetPos()};
+  const int at = std::min(e.GetPos(), length);
+  if (at >= 0)
+    return {QStringLiteral("%1 (at character %2)").arg(message).arg(at + 1), at};
   return {message, -1};
 }
 
@@ -220,7 +222,8 @@ bool TFormula::set_expression(const QString &text, TFormulaError &error) {
       return false;
     }
   } catch (const mu::Parser::exception_type &e) {
-    error = parser_error(e);
+    // A missing end is reported one past it; the place shown is the end.
+    error = parser_error(e, int(text.size()));
     return false;
   }
   return true;

@@ -456,8 +456,8 @@ void TestWaveform::formula_refusals_data() {
   QTest::addColumn<QString>("message");
   QTest::addColumn<int>("position");
   QTest::newRow("unknown name") << "2*x + 1" << 1e-3 << "Unexpected token \"x\" found. (at character 3)" << 2;
-  QTest::newRow("open parenthesis") << "5*sin(2*pi*t" << 1e-3 << "Missing parenthesis (at character 14)"
-                                    << 13;
+  QTest::newRow("open parenthesis") << "5*sin(2*pi*t" << 1e-3 << "Missing parenthesis (at character 13)"
+                                    << 12;
   QTest::newRow("unit letters") << "1ms*t" << 1e-3 << "Unexpected token \"ms\" found. (at character 2)" << 1;
   QTest::newRow("two results") << "t, 2*t" << 1e-3 << "The formula gives 2 values; it must give one" << -1;
   QTest::newRow("not ASCII") << QStringLiteral("2\u00b5*t") << 1e-3 << "(at character 2)" << 1;

@@ -12,6 +12,7 @@
 #include "TPulsePage.h"
 #include "TQGraphUnit.h"
 #include "TQGridUnit.h"
+#include "TableChangeWatch.h"
 #include "TablePoints.h"
 #include "about_box_unit.h"
 
@@ -303,6 +304,16 @@ void TForm1::build_layout() {
     after_table_change(TGridStepKind::pulse);
   });
   connect(sg_data->undo(), &TQGridUndo::step_applied, this, &TForm1::sg_dataStepApplied);
+  // The figures follow every change of the table at once, whatever page is shown.
+  table_watch = new TTableChangeWatch(
+      sg_data->grid(),
+      [this] {
+        check_table_quietly();
+        if (driver->is_running())
+          show_status_message(
+              tr("The table changed: the QX5200 plays the earlier waveform until STOP and START."));
+      },
+      this);
   // "Delete Curve" hides the curve until the waveform is plotted again.
   connect(graph, &TQGraph::OnDeleteCurve, this, [this](int curve) {
     graph->ClearCurve(curve);
@@ -467,7 +478,14 @@ void TForm1::sg_dataStepApplied(TGridStepKind kind, const QVariant &context) {
     watched_file_name_ = context.toString();
     watched_file_age_ = watched_file_name_.isEmpty() ? 0 : file_age(watched_file_name_);
   }
-  after_table_change(kind);
+  {
+    // An Open undone or redone brings back a table whose trouble was said when it was opened;
+    // the error line still shows it, and START says it again.
+    bool quiet = kind == TGridStepKind::open;
+    std::swap(errors_said_, quiet);
+    after_table_change(kind);
+    std::swap(errors_said_, quiet);
+  }
   // On the Graph page no page change will bring the table to the driver and the plot.
   if (PageControl1->currentIndex() == page_graph && kind != TGridStepKind::open &&
       kind != TGridStepKind::pulse)
@@ -886,6 +904,12 @@ void TForm1::bt_waveform_startClick() {
 }
 
 bool TForm1::update_waveform() {
+  // The device plays what it was sent: nothing interrupts the run, a change is only counted.
+  if (driver->is_running()) {
+    if (!table_watch->pending())
+      check_table_quietly();
+    return false;
+  }
   const int repeat = rounded_repeat_count();
   if (repeat != driver->repeat_count())
     sg_data->set_changed(true);
@@ -898,6 +922,7 @@ bool TForm1::update_waveform() {
     table_points(*sg_data->grid(), points);
     driver->set_points(std::move(points));
     validate_waveform();
+    table_watch->settled();
   }
 
   if (!driver->data_error()) {
@@ -919,7 +944,7 @@ bool TForm1::update_waveform() {
     bt_waveform_start->setEnabled(false);
     // The error line follows at once, though nothing is plotted.
     show_statistics();
-    dialogs_->information(this, time_error_text(), message_position());
+    say_waveform_error(this, time_error_text(), message_position());
     // The user is taken to the row to mend it.
     PageControl1->setCurrentIndex(page_data);
     return false;
@@ -934,7 +959,7 @@ bool TForm1::update_waveform() {
     driver->set_waveform_changed(true);
     const qint64 needed = driver->waveform().min_words_needed();
     const QString available = QLocale().toString(TQX5200Waveform::word_capacity);
-    dialogs_->information(
+    say_waveform_error(
         this,
         needed > TQX5200Waveform::word_capacity
             ? tr("Data Overflow: the waveform needs at least %1 words, the QX5200 holds %2.\n"
@@ -947,23 +972,28 @@ bool TForm1::update_waveform() {
     break;
   }
   case TQX5200Waveform::max_power:
-    dialogs_->information(this,
-                          tr("Maximum Power Exceeded: the average power is %1, the load board allows %2.\n"
-                             "A repeat count of 1 is not limited by the average power.")
-                              .arg(engineering(driver->average_power(), QStringLiteral("W")),
-                                   engineering(driver->load_board().lb_max_power, QStringLiteral("W"))),
-                          message_position());
+    say_waveform_error(this,
+                       tr("Maximum Power Exceeded: the average power is %1, the load board allows %2.\n"
+                          "A repeat count of 1 is not limited by the average power.")
+                           .arg(engineering(driver->average_power(), QStringLiteral("W")),
+                                engineering(driver->load_board().lb_max_power, QStringLiteral("W"))),
+                       message_position());
     break;
   case TQX5200Waveform::max_p2t:
-    dialogs_->information(this,
-                          tr("Maximum P2t Exceeded: the waveform's P2t is %1, the load board allows %2.")
-                              .arg(engineering(driver->p2t(), QStringLiteral("WWs")),
-                                   engineering(driver->load_board().lb_max_p2t, QStringLiteral("WWs"))),
-                          message_position());
+    say_waveform_error(this,
+                       tr("Maximum P2t Exceeded: the waveform's P2t is %1, the load board allows %2.")
+                           .arg(engineering(driver->p2t(), QStringLiteral("WWs")),
+                                engineering(driver->load_board().lb_max_p2t, QStringLiteral("WWs"))),
+                       message_position());
     break;
   default: break;
   }
   return false;
+}
+
+void TForm1::say_waveform_error(QWidget *parent, const QString &text, const QPoint &position) {
+  if (!errors_said_)
+    dialogs_->information(parent, text, position);
 }
 
 // The table row that holds point `index` of the driver's list: rows without a point are
@@ -1000,6 +1030,17 @@ QString TForm1::time_error_text() const {
                      .arg(time_text(b.time))
                      .arg(point_row(index - 1))
                      .arg(time_text(a.time));
+}
+
+void TForm1::check_table_quietly() {
+  std::vector<TWavePoint> points;
+  table_points(*sg_data->grid(), points);
+  driver->set_repeat_count(rounded_repeat_count());
+  driver->set_points(std::move(points));
+  driver->build_waveform(driver->sensor_value());
+  sg_data->set_changed(true);
+  show_statistics();
+  lb_data_points->setText(QString::number(driver->sampled_data_count()));
 }
 
 bool TForm1::validate_waveform() {

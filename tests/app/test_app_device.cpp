@@ -26,6 +26,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -548,6 +550,41 @@ private slots:
     QVERIFY(top1 > 100);
     QCOMPARE(top2, 100.0);
     QCOMPARE(low2, -100.0);
+  }
+
+  // A change made while the waveform plays is only checked: no box, no page change, the figures
+  // show the result and a notice says what the device plays.
+  void edit_during_a_run_is_checked_quietly() {
+    plug_device();
+    QVERIFY(connect_window());
+    fill_table(long_pulse);
+    ui<TNumEdit>("ne_waveform_repeat_count")->setValue(0);
+    bt_waveform_start()->click();
+    QVERIFY(QTest::qWaitFor([this] { return model().is_playing(); }, 3000));
+    w_->show();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    QTabBar *tabs = ui<QTabWidget>("PageControl1")->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(TForm1::page_data).center());
+    TQGrid *grid = ui<TQGrid>("sg_data");
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                      grid->visualRect(grid->grid()->index(2, 0)).center());
+    QTest::keyClicks(grid, "0"); // row 3 at 0 s, before row 2
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTRY_COMPARE(ui<QLabel>("lb_status")->text(), QString("Time Data"));
+    QVERIFY(ui<QLabel>("status_message")->text().contains("plays the earlier waveform"));
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(TForm1::page_graph).center());
+    QVERIFY(ticks(2));
+    QCOMPARE(ui<QTabWidget>("PageControl1")->currentIndex(), int(TForm1::page_graph));
+    QVERIFY(dialogs_->infos.isEmpty());
+    QVERIFY(model().is_playing());
+    QCOMPARE(bt_waveform_start()->text(), QString("STOP"));
+    QVERIFY(bt_waveform_start()->isEnabled());
+    // Once stopped, START says what is wrong.
+    bt_waveform_start()->click();
+    QVERIFY(QTest::qWaitFor([this] { return bt_waveform_start()->text() == "START"; }, 3000));
+    bt_waveform_start()->click();
+    QCOMPARE(dialogs_->infos.size(), 1);
+    QVERIFY(dialogs_->infos[0].startsWith("Time Data Not Increasing"));
   }
 
   void over_temperature_blocks_start() {

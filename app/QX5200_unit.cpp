@@ -836,11 +836,17 @@ QString TForm1::start_blocked_reason() const {
     return QStringLiteral("No load board is ready: insert one and wait for its name in the status bar");
   if (driver_over_temperature())
     return QStringLiteral("The load board is over temperature: let it cool down");
+  TWavePoint point;
+  int points = 0;
+  for (int r = TQGridModel::fixed_rows; r < sg_data->grid()->row_count() && points < 2; ++r)
+    points += table_row_point(*sg_data->grid(), r, point);
+  if (points < 2)
+    return QStringLiteral("The table holds fewer than two points: give at least two rows a time and a value");
   return {};
 }
 
 void TForm1::set_start_enabled(bool wanted) {
-  const QString reason = wanted ? start_blocked_reason() : QString();
+  const QString reason = start_blocked_reason();
   bt_waveform_start->setEnabled(wanted && reason.isEmpty());
   bt_waveform_start->setToolTip(reason);
 }
@@ -889,6 +895,11 @@ void TForm1::disable_device_controls() {
 int TForm1::rounded_repeat_count() const { return int(std::nearbyint(ne_waveform_repeat_count->Value())); }
 
 void TForm1::bt_waveform_startClick() {
+  // Blanks around a pasted count are no part of it.
+  if (const QString typed = ne_waveform_repeat_count->text();
+      !driver->is_running() && typed.trimmed() != typed &&
+      ne_waveform_repeat_count->check_text(typed.trimmed()))
+    ne_waveform_repeat_count->setText(typed.trimmed());
   if (driver->is_running()) {
     command_queue->put(queue_stop);
   } else if (!ne_waveform_repeat_count->check_text(ne_waveform_repeat_count->text())) {
@@ -1317,9 +1328,11 @@ void TForm1::timerTimer() {
       const bool run_ended = was_running_;
       was_running_ = false;
       if (driver->read_status()) {
+        const bool present = driver->load_board_present();
         if (run_ended && driver->over_temperature())
           show_status_message(tr("The run ended early: the load board is over temperature."));
-        const bool present = driver->load_board_present();
+        else if (run_ended && load_board_ready_ && !present)
+          show_status_message(tr("The run ended early: the load board was removed."));
         // A record no longer current means the board was seen gone, perhaps by the check before
         // a start: it is read again before anything is built for it.
         if (load_board_ready_ && (!present || !driver->board_record_current())) {

@@ -177,6 +177,8 @@ private slots:
     QVERIFY2(QRegularExpression(QStringLiteral("^12[.,]0\\dV 25C$")).match(panel(3)).hasMatch(),
              qPrintable(panel(3)));
     QCOMPARE(panel(4), QString(" OK"));
+    QVERIFY(!bt_waveform_start()->isEnabled());
+    QVERIFY(bt_waveform_start()->toolTip().contains("fewer than two points"));
     // No waveform yet: the axes are set for the board.
     QCOMPARE(ui<TQGraph>("graph")->yTitle(), QString("Current"));
     QCOMPARE(ui<TQGraph>("graph")->yUnits(), QString("A"));
@@ -775,14 +777,23 @@ private slots:
 
     item("sim_over_temperature_on")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return panel(3).endsWith(" Temp"); }, 3000));
+    QVERIFY2(panel(3).endsWith(" 85C Temp"), qPrintable(panel(3))); // above the board's 80 degrees
     QVERIFY(item("sim_over_temperature_off")->isEnabled());
     item("sim_over_temperature_off")->trigger();
+    // A board pulled during a run ends it, and that is said.
+    fill_table(long_pulse);
+    ui<TNumEdit>("ne_waveform_repeat_count")->setText(" 0 "); // pasted with blanks
+    QVERIFY(QTest::qWaitFor([this] { return bt_waveform_start()->isEnabled(); }, 3000));
+    bt_waveform_start()->click();
+    QVERIFY(QTest::qWaitFor([this] { return model().is_playing(); }, 3000));
     item("sim_remove_board")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return panel(2) == "----"; }, 3000));
+    QVERIFY(ui<QLabel>("status_message")->text().contains("the load board was removed"));
     item("sim_insert_board")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return w_->load_board_ready(); }, 3000));
     item("sim_unplug")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return panel(0).startsWith(" Waiting For QX5200"); }, 3000));
+    QCOMPARE(bt_waveform_start()->toolTip(), QString("No QX5200 is connected"));
     QVERIFY(item("sim_plug")->isEnabled());
     item("sim_plug")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return w_->device_connected(); }, 5000));

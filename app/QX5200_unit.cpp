@@ -1178,6 +1178,8 @@ void TForm1::setup_graph() {
     graph->SetCurvePointsVisible(curve, true, false);
   }
   graph->setY2LineWidth(2);
+  // One pixel, as the graph draws a width of 0; Graph Setup then shows it.
+  graph->setYLineWidth(1);
 }
 
 void TForm1::setup_graph_axes() {
@@ -1194,6 +1196,8 @@ void TForm1::setup_graph_axes() {
   const QString title = u == u"A" ? QStringLiteral("Current") : QStringLiteral("Voltage");
   // The units follow the title at once, not only with the next plot.
   graph->setYUnits(u);
+  // The second axis shows the same output, in the same units.
+  graph->setY2Units(u);
   graph->setYTitle(title);
   graph->setY2Title(title);
   const long double top = driver->max_value();

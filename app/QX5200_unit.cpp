@@ -1,6 +1,8 @@
 #include "QX5200_unit.h"
 
 #include "FileDrop.h"
+#include "GraphExport.h"
+#include "GraphShareMenu.h"
 #include "Hardware_Dialog.h"
 #include "HidBackend.h"
 #include "NumberConversion.h"
@@ -14,6 +16,7 @@
 #include "TQGridUnit.h"
 #include "TableChangeWatch.h"
 #include "TablePoints.h"
+#include "WaveformGraph.h"
 #include "about_box_unit.h"
 
 #include <QAction>
@@ -368,10 +371,18 @@ void TForm1::build_actions() {
        &TForm1::HelpContents1Execute);
   make(ac_about, "ac_about", "&About...", {}, &TForm1::ac_aboutExecute);
 
+  share_menu = new TGraphShareMenu(
+      *this, *graph,
+      {[this] { return dialogs_->save_file_name(this, GraphFileFilters(), QStringLiteral("png")); },
+       [this](QDialog &d) { return dialogs_->exec(d); },
+       [this](const QString &text) { dialogs_->error(this, text); }, [this] { return print_lines(); }});
+  share_menu->setObjectName(QStringLiteral("share_menu"));
   QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
   file->addAction(ac_load_data);
   file->addAction(ac_data_save);
   file->addAction(ac_export_pwl);
+  file->addAction(share_menu->export_action());
+  file->addAction(share_menu->print_action());
   file->addSeparator();
   file->addAction(ac_quit);
   QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
@@ -384,6 +395,8 @@ void TForm1::build_actions() {
   edit->addSeparator();
   edit->addAction(ac_sort_rows);
   edit->addAction(ac_remove_repeated_rows);
+  edit->addSeparator();
+  edit->addAction(share_menu->copy_action());
   QMenu *hardware = menuBar()->addMenu(QStringLiteral("&Hardware"));
   hardware->addAction(ac_hardware);
   run_log = new TRunLogMenu(*this, hardware, [this] {
@@ -1142,100 +1155,20 @@ void TForm1::setup_graph() {
   }
   graph->setMinimumSize(300, 300);
   graph->setVisible(true);
-  graph->setShowY2Axis(false);
-  graph->setYShowUnits(true);
-  graph->setY2ShowUnits(true);
-  graph->setYMajInc(10);
-  graph->setYDecimalCount(4);
-  graph->setTitle(QStringLiteral("Waveform"));
-  graph->setYMinVal(-1);
-  graph->setYMaxVal(1);
-  graph->setY2MinVal(-1);
-  graph->setY2MaxVal(1);
-  graph->setYMajInc(10);
-  graph->setYShowUnits(true);
-  graph->setYAutoRange(false);
-  graph->setY2AutoRange(true);
-  graph->setYDecimalCount(4);
-  graph->setY2DecimalCount(1);
-  graph->setXTitle(QStringLiteral("Time"));
-  graph->setXUnits(QStringLiteral("s"));
-  graph->setXShowUnits(true);
-  graph->setXMaxVal(0.0001);
-  graph->setXMinVal(0);
-  graph->setXRange(-2);
-  graph->setXDecimalCount(3);
-  graph->setXMajInc(10);
-  graph->setXAutoRange(true);
-  graph->setYTitle(QStringLiteral("Voltage"));
-  graph->setY2Title(QStringLiteral("Actual Voltage"));
-  graph->setYUnits(QStringLiteral("V"));
-  graph->setY2Units(QStringLiteral("V"));
-  for (int curve : {1, 2}) {
-    const int color = curve == 1 ? kColorRed : kColorBlue;
-    graph->SetYCurveColors(curve, color, color);
-    graph->SetY2CurveColors(curve, kColorBlue, kColorBlue);
-    graph->SetCurvePointsVisible(curve, true, false);
-  }
-  graph->setY2LineWidth(2);
-  // One pixel, as the graph draws a width of 0; Graph Setup then shows it.
-  graph->setYLineWidth(1);
+  SetupWaveformGraph(*graph);
 }
 
-void TForm1::setup_graph_axes() {
-  const QString u = units();
-  graph->ClearCurve(1);
-  graph->ClearCurve(2);
-  const long double t = driver->data_count() > 0 ? driver->max_time() : 0.0L;
-  int r = -2;
-  if (t != 0)
-    r = int(std::nearbyint(std::log10(std::fabs(t))));
-  graph->setXRange(r < 0 ? r / 3 - 1 : r / 3);
-  if (driver->load_board().lb_gain < 0)
-    graph->setY2MinVal(0);
-  const QString title = u == u"A" ? QStringLiteral("Current") : QStringLiteral("Voltage");
-  // The units follow the title at once, not only with the next plot.
-  graph->setYUnits(u);
-  // The second axis shows the same output, in the same units.
-  graph->setY2Units(u);
-  graph->setYTitle(title);
-  graph->setY2Title(title);
-  const long double top = driver->max_value();
-  graph->setYMaxVal(top != 0 ? double(top) : 1.0);
-  graph->setYMinVal(0);
-}
+void TForm1::setup_graph_axes() { SetWaveformAxes(*graph, driver->waveform(), units()); }
 
 void TForm1::plot_waveform() {
-  graph->setYUnits(units());
-  const qsizetype count = driver->sampled_data_count();
-  if (count > 0) {
-    const long double m = std::fabs(driver->load_board().lb_max_value);
-    auto limited = [m](long double x) {
-      if (std::fabs(x) > m)
-        return x > 0 ? m : -m;
-      return x;
-    };
-    TWavePoint point;
-    for (qsizetype i = 0; i < count; ++i) {
-      driver->get_device_point(i, point);
-      graph->AddPoint(1, double(point.time), double(point.value), 0);
-    }
-    TWavePoint previous;
-    for (qsizetype i = 0; i < count; ++i) {
-      driver->get_device_point(i == 0 ? 0 : i - 1, previous);
-      driver->get_device_point(i, point);
-      graph->AddPoint(2, double(point.time), double(limited(previous.value)), 0);
-      graph->AddPoint(2, double(point.time), double(limited(point.value)), 0);
-    }
-    lb_data_points->setText(QString::number(count));
-    graph->Redraw();
-  } else {
-    setup_graph_axes();
-    graph->setXRange(-2);
-    graph->Redraw();
-    lb_data_points->setText(QStringLiteral("0"));
-  }
+  lb_data_points->setText(QString::number(PlotWaveform(*graph, driver->waveform(), units())));
   show_statistics();
+}
+
+QStringList TForm1::print_lines() const {
+  const QString file = watched_file_name_.isEmpty() ? QStringLiteral("(not saved)") : watched_file_name_;
+  return QStringList{file, QLocale().toString(QDateTime::currentDateTime(), QLocale::LongFormat)} +
+         panel_lines(pn_statistics);
 }
 
 void TForm1::show_statistics() {

@@ -23,6 +23,7 @@ class TPulsePage;
 class TQGrid;
 class TQGraph;
 class TQX5200_DRIVER;
+class TGraphShareMenu;
 class TRunLogMenu;
 class TTableChangeWatch;
 class Tabout_box;
@@ -109,6 +110,8 @@ public:
   void setup_graph_axes();
   void plot_waveform();
   void show_statistics();
+  // What a printed graph has under it: the file, the date and the statistics panel.
+  QStringList print_lines() const;
   // The load board's units, "V" when the record names none.
   QString units() const;
 
@@ -240,6 +243,7 @@ private:
   // Owned objects, named likewise.
   TRunLogMenu *run_log = nullptr;
   TTableChangeWatch *table_watch = nullptr;
+  TGraphShareMenu *share_menu = nullptr;
   TQGraph *graph = nullptr;
   TCircularBuffer *command_queue = nullptr;
   Tdlg_hardware *dlg_hardware = nullptr;

@@ -182,6 +182,8 @@ private slots:
     // No waveform yet: the axes are set for the board.
     QCOMPARE(ui<TQGraph>("graph")->yTitle(), QString("Current"));
     QCOMPARE(ui<TQGraph>("graph")->yUnits(), QString("A"));
+    QCOMPARE(ui<TQGraph>("graph")->GraphArea().y2.Units, QString("A")); // the second axis says "Current" too
+    QCOMPARE(ui<TQGraph>("graph")->GraphArea().yLineWidth, 1);          // Graph Setup's box is not empty
     QCOMPARE(ui<TQGraph>("graph")->xRange(), -1);
     // The start-up zeroed the output and then the idle poll takes over.
     QCOMPARE(model().dac_code, w_->driver->normalized_to_dac_code(0));

@@ -1,6 +1,7 @@
 // The main window: start state, pages and Edit actions, the separator choice, START's
 // availability, file Open/Save with the watched file, and the about box.
 #include "../graph/graph_test_support.h"
+#include "GraphShareMenu.h"
 #include "QX5200_Driver.h"
 #include "QX5200_unit.h"
 #include "TCircularBufferUnit.h"
@@ -21,9 +22,12 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPrinter>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSet>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -547,6 +551,42 @@ private slots:
     QCOMPARE(dialogs_->filters, QStringList({"SPICE PWL (*.pwl)", "Any File (*)"}));
     QCOMPARE(read_all(name), QByteArray("0 0\r\n0.001 2.5\r\n0.002 0\r\n"));
     QCOMPARE(w_->watched_file_name(), QString()); // an export is not the table's file
+  }
+
+  // Export Graph, Copy Graph and Print give the graph as it is shown; a failed export is said.
+  void share_the_graph() {
+    const QString svg = dir_.filePath("graph.svg");
+    dialogs_->save_answer = svg;
+    ui<QAction>("ac_export_graph")->trigger();
+    QCOMPARE(dialogs_->filters.first(), QString("PNG Image (*.png)"));
+    QVERIFY(read_all(svg).contains(">Waveform</text>"));
+    dialogs_->save_answer = dir_.filePath("missing-folder/graph.pdf");
+    ui<QAction>("ac_export_graph")->trigger();
+    QCOMPARE(dialogs_->errors.size(), 1);
+
+    ui<TQGraph>("graph")->PopupMenu()->actions().last()->trigger(); // Copy Graph
+    const QMimeData *copied = QApplication::clipboard()->mimeData();
+    QCOMPARE(qvariant_cast<QImage>(copied->imageData()).size(), ui<TQGraph>("graph")->size());
+    QVERIFY(copied->data("image/svg+xml").contains("<svg"));
+
+    const QString pdf = dir_.filePath("printed.pdf");
+    auto *share = w_->findChild<TGraphShareMenu *>("share_menu");
+    share->ask_printer = [&](QPrinter &printer) {
+      printer.setOutputFormat(QPrinter::PdfFormat);
+      printer.setOutputFileName(pdf);
+      return true;
+    };
+    ui<QAction>("ac_print")->trigger();
+    const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
+    if (pdftotext.isEmpty())
+      QSKIP("pdftotext (poppler-utils) not installed: the printed page is not read");
+    QProcess text;
+    text.start(pdftotext, {pdf, "-"});
+    QVERIFY(text.waitForFinished(60000));
+    const QByteArray page = text.readAllStandardOutput();
+    QCOMPARE(page.count('\f'), 1); // one page
+    for (const char *part : {"Waveform", "(not saved)", "Data Points : 0", "Error : None"})
+      QVERIFY2(page.contains(part), page.constData());
   }
 
   void oversized_paste_is_reported() {

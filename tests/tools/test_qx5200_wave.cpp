@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 #include <cmath>
 
@@ -58,6 +59,7 @@ private slots:
   void usage_errors();
   void help_and_version_data();
   void help_and_version();
+  void plot();
 
 private:
   QTemporaryDir dir;
@@ -193,6 +195,12 @@ void TestQx5200Wave::usage_errors_data() {
   QTest::newRow("board field") << QStringList{"--board", "colour=red", "x.csv"} << "colour";
   QTest::newRow("calibration") << QStringList{"--calibration", "offset", "x.csv"} << "offset";
   QTest::newRow("unknown option") << QStringList{"--fast", "x.csv"} << "fast";
+  QTest::newRow("plot type") << QStringList{"--plot", "a.gif", "x.csv"} << "a.gif";
+  QTest::newRow("plot size") << QStringList{"--plot", "a.png", "--plot-size", "9x9", "x.csv"} << "9x9";
+  QTest::newRow("plot dpi") << QStringList{"--plot", "a.png", "--plot-dpi", "2", "x.csv"} << "--plot-dpi";
+  QTest::newRow("plot folder") << QStringList{"--plot", dir.filePath("none/a.svg"),
+                                              write_file(dir, "p.txt", {"T V", "0\t1", "1e-3\t0"})}
+                               << "none/a.svg";
 }
 
 void TestQx5200Wave::usage_errors() {
@@ -228,6 +236,36 @@ void TestQx5200Wave::help_and_version() {
   } else {
     QCOMPARE(r.out, starts); // one line, nothing else
   }
+}
+
+// Without a display: the picture is drawn offscreen whatever platform the caller asked for.
+void TestQx5200Wave::plot() {
+  const QString wave = write_file(dir, "plot.txt", {"Time\tValue", "0\t0", "1e-3\t1", "2e-3\t0"});
+  const QString png = dir.filePath("plot.png"), svg = dir.filePath("plot.svg");
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.remove("DISPLAY");
+  env.remove("WAYLAND_DISPLAY");
+  env.insert("QT_QPA_PLATFORM", "xcb");
+  p.setProcessEnvironment(env);
+  for (const QStringList &args :
+       {QStringList{"--plot", png, "--plot-size", "600x400", wave}, QStringList{"--plot", svg, wave}}) {
+    p.start(QStringLiteral(QX5200_WAVE), args);
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(p.readAllStandardOutput().contains("Data Points"));
+  }
+  QFile f(png);
+  QVERIFY(f.open(QIODevice::ReadOnly));
+  const QByteArray head = f.read(24); // the PNG signature, then IHDR: width and height
+  QVERIFY(head.startsWith("\x89PNG"));
+  QCOMPARE(qFromBigEndian<quint32>(head.constData() + 16), 600u);
+  QCOMPARE(qFromBigEndian<quint32>(head.constData() + 20), 400u);
+  QFile s(svg);
+  QVERIFY(s.open(QIODevice::ReadOnly));
+  const QByteArray text = s.readAll();
+  for (const char *part : {"<path", ">Waveform</text>", ">Time (us)</text>", ">Voltage (V)</text>"})
+    QVERIFY2(text.contains(part), part);
 }
 
 QTEST_GUILESS_MAIN(TestQx5200Wave)

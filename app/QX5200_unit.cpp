@@ -399,9 +399,7 @@ void TForm1::build_actions() {
   edit->addAction(share_menu->copy_action());
   QMenu *hardware = menuBar()->addMenu(QStringLiteral("&Hardware"));
   hardware->addAction(ac_hardware);
-  run_log = new TRunLogMenu(*this, hardware, [this] {
-    return dialogs_->save_file_name(this, {QStringLiteral("Run Log (*.csv)")}, QStringLiteral("csv"));
-  });
+  run_log = new TRunLogMenu(*this, hardware);
   run_log->setObjectName(QStringLiteral("run_log"));
   QMenu *help = menuBar()->addMenu(QStringLiteral("He&lp"));
   help->addAction(HelpContents1);
@@ -671,11 +669,13 @@ void TForm1::ac_export_pwlExecute() {
 }
 
 bool TForm1::save_table(const QString &name, bool as_pwl) {
+  const bool existed = QFileInfo::exists(name);
   const TGridFileResult result = as_pwl ? save_pwl_file(*sg_data->grid(), name) : sg_data->save_to_file(name);
   if (!result.ok())
-    dialogs_->error(
-        this,
-        tr("The file \"%1\" could not be saved: %2.").arg(QDir::toNativeSeparators(name), result.error));
+    dialogs_->error(this,
+                    tr("The file \"%1\" could not be saved: %2.\n%3")
+                        .arg(QDir::toNativeSeparators(name), result.error,
+                             existed ? tr("The file on disk was left as it was.") : tr("No file was made.")));
   return result.ok();
 }
 

@@ -42,6 +42,7 @@ public:
 
   // Replaces the message boxes and file dialogs (tests).
   void set_dialogs(std::unique_ptr<TWindowDialogs> dialogs);
+  TWindowDialogs &dialogs() const { return *dialogs_; }
 
   // Pages of PageControl1.
   enum { page_graph = 0, page_data = 1, page_pulse_generator = 2 };

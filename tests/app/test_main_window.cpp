@@ -9,6 +9,7 @@
 #include "TPulsePage.h"
 #include "TQGridUnit.h"
 #include "about_box_unit.h"
+#include "full_disk.h"
 #include "localized.h"
 #include "table_helpers.h"
 
@@ -270,6 +271,47 @@ private slots:
     QCOMPARE(dialogs_->errors.size(), 1);
     QVERIFY(dialogs_->errors.first().contains(bad));
     QCOMPARE(w_->watched_file_name(), good);
+  }
+
+  // On a full disk neither Save nor Export PWL harms a file: the old one keeps its bytes, a new
+  // name leaves nothing, no temporary file stays, and the message names the file and the cause.
+  void save_on_a_full_disk_data() {
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("save over a file") << "ac_data_save"
+                                      << "good.csv";
+    QTest::newRow("save to a new name") << "ac_data_save"
+                                        << "new.csv";
+    QTest::newRow("export over a file") << "ac_export_pwl"
+                                        << "good.csv";
+    QTest::newRow("export to a new name") << "ac_export_pwl"
+                                          << "new.pwl";
+  }
+  void save_on_a_full_disk() {
+    QFETCH(QString, action);
+    QFETCH(QString, name);
+    TFullDisk disk;
+    QX5200_REQUIRE_FULL_DISK(disk);
+    const QByteArray good = "Time,Value\r\n0,1\r\n1,2\r\n"; // 23 bytes
+    QFile f(disk.path("good.csv"));
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(good) == good.size());
+    f.close();
+    disk.fill();
+    sg_data()->set_cell(1, 1, "0");
+    sg_data()->set_cell(2, 1, "5");
+    sg_data()->set_cell(1, 2, localized("1e-3"));
+    sg_data()->set_cell(2, 2, "5");
+    const QString path = disk.path(name);
+    const bool existed = QFile::exists(path);
+    dialogs_->save_answer = path;
+    ui<QAction>(action)->trigger();
+    QCOMPARE(
+        dialogs_->errors,
+        QStringList{QString("The file \"%1\" could not be saved: No space left on device.\n%2")
+                        .arg(path, existed ? "The file on disk was left as it was." : "No file was made.")});
+    QCOMPARE(read_all(disk.path("good.csv")), good);
+    QCOMPARE(QDir(disk.path({})).entryList(QDir::Files | QDir::Hidden), (QStringList{"filler", "good.csv"}));
+    QCOMPARE(w_->watched_file_name(), QString());
   }
 
   void open_loads_and_watches() {

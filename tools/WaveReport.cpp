@@ -87,9 +87,9 @@ std::string statistics_json(const TQX5200Waveform &w) {
       {"pulse_power", w.pulse_power()},
       {"energy", w.energy()},
       {"p2t", w.p2t()},
-      {"max_time", w.max_time()},
       {"limited_samples", static_cast<long double>(w.limited_samples())},
       {"output_limit", w.output_limit()},
+      {"max_time", w.max_time()},
   };
   bool first = true;
   for (const auto &[name, value] : figures) {

@@ -27,6 +27,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -182,9 +184,13 @@ private slots:
     QVERIFY2(QRegularExpression(QStringLiteral("^12[.,]0\\dV 25C$")).match(panel(3)).hasMatch(),
              qPrintable(panel(3)));
     QCOMPARE(panel(4), QString(" OK"));
+    QVERIFY(!bt_waveform_start()->isEnabled());
+    QVERIFY(bt_waveform_start()->toolTip().contains("fewer than two points"));
     // No waveform yet: the axes are set for the board.
     QCOMPARE(ui<TQGraph>("graph")->yTitle(), QString("Current"));
     QCOMPARE(ui<TQGraph>("graph")->yUnits(), QString("A"));
+    QCOMPARE(ui<TQGraph>("graph")->GraphArea().y2.Units, QString("A")); // the second axis says "Current" too
+    QCOMPARE(ui<TQGraph>("graph")->GraphArea().yLineWidth, 1);          // Graph Setup's box is not empty
     QCOMPARE(ui<TQGraph>("graph")->xRange(), -1);
     // The start-up zeroed the output and then the idle poll takes over.
     QCOMPARE(model().dac_code, w_->driver->normalized_to_dac_code(0));
@@ -557,6 +563,41 @@ private slots:
     QCOMPARE(low2, -100.0);
   }
 
+  // A change made while the waveform plays is only checked: no box, no page change, the figures
+  // show the result and a notice says what the device plays.
+  void edit_during_a_run_is_checked_quietly() {
+    plug_device();
+    QVERIFY(connect_window());
+    fill_table(long_pulse);
+    ui<TNumEdit>("ne_waveform_repeat_count")->setValue(0);
+    bt_waveform_start()->click();
+    QVERIFY(QTest::qWaitFor([this] { return model().is_playing(); }, 3000));
+    w_->show();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    QTabBar *tabs = ui<QTabWidget>("PageControl1")->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(TForm1::page_data).center());
+    TQGrid *grid = ui<TQGrid>("sg_data");
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                      grid->visualRect(grid->grid()->index(2, 0)).center());
+    QTest::keyClicks(grid, "0"); // row 3 at 0 s, before row 2
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTRY_COMPARE(ui<QLabel>("lb_status")->text(), QString("Time Data"));
+    QVERIFY(ui<QLabel>("status_message")->text().contains("plays the earlier waveform"));
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(TForm1::page_graph).center());
+    QVERIFY(ticks(2));
+    QCOMPARE(ui<QTabWidget>("PageControl1")->currentIndex(), int(TForm1::page_graph));
+    QVERIFY(dialogs_->infos.isEmpty());
+    QVERIFY(model().is_playing());
+    QCOMPARE(bt_waveform_start()->text(), QString("STOP"));
+    QVERIFY(bt_waveform_start()->isEnabled());
+    // Once stopped, START says what is wrong.
+    bt_waveform_start()->click();
+    QVERIFY(QTest::qWaitFor([this] { return bt_waveform_start()->text() == "START"; }, 3000));
+    bt_waveform_start()->click();
+    QCOMPARE(dialogs_->infos.size(), 1);
+    QVERIFY(dialogs_->infos[0].startsWith("Time Data Not Increasing"));
+  }
+
   void over_temperature_blocks_start() {
     plug_device();
     QVERIFY(connect_window());
@@ -745,14 +786,23 @@ private slots:
 
     item("sim_over_temperature_on")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return panel(3).endsWith(" Temp"); }, 3000));
+    QVERIFY2(panel(3).endsWith(" 85C Temp"), qPrintable(panel(3))); // above the board's 80 degrees
     QVERIFY(item("sim_over_temperature_off")->isEnabled());
     item("sim_over_temperature_off")->trigger();
+    // A board pulled during a run ends it, and that is said.
+    fill_table(long_pulse);
+    ui<TNumEdit>("ne_waveform_repeat_count")->setText(" 0 "); // pasted with blanks
+    QVERIFY(QTest::qWaitFor([this] { return bt_waveform_start()->isEnabled(); }, 3000));
+    bt_waveform_start()->click();
+    QVERIFY(QTest::qWaitFor([this] { return model().is_playing(); }, 3000));
     item("sim_remove_board")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return panel(2) == "----"; }, 3000));
+    QVERIFY(ui<QLabel>("status_message")->text().contains("the load board was removed"));
     item("sim_insert_board")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return w_->load_board_ready(); }, 3000));
     item("sim_unplug")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return panel(0).startsWith(" Waiting For QX5200"); }, 3000));
+    QCOMPARE(bt_waveform_start()->toolTip(), QString("No QX5200 is connected"));
     QVERIFY(item("sim_plug")->isEnabled());
     item("sim_plug")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return w_->device_connected(); }, 5000));

@@ -714,7 +714,21 @@ private slots:
     QCOMPARE(dlg->ne_load_board_gain->Value(), 100.0);
     QCOMPARE(dlg->ne_load_board_max_power->Value(), 50.0);
     QVERIFY(dlg->cb_rtz->isChecked());
-    QVERIFY(!dlg->ne_load_board_gain->isEnabled());
+    // Read-only rather than greyed out, whole numbers whole, each unit beside its field.
+    QVERIFY(dlg->ne_load_board_gain->isEnabled() && dlg->ne_load_board_gain->isReadOnly());
+    QVERIFY(dlg->le_serial_number->isEnabled() && dlg->le_serial_number->isReadOnly());
+    auto unit_of = [dlg](QWidget *field) {
+      for (QLabel *l : dlg->gb_load_board->findChildren<QLabel *>())
+        if (l->geometry().top() == field->geometry().top() &&
+            l->geometry().left() > field->geometry().right())
+          return l->text();
+      return QString("<none>");
+    };
+    QCOMPARE(dlg->ne_load_board_max_value->text(), QString("100"));
+    QCOMPARE(unit_of(dlg->ne_load_board_max_value), QString("A"));
+    QCOMPARE(unit_of(dlg->ne_load_board_monitor_gain), QString("V/A"));
+    QCOMPARE(unit_of(dlg->ne_load_board_max_p2t), QString("WWs"));
+    QCOMPARE(unit_of(dlg->ne_load_board_gain), QString("<none>"));
     QVERIFY(!dlg->bt_read_eeprom->isVisible() && !dlg->bt_write_eeprom->isVisible());
     QCOMPARE(model().command_count(8), serials + 1);
     // After it closes the window re-reads the record and zeroes the output.

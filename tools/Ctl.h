@@ -4,6 +4,7 @@
 // run of the program.
 
 #include "DeviceLock.h"
+#include "FormulaOptions.h"
 #include "HidControllerClass.h"
 #include "QX5200_Driver.h"
 
@@ -27,7 +28,8 @@ enum TExit {
   exit_no_answer = 6,
   exit_not_now = 7, // no load board, over-temperature, running, or --timeout passed
   exit_record_differs = 8,
-  exit_not_written = 9, // board write found changes but was not given --yes
+  exit_cannot_listen = 9, // serve
+  exit_not_written = 10,  // board write found changes but was not given --yes
 };
 
 extern const QString udev_fix;
@@ -55,7 +57,8 @@ struct TOptions {
   QString output = QStringLiteral("-");
   QString log;
   bool yes = false;
-  QStringList args; // positional arguments after the command
+  QStringList args;        // positional arguments after the command
+  TFormulaOptions formula; // upload and run: the waveform from a formula instead of a FILE
 };
 
 class TCtl {

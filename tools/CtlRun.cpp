@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QSocketNotifier>
 
@@ -57,12 +58,22 @@ int TCtl::load_and_build(const QString &file) {
   std::vector<TWavePoint> points;
   QString reason;
   TWaveFileFormat format;
-  if (!wave_file_format(o_.format, o_.separator, file, format, reason))
-    return fail(exit_usage, reason);
-  if (!load_wave_file(file, format, points, reason))
-    return fail(exit_usage, QStringLiteral("%1: %2").arg(file, reason));
-  if (const int r = connect_to_idle_board())
-    return r;
+  TFormulaResult placed;
+  TSkippedRows skipped;
+  if (o_.formula.given) {
+    // The default accuracy follows the board in the device.
+    if (const int r = connect_to_idle_board())
+      return r;
+    if (!formula_wave_points(o_.formula, driver_->load_board().lb_max_value, points, placed, reason))
+      return fail(exit_usage, reason);
+  } else {
+    if (!wave_file_format(o_.format, o_.separator, file, format, reason))
+      return fail(exit_usage, reason);
+    if (!load_wave_file(file, format, points, skipped, reason))
+      return fail(exit_usage, QStringLiteral("%1: %2").arg(file, reason));
+    if (const int r = connect_to_idle_board())
+      return r;
+  }
   driver_->set_repeat_count(o_.repeat);
   driver_->set_points(std::move(points));
   driver_->build_waveform(driver_->sensor_value());
@@ -78,11 +89,22 @@ int TCtl::load_and_build(const QString &file) {
         {QStringLiteral("buffer_count"), w.buffer_count()},
         {QStringLiteral("statistics"),
          QJsonDocument::fromJson(QByteArray::fromStdString(statistics_json(w))).object()},
+        {QStringLiteral("rows_skipped"),
+         QJsonDocument::fromJson(QByteArray::fromStdString(skipped_rows_json(skipped))).object()},
         {QStringLiteral("board"), driver_->load_board().lb_name},
         {QStringLiteral("uploaded"), false},
+        {QStringLiteral("points"),
+         QJsonDocument::fromJson(QByteArray::fromStdString(points_json(w.points()))).array()},
     };
+    if (o_.formula.given) {
+      result_.remove(QStringLiteral("file"));
+      result_.insert(
+          QStringLiteral("formula"),
+          QJsonDocument::fromJson(QByteArray::fromStdString(formula_json(o_.formula, placed))).object());
+    }
   } else {
-    print(panel_text(w));
+    print((o_.formula.given ? formula_summary(placed) : QString()) + panel_text(w) +
+          notices_text(w, skipped));
   }
   if (w.data_error()) {
     const QString where = w.error_type() == TQX5200Waveform::time_not_increasing
@@ -91,7 +113,8 @@ int TCtl::load_and_build(const QString &file) {
     if (o_.json)
       print_json(result_);
     return fail(exit_data_error, QStringLiteral("%1: %2%3 for load board %4: nothing was sent.")
-                                     .arg(file, error_message(w), where, driver_->load_board().lb_name));
+                                     .arg(o_.formula.given ? QStringLiteral("--formula") : file,
+                                          error_message(w), where, driver_->load_board().lb_name));
   }
   return exit_done;
 }

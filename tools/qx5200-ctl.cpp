@@ -2,6 +2,8 @@
 // over the same driver, transport and HID back ends as the window.
 
 #include "Ctl.h"
+#include "CtlServe.h"
+#include "FormulaOptions.h"
 #include "HidBackendLinux.h"
 #include "SimulateFaults.h"
 #include "TVirtualQX5200Device.h"
@@ -32,15 +34,16 @@ const QList<TCommand> &commands() {
        "temperature, over-temperature, running.",
        {}},
       {"upload",
-       "FILE",
+       "FILE | --formula EXPR --span START:END",
        "Reads, validates and builds FILE as the window does before START, then uploads it.",
-       {"format", "separator", "repeat"}},
+       {"format", "separator", "repeat", "formula", "span", "accuracy", "points"}},
       {"start", "", "Starts the waveform the device holds.", {"wait", "timeout"}},
       {"stop", "", "Stops the output.", {}},
       {"run",
-       "FILE",
+       "FILE | --formula EXPR --span START:END",
        "Uploads FILE as upload does, then starts it.",
-       {"format", "separator", "repeat", "wait", "timeout", "log", "interval"}},
+       {"format", "separator", "repeat", "wait", "timeout", "log", "interval", "formula", "span", "accuracy",
+        "points"}},
       {"log",
        "",
        "Writes one CSV row (JSON Lines with --json) per status poll.",
@@ -50,6 +53,11 @@ const QList<TCommand> &commands() {
        "Prints the load board record, or writes the fields FILE.json "
        "changes (only with --yes) and reads them back.",
        {"yes"}},
+      {"serve",
+       "",
+       "Holds the device and serves SCPI on TCP (--listen, default 127.0.0.1:5025) and on its "
+       "local socket until SIGTERM or SIGINT.",
+       {"listen", "log"}},
   };
   return list;
 }
@@ -70,7 +78,9 @@ QString general_help() {
   t += QStringLiteral(
       "Exit status: 0 done, 1 waveform data error, 2 usage, 3 no device, 4 no permission, 5 device in use, "
       "6 the device stopped answering, 7 not possible now (no load board, over-temperature, running, "
-      "--timeout passed), 8 the board record read back differs, 9 board write not given --yes. "
+      "--timeout passed), 8 the board record read back differs, 9 serve cannot listen (port in use), 10 "
+      "board write not "
+      "given --yes. "
       "Interrupted waits end with 128 + signal.\n");
   return t;
 }
@@ -104,8 +114,12 @@ QList<QCommandLineOption> all_options() {
              {QStringLiteral("output"), QStringLiteral("Append the log to FILE instead of standard output."),
               QStringLiteral("FILE")},
              {QStringLiteral("yes"), QStringLiteral("board write: write the changes.")},
+             {QStringLiteral("listen"),
+              QStringLiteral(
+                  "serve: the TCP address and port (default 127.0.0.1:5025; port 0: any free one)."),
+              QStringLiteral("HOST:PORT"), QStringLiteral("127.0.0.1:5025")},
          } +
-         wave_file_options();
+         wave_file_options() + formula_options();
 }
 
 bool is_global(const QString &name) {
@@ -210,7 +224,10 @@ int main(int argc, char *argv[]) {
   if (parser.isSet(QStringLiteral("timeout")) && !o.wait && o.log.isEmpty())
     return fail(exit_usage, QStringLiteral("--timeout goes with --wait"));
 
-  const bool takes_file = command == u"upload" || command == u"run";
+  QString reason;
+  if (!read_formula_options(parser, o.formula, reason))
+    return fail(exit_usage, reason);
+  const bool takes_file = (command == u"upload" || command == u"run") && !o.formula.given;
   const QString sub = command == u"board" && !args.isEmpty() ? args.takeFirst() : QString();
   const qsizetype wanted = takes_file || sub == u"write" ? 1 : 0;
   if (command == u"board" && sub != u"read" && sub != u"write")
@@ -229,19 +246,21 @@ int main(int argc, char *argv[]) {
     faults.apply(*simulated);
   }
 
+  if (command == u"serve")
+    return ctl_serve({parser.value(QStringLiteral("listen")), o.device, o.log}, std::move(backends));
   TCtl ctl(o, std::move(backends));
   if (command == u"list")
     return ctl.list();
   if (command == u"status")
     return ctl.status();
   if (command == u"upload")
-    return ctl.upload(args.front());
+    return ctl.upload(args.value(0));
   if (command == u"start")
     return ctl.start();
   if (command == u"stop")
     return ctl.stop();
   if (command == u"run")
-    return ctl.run(args.front());
+    return ctl.run(args.value(0));
   if (command == u"log")
     return ctl.log();
   return sub == u"read" ? ctl.board_read() : ctl.board_write(args.front());

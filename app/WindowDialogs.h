@@ -23,6 +23,8 @@ public:
   virtual void error(QWidget *parent, const QString &text) = 0;
   // Shows one of the window's own dialogs modally.
   virtual int exec(QDialog &dialog);
+  // The folder the next file dialog starts in; empty: the last one it showed.
+  QString start_folder;
 };
 
 // The real dialogs: Qt's own file dialog (not the desktop's), which remembers its folder.

@@ -1,8 +1,10 @@
 // qx5200-ctl: drives the QX5200 from scripts (list, status, upload, start, stop, run, log, board)
 // over the same driver, transport and HID back ends as the window.
 
+#include "CtlServe.h"
 #include "Delay.h"
 #include "DeviceLock.h"
+#include "FormulaOptions.h"
 #include "HidBackendLinux.h"
 #include "HidControllerClass.h"
 #include "QX5200_Driver.h"
@@ -149,7 +151,8 @@ struct TOptions {
   QString output = QStringLiteral("-");
   QString log;
   bool yes = false;
-  QStringList args; // positional arguments after the command
+  QStringList args;        // positional arguments after the command
+  TFormulaOptions formula; // upload and run: the waveform from a formula instead of a FILE
 };
 
 class TCtl {
@@ -372,12 +375,22 @@ int TCtl::load_and_build(const QString &file) {
   std::vector<TWavePoint> points;
   QString reason;
   TWaveFileFormat format;
-  if (!wave_file_format(o_.format, o_.separator, file, format, reason))
-    return fail(exit_usage, reason);
-  if (!load_wave_file(file, format, points, reason))
-    return fail(exit_usage, QStringLiteral("%1: %2").arg(file, reason));
-  if (const int r = connect_to_idle_board())
-    return r;
+  TFormulaResult placed;
+  TSkippedRows skipped;
+  if (o_.formula.given) {
+    // The default accuracy follows the board in the device.
+    if (const int r = connect_to_idle_board())
+      return r;
+    if (!formula_wave_points(o_.formula, driver_->load_board().lb_max_value, points, placed, reason))
+      return fail(exit_usage, reason);
+  } else {
+    if (!wave_file_format(o_.format, o_.separator, file, format, reason))
+      return fail(exit_usage, reason);
+    if (!load_wave_file(file, format, points, skipped, reason))
+      return fail(exit_usage, QStringLiteral("%1: %2").arg(file, reason));
+    if (const int r = connect_to_idle_board())
+      return r;
+  }
   driver_->set_repeat_count(o_.repeat);
   driver_->set_points(std::move(points));
   driver_->build_waveform(driver_->sensor_value());
@@ -393,11 +406,22 @@ int TCtl::load_and_build(const QString &file) {
         {QStringLiteral("buffer_count"), w.buffer_count()},
         {QStringLiteral("statistics"),
          QJsonDocument::fromJson(QByteArray::fromStdString(statistics_json(w))).object()},
+        {QStringLiteral("rows_skipped"),
+         QJsonDocument::fromJson(QByteArray::fromStdString(skipped_rows_json(skipped))).object()},
         {QStringLiteral("board"), driver_->load_board().lb_name},
         {QStringLiteral("uploaded"), false},
+        {QStringLiteral("points"),
+         QJsonDocument::fromJson(QByteArray::fromStdString(points_json(w.points()))).array()},
     };
+    if (o_.formula.given) {
+      result_.remove(QStringLiteral("file"));
+      result_.insert(
+          QStringLiteral("formula"),
+          QJsonDocument::fromJson(QByteArray::fromStdString(formula_json(o_.formula, placed))).object());
+    }
   } else {
-    print(panel_text(w));
+    print((o_.formula.given ? formula_summary(placed) : QString()) + panel_text(w) +
+          notices_text(w, skipped));
   }
   if (w.data_error()) {
     const QString where = w.error_type() == TQX5200Waveform::time_not_increasing
@@ -406,7 +430,8 @@ int TCtl::load_and_build(const QString &file) {
     if (o_.json)
       print_json(result_);
     return fail(exit_data_error, QStringLiteral("%1: %2%3 for load board %4: nothing was sent.")
-                                     .arg(file, error_message(w), where, driver_->load_board().lb_name));
+                                     .arg(o_.formula.given ? QStringLiteral("--formula") : file,
+                                          error_message(w), where, driver_->load_board().lb_name));
   }
   return exit_done;
 }
@@ -738,15 +763,16 @@ const QList<TCommand> &commands() {
        "temperature, over-temperature, running.",
        {}},
       {"upload",
-       "FILE",
+       "FILE | --formula EXPR --span START:END",
        "Reads, validates and builds FILE as the window does before START, then uploads it.",
-       {"format", "separator", "repeat"}},
+       {"format", "separator", "repeat", "formula", "span", "accuracy", "points"}},
       {"start", "", "Starts the waveform the device holds.", {"wait", "timeout"}},
       {"stop", "", "Stops the output.", {}},
       {"run",
-       "FILE",
+       "FILE | --formula EXPR --span START:END",
        "Uploads FILE as upload does, then starts it.",
-       {"format", "separator", "repeat", "wait", "timeout", "log", "interval"}},
+       {"format", "separator", "repeat", "wait", "timeout", "log", "interval", "formula", "span", "accuracy",
+        "points"}},
       {"log",
        "",
        "Writes one CSV row (JSON Lines with --json) per status poll.",
@@ -756,6 +782,11 @@ const QList<TCommand> &commands() {
        "Prints the load board record, or writes the fields FILE.json "
        "changes (only with --yes) and reads them back.",
        {"yes"}},
+      {"serve",
+       "",
+       "Holds the device and serves SCPI on TCP (--listen, default 127.0.0.1:5025) and on its "
+       "local socket until SIGTERM or SIGINT.",
+       {"listen", "log"}},
   };
   return list;
 }
@@ -773,7 +804,8 @@ QString general_help() {
       "QX5200), -h/--help (also after a command), -v/--version.\n\n"
       "Exit status: 0 done, 1 waveform data error, 2 usage, 3 no device, 4 no permission, 5 device in use, "
       "6 the device stopped answering, 7 not possible now (no load board, over-temperature, running, "
-      "--timeout passed), 8 the board record read back differs. Interrupted waits end with 128 + signal.\n");
+      "--timeout passed), 8 the board record read back differs, 9 serve cannot listen (port in use). "
+      "Interrupted waits end with 128 + signal.\n");
   return t;
 }
 
@@ -805,8 +837,12 @@ QList<QCommandLineOption> all_options() {
              {QStringLiteral("output"), QStringLiteral("Append the log to FILE instead of standard output."),
               QStringLiteral("FILE")},
              {QStringLiteral("yes"), QStringLiteral("board write: write the changes.")},
+             {QStringLiteral("listen"),
+              QStringLiteral(
+                  "serve: the TCP address and port (default 127.0.0.1:5025; port 0: any free one)."),
+              QStringLiteral("HOST:PORT"), QStringLiteral("127.0.0.1:5025")},
          } +
-         wave_file_options();
+         wave_file_options() + formula_options();
 }
 
 bool is_global(const QString &name) {
@@ -907,7 +943,10 @@ int main(int argc, char *argv[]) {
   if (parser.isSet(QStringLiteral("timeout")) && !o.wait && o.log.isEmpty())
     return fail(exit_usage, QStringLiteral("--timeout goes with --wait"));
 
-  const bool takes_file = command == u"upload" || command == u"run";
+  QString reason;
+  if (!read_formula_options(parser, o.formula, reason))
+    return fail(exit_usage, reason);
+  const bool takes_file = (command == u"upload" || command == u"run") && !o.formula.given;
   const QString sub = command == u"board" && !args.isEmpty() ? args.takeFirst() : QString();
   const qsizetype wanted = takes_file || sub == u"write" ? 1 : 0;
   if (command == u"board" && sub != u"read" && sub != u"write")
@@ -925,19 +964,21 @@ int main(int argc, char *argv[]) {
     backends = [bus = simulated->bus()] { return bus->make_backend(); };
   }
 
+  if (command == u"serve")
+    return ctl_serve({parser.value(QStringLiteral("listen")), o.device, o.log}, std::move(backends));
   TCtl ctl(o, std::move(backends));
   if (command == u"list")
     return ctl.list();
   if (command == u"status")
     return ctl.status();
   if (command == u"upload")
-    return ctl.upload(args.front());
+    return ctl.upload(args.value(0));
   if (command == u"start")
     return ctl.start();
   if (command == u"stop")
     return ctl.stop();
   if (command == u"run")
-    return ctl.run(args.front());
+    return ctl.run(args.value(0));
   if (command == u"log")
     return ctl.log();
   return sub == u"read" ? ctl.board_read() : ctl.board_write(args.front());

@@ -1,6 +1,7 @@
 // qx5200-wave: validates and resamples a waveform file exactly as the window does before START,
 // for scripts and machines without the device.
 
+#include "FormulaOptions.h"
 #include "GraphExport.h"
 #include "LoadBoardRecord.h"
 #include "NumberConversion.h"
@@ -71,8 +72,11 @@ bool set_calibration(TCalibration &cal, QStringView key, QStringView text, QStri
   return true;
 }
 
-void print_json(const TQX5200Waveform &w) {
-  std::string out = "{\"data_count\":" + std::to_string(w.data_count());
+void print_json(const TQX5200Waveform &w, const TSkippedRows &skipped, const std::string &formula) {
+  std::string out = "{";
+  if (!formula.empty())
+    out += "\"formula\":" + formula + ',';
+  out += "\"data_count\":" + std::to_string(w.data_count());
   out += ",\"data_error\":" + std::string(w.data_error() ? "true" : "false");
   out += ",\"error_type\":" + std::to_string(w.error_type());
   out += ",\"error_index\":" + std::to_string(w.error_index());
@@ -91,7 +95,9 @@ void print_json(const TQX5200Waveform &w) {
       out += ',';
     out += '[' + json_number(p.time) + ',' + json_number(p.value) + ']';
   }
-  out += "],\"statistics\":" + statistics_json(w);
+  out += "],\"points\":" + points_json(w.points());
+  out += ",\"statistics\":" + statistics_json(w);
+  out += ",\"rows_skipped\":" + skipped_rows_json(skipped);
   out += "}\n";
   std::fwrite(out.data(), 1, out.size(), stdout);
 }
@@ -167,7 +173,9 @@ int main(int argc, char *argv[]) {
   parser.addOptions(wave_file_options());
   parser.addOptions({repeat_option, sensor_option, board_option, calibration_option, json_option, plot_option,
                      plot_size_option, plot_dpi_option});
-  parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The waveform text file."));
+  parser.addOptions(formula_options());
+  parser.addPositionalArgument(QStringLiteral("FILE"),
+                               QStringLiteral("The waveform text file (none with --formula)."));
 
   if (!parser.parse(QCoreApplication::arguments()))
     return fail(parser.errorText());
@@ -179,15 +187,20 @@ int main(int argc, char *argv[]) {
     print(QStringLiteral("qx5200-wave %1\n").arg(QCoreApplication::applicationVersion()));
     return exit_valid;
   }
+  TFormulaOptions formula;
+  QString reason;
+  if (!read_formula_options(parser, formula, reason))
+    return fail(reason);
   const QStringList files = parser.positionalArguments();
-  if (files.size() != 1)
+  if (formula.given && !files.isEmpty())
+    return fail(QStringLiteral("give a FILE or --formula, not both"));
+  if (!formula.given && files.size() != 1)
     return fail(files.isEmpty() ? QStringLiteral("no FILE given")
                                 : QStringLiteral("only one FILE may be given"));
-  const QString path = files.front();
+  const QString path = files.value(0);
 
   TWaveFileFormat format;
-  QString reason;
-  if (!wave_file_format(parser, path, format, reason))
+  if (!formula.given && !wave_file_format(parser, path, format, reason))
     return fail(reason);
 
   bool ok = false;
@@ -228,8 +241,14 @@ int main(int argc, char *argv[]) {
   }
 
   std::vector<TWavePoint> points;
-  if (!load_wave_file(path, format, points, reason))
+  TSkippedRows skipped;
+  TFormulaResult placed;
+  if (formula.given) {
+    if (!formula_wave_points(formula, waveform.load_board.lb_max_value, points, placed, reason))
+      return fail(reason);
+  } else if (!load_wave_file(path, format, points, skipped, reason)) {
     return fail(QStringLiteral("%1: %2").arg(path, reason));
+  }
 
   waveform.repeat_count = repeat;
   waveform.set_points(std::move(points));
@@ -238,8 +257,9 @@ int main(int argc, char *argv[]) {
   if (parser.isSet(plot_option) && !write_plot(waveform, plot_file, plot_size, plot_dpi, reason))
     return fail(QStringLiteral("%1: %2").arg(plot_file, reason));
   if (parser.isSet(json_option))
-    print_json(waveform);
+    print_json(waveform, skipped, formula.given ? formula_json(formula, placed) : std::string());
   else
-    print(panel_text(waveform));
+    print((formula.given ? formula_summary(placed) : QString()) + panel_text(waveform) +
+          notices_text(waveform, skipped));
   return waveform.data_error() ? exit_data_error : exit_valid;
 }

@@ -287,6 +287,14 @@ void TQGraph::paint_layers(QPainter &p) {
   draw_margin_bands(p);
   draw_y_axis(p);
   draw_x_axis(p);
+  // A level on the plot's edge (an auto-ranged flat top or bottom) lies under the frame line: the
+  // curves go over it once more, kept within the frame.
+  const TGraphRect &pl = area_.plot;
+  const int w = std::max(area_.x.line_width, area_.y.line_width) / 2;
+  p.save();
+  p.setClipRect(QRect(QPoint(pl.left - w, pl.top - w), QPoint(pl.right + w, pl.bottom + w)));
+  draw_curves(p, true);
+  p.restore();
   draw_titles(p);
   draw_overlay(p);
 }
@@ -337,7 +345,7 @@ void TQGraph::draw_grid(QPainter &p) {
   }
 }
 
-void TQGraph::draw_curves(QPainter &p) {
+void TQGraph::draw_curves(QPainter &p, bool lines_only) {
   p.setBrush(Qt::NoBrush);
   for (int n = 1; n <= kCurveCount; ++n) {
     std::vector<TGraphPoint> &points = curves_[n].points;
@@ -358,7 +366,7 @@ void TQGraph::draw_curves(QPainter &p) {
       for (const TGraphPoint &pt : points) {
         const QPoint here(pt.px, pt.*row);
         // The marker goes down before the line reaches its point.
-        if (style.show_points) {
+        if (style.show_points && !lines_only) {
           const QRect r = to_qrect(pt.*box);
           if (pt.*selected) {
             p.fillRect(QRect(r.left(), r.top(), r.width(), 1), marker);
@@ -565,9 +573,9 @@ TLabelDialog &TQGraph::LabelDialog() {
 
 void TQGraph::create_menu() {
   static const char *const captions[kGraphMenuItems] = {
-      "Graph Setup (Ctrl-S)", "Add Label (Ctrl-A)", "Edit Label",   "Delete Label",
+      "Graph Setup (Ctrl+S)", "Add Label (Ctrl+A)", "Edit Label",   "Delete Label",
       "Linear Curve Fit",     "Remove Curve Fit",   "Delete Curve", "Deselect Data",
-      "Zoom To Fit (Ctrl-E)", "Zoom Out (Ctrl-B)"};
+      "Zoom To Fit (Ctrl+E)", "Zoom Out (Ctrl+B)"};
   void (TQGraph::*const commands[kGraphMenuItems])() = {
       &TQGraph::GraphSetup,     &TQGraph::AddLabel,       &TQGraph::EditLabel,   &TQGraph::DeleteLabel,
       &TQGraph::LinearCurveFit, &TQGraph::RemoveCurveFit, &TQGraph::DeleteCurve, &TQGraph::DeselectData,

@@ -234,7 +234,8 @@ private:
   // Layers 3..9 of a frame, drawn over what the buffer holds.
   void paint_layers(QPainter &p);
   void draw_grid(QPainter &p);
-  void draw_curves(QPainter &p);
+  // lines_only: the pass over the frame, which leaves the markers on the edge cut in half.
+  void draw_curves(QPainter &p, bool lines_only = false);
   void draw_margin_bands(QPainter &p);
   void draw_y_axis(QPainter &p);
   void draw_x_axis(QPainter &p);

@@ -3,6 +3,7 @@
 #include "HidBackendLinux.h"
 #include "QX5200_Driver.h"
 #include "QX5200_unit.h"
+#include "Settings.h"
 #include "SimulateFaults.h"
 #include "SimulatorMenu.h"
 #include "TVirtualQX5200Device.h"
@@ -27,6 +28,8 @@ void add_options(QCommandLineParser &parser) {
       QStringLiteral("Run against a virtual QX5200 with load board LB1, with a Simulator menu; "
                      "--simulate=FAULT,... starts it with faults: %1.")
           .arg(TSimulateFaults::choices())));
+  parser.addOption(QCommandLineOption(QStringLiteral("reset-settings"),
+                                      QStringLiteral("Forget every remembered setting, then exit.")));
 }
 
 } // namespace
@@ -43,6 +46,14 @@ int main(int argc, char *argv[]) {
       add_options(parser);
       QString ignored;
       parser.process(take_simulate_list(cli.arguments(), ignored));
+      return 0;
+    }
+    // Needs no display either: a program whose settings keep it from starting can be mended.
+    if (arg == "--reset-settings") {
+      QCoreApplication cli(argc, argv);
+      const std::unique_ptr<TSettings> settings = TSettings::user();
+      settings->reset();
+      std::printf("qx5200: settings reset to the defaults (%s)\n", qPrintable(settings->file_name()));
       return 0;
     }
   }
@@ -76,12 +87,15 @@ int main(int argc, char *argv[]) {
 
   // One program per device: the window waits while another program holds it.
   TDeviceLock lock(QStringLiteral("qx5200"));
+  const std::unique_ptr<TSettings> settings = TSettings::user(); // outlives the window
   TForm1 window(nullptr, std::move(backend));
   // The window uploads what it likes: a waveform qx5200-ctl uploaded earlier is no longer known.
   lock.set_clears_upload_stamp(true);
   lock.attach(window.driver->hid());
   if (simulated)
     add_simulator_menu(window, *simulated);
+  // Remembered choices only: no file is opened and nothing is sent to the device at start.
+  window.use_settings(settings.get());
   window.show();
   return app.exec();
 }

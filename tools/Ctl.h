@@ -94,6 +94,8 @@ private:
   long double usb_voltage_ = 0;
   TEventWait *waiting_ = nullptr;
   bool interrupted_ = false;
-  bool starts_ = false; // run: what is uploaded is started at once
-  QJsonObject result_;  // --json: what upload, start and run print as one object
+  bool starts_ = false;         // run: what is uploaded is started at once
+  bool holder_request_ = false; // status and stop ask the device's holder when refused
+  QString stopped_by_;          // who asked this holder to stop, over its socket
+  QJsonObject result_;          // --json: what upload, start and run print as one object
 };

@@ -1,6 +1,8 @@
 // qx5200-ctl's connection to the device and the commands that only read it or stop it.
 #include "Ctl.h"
 
+#include "CtlServe.h"
+
 #include "WaveReport.h"
 
 #include <QCoreApplication>
@@ -50,8 +52,13 @@ int TCtl::connect() {
   driver_->enumerate();
   TQHID *hid = driver_->hid();
   if (!hid->connected()) {
-    if (hid->device_in_use())
-      return fail(exit_in_use, lock_.in_use_text() + QStringLiteral(": wait until it ends, or end it."));
+    if (hid->device_in_use()) {
+      if (holder_request_)
+        return exit_in_use;
+      return fail(exit_in_use,
+                  lock_.in_use_text() + QStringLiteral(": wait until it ends, or end it "
+                                                       "(status and stop still work: they ask it)."));
+    }
     if (hid->permission_denied())
       return fail(exit_no_permission, QStringLiteral("this user may not open the QX5200: ") + udev_fix);
     if (!o_.device.isEmpty())
@@ -165,8 +172,9 @@ QJsonObject TCtl::status_json() const {
 }
 
 int TCtl::status() {
+  holder_request_ = true;
   if (const int r = connect())
-    return r;
+    return r == exit_in_use ? ctl_holder_status(lock_.refused_path(), lock_.in_use_text(), o_.json) : r;
   const TQX5200_DRIVER &d = *driver_;
   if (o_.json) {
     print_json(status_json());
@@ -193,8 +201,9 @@ int TCtl::status() {
 }
 
 int TCtl::stop() {
+  holder_request_ = true;
   if (const int r = connect())
-    return r;
+    return r == exit_in_use ? ctl_holder_stop(lock_.refused_path(), lock_.in_use_text(), o_.json) : r;
   if (!driver_->stop_output() || !driver_->query_run_state())
     return lost();
   if (o_.json)

@@ -2,6 +2,8 @@
 #include "Ctl.h"
 
 #include "Delay.h"
+#include "DeviceStatus.h"
+#include "HolderSocket.h"
 #include "RunLog.h"
 #include "WaveFileLoader.h"
 #include "WaveReport.h"
@@ -15,6 +17,7 @@
 
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -214,13 +217,35 @@ int TCtl::poll(int interval_ms, double duration, bool until_end, double timeout,
   sigaction(SIGINT, &sa, &old_int);
   sigaction(SIGTERM, &sa, &old_term);
 
+  // While it waits, the holder answers status and stop for other programs.
+  THolderService::THandlers handlers;
+  handlers.status = [this] { return device_status_json(*driver_, lock_.path(), usb_voltage_); };
+  handlers.stop = [this](const QString &who) {
+    stopped_by_ = who;
+    if (waiting_)
+      waiting_->end();
+  };
+  THolderService holder(std::move(handlers));
+  QString reason;
+  if (!holder.listen(lock_.path(), reason))
+    std::fprintf(stderr, "qx5200-ctl: other programs cannot ask for status or stop: %s\n",
+                 reason.toLocal8Bit().constData());
+  bool stopped_remotely = false;
+
   QElapsedTimer clock;
   clock.start();
   int result = exit_done;
-  QString reason;
   for (;;) {
     if (interrupted_ || last_signal)
       break;
+    if (!stopped_by_.isEmpty() && !stopped_remotely) {
+      stopped_remotely = true;
+      if (!driver_->stop_output()) {
+        result = lost();
+        break;
+      }
+      std::fprintf(stderr, "qx5200-ctl: stopped by %s\n", stopped_by_.toLocal8Bit().constData());
+    }
     const bool answered = driver_->query_run_state() && (!log || driver_->read_status());
     if (!answered) {
       result = lost();

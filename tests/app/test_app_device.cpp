@@ -300,6 +300,31 @@ private slots:
     QCOMPARE(ui<QTimer>("timer")->interval(), 500);
   }
 
+  // A short run ends while the caption still reads STOP (it turns on the next tick that finds
+  // the queue empty): a press then only brings START back, and a start still queued goes too.
+  void stop_after_the_run_ended_never_starts() {
+    plug_device();
+    QVERIFY(connect_window());
+    fill_table(short_pulse);
+    bt_waveform_start()->click();
+    bt_waveform_start()->click();
+    bool pressed = false;
+    QObject in_gap;
+    connect(w_.get(), &TForm1::tick_finished, &in_gap, [&] {
+      if (!pressed && bt_waveform_start()->text() == "STOP" && !w_->driver->is_running()) {
+        pressed = true;
+        QTest::mouseClick(bt_waveform_start(), Qt::LeftButton);
+      }
+    });
+    QVERIFY(QTest::qWaitFor([&] { return pressed; }, 5000));
+    QCOMPARE(bt_waveform_start()->text(), QString("START"));
+    QVERIFY(ui<TCircularBuffer>("command_queue")->is_empty());
+    QVERIFY(ticks(3));
+    QCOMPARE(model().command_count(33), 1u);
+    QCOMPARE(model().command_count(27), 0u);
+    QCOMPARE(bt_waveform_start()->text(), QString("START"));
+  }
+
   // The largest distance of a sample code the device would play from the code of zero output.
   int peak_code_swing() {
     const int zero = w_->driver->value_to_dac_code(0);

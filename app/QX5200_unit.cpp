@@ -1,6 +1,8 @@
 #include "QX5200_unit.h"
 
 #include "FileDrop.h"
+#include "GraphExport.h"
+#include "GraphShareMenu.h"
 #include "Hardware_Dialog.h"
 #include "HidBackend.h"
 #include "NumberConversion.h"
@@ -13,6 +15,7 @@
 #include "TQGraphUnit.h"
 #include "TQGridUnit.h"
 #include "TablePoints.h"
+#include "WaveformGraph.h"
 #include "about_box_unit.h"
 
 #include <QAction>
@@ -357,10 +360,18 @@ void TForm1::build_actions() {
        &TForm1::HelpContents1Execute);
   make(ac_about, "ac_about", "&About...", {}, &TForm1::ac_aboutExecute);
 
+  share_menu = new TGraphShareMenu(
+      *this, *graph,
+      {[this] { return dialogs_->save_file_name(this, GraphFileFilters(), QStringLiteral("png")); },
+       [this](QDialog &d) { return dialogs_->exec(d); },
+       [this](const QString &text) { dialogs_->error(this, text); }, [this] { return print_lines(); }});
+  share_menu->setObjectName(QStringLiteral("share_menu"));
   QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
   file->addAction(ac_load_data);
   file->addAction(ac_data_save);
   file->addAction(ac_export_pwl);
+  file->addAction(share_menu->export_action());
+  file->addAction(share_menu->print_action());
   file->addSeparator();
   file->addAction(ac_quit);
   QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
@@ -373,11 +384,11 @@ void TForm1::build_actions() {
   edit->addSeparator();
   edit->addAction(ac_sort_rows);
   edit->addAction(ac_remove_repeated_rows);
+  edit->addSeparator();
+  edit->addAction(share_menu->copy_action());
   QMenu *hardware = menuBar()->addMenu(QStringLiteral("&Hardware"));
   hardware->addAction(ac_hardware);
-  run_log = new TRunLogMenu(*this, hardware, [this] {
-    return dialogs_->save_file_name(this, {QStringLiteral("Run Log (*.csv)")}, QStringLiteral("csv"));
-  });
+  run_log = new TRunLogMenu(*this, hardware);
   run_log->setObjectName(QStringLiteral("run_log"));
   QMenu *help = menuBar()->addMenu(QStringLiteral("He&lp"));
   help->addAction(HelpContents1);
@@ -526,12 +537,25 @@ void TForm1::ac_redoExecute() { sg_data->undo()->redo(); }
 void TForm1::load_data_file(const QString &file_name) {
   const QString previous = watched_file_name_;
   const qint64 age = file_age(file_name);
-  const TGridFileResult result = is_pwl_file_name(file_name) ? load_pwl_file(*sg_data->grid(), file_name)
-                                                             : sg_data->load_from_file(file_name);
+  // A file that gives no point does not take the place of the table (copies share the texts).
+  TQGridModel &table = *sg_data->grid();
+  const std::vector<TQGridModel::PackedRow> kept = table.packed_rows();
+  const TQGridModel::Encoding kept_encoding = table.encoding();
+  const bool kept_bom = table.utf8_bom(), kept_changed = table.changed();
+  const TGridFileResult result =
+      is_pwl_file_name(file_name) ? load_pwl_file(table, file_name) : sg_data->load_from_file(file_name);
   if (result.status == TGridFileResult::Failed) {
     // The table and the watch stay as they were.
     dialogs_->error(this, tr("The file \"%1\" could not be read: %2.\nThe table was not changed.")
                               .arg(QDir::toNativeSeparators(file_name), result.error));
+    return;
+  }
+  if (result.status == TGridFileResult::Done && !table_has_point(table)) {
+    const QChar decimal = foreign_decimal_separator(table);
+    table.replace_rows(0, table.row_count(), kept);
+    table.set_encoding(kept_encoding, kept_bom);
+    table.set_changed(kept_changed);
+    report_empty_load(file_name, decimal);
     return;
   }
   watched_file_name_ = file_name;
@@ -540,16 +564,31 @@ void TForm1::load_data_file(const QString &file_name) {
   after_table_change(TGridStepKind::open);
   // Said for a file opened now, not for an undo or redo that brings one back.
   if (driver->data_count() == 0)
-    report_empty_load(file_name);
+    report_empty_load(file_name, {});
 }
 
-// A file that gives no point replaced the table: say so, and which separator would read it. The
-// choice stays the user's.
-void TForm1::report_empty_load(const QString &file_name) {
+// A file that gave no points: say so, and what would read it (the choices stay the user's).
+void TForm1::report_empty_load(const QString &file_name, QChar decimal) {
   const int used = rg_data_separator_items->checkedId();
-  QString text = tr("\"%1\" gave no waveform points when read with the %2 separator.")
+  const QChar own = locale_decimal_separator();
+  QString text = tr("\"%1\" gave no waveform points when read with the %2 separator; the table was not "
+                    "changed.")
                      .arg(QDir::toNativeSeparators(file_name), separator_name(used));
-  QString other;
+  auto decimal_advice = [&](QChar d) {
+    return tr("start the program in a locale that writes \"%1\" (LC_NUMERIC) or change the file's \"%1\" "
+              "to \"%2\".")
+        .arg(d)
+        .arg(own);
+  };
+  if (!decimal.isNull()) {
+    text += tr("\nIts numbers are written with \"%1\" as decimal separator, and this system reads \"%2\": ")
+                .arg(decimal)
+                .arg(own) +
+            decimal_advice(decimal);
+    dialogs_->information(this, text, message_position());
+    return;
+  }
+  QString other, other_decimal;
   for (int i = 0; i < int(std::size(separator_items)) && !is_pwl_file_name(file_name); ++i) {
     if (separator_items[i].separator == separator_items[used].separator)
       continue;
@@ -568,8 +607,17 @@ void TForm1::report_empty_load(const QString &file_name) {
                   .arg(QString::fromLatin1(separator_items[i].caption));
       break;
     }
+    if (const QChar d = foreign_decimal_separator(trial); !d.isNull() && other_decimal.isEmpty())
+      other_decimal =
+          tr("\nWith the %1 separator its numbers are written with \"%2\" as decimal separator, and "
+             "this system reads \"%3\": choose %4 under Data Separator, and ")
+              .arg(separator_name(i))
+              .arg(d)
+              .arg(own)
+              .arg(QString::fromLatin1(separator_items[i].caption)) +
+          decimal_advice(d);
   }
-  dialogs_->information(this, text + other, message_position());
+  dialogs_->information(this, text + (other.isEmpty() ? other_decimal : other), message_position());
 }
 
 QString TForm1::separator_name(int item) const {
@@ -603,11 +651,13 @@ void TForm1::ac_export_pwlExecute() {
 }
 
 bool TForm1::save_table(const QString &name, bool as_pwl) {
+  const bool existed = QFileInfo::exists(name);
   const TGridFileResult result = as_pwl ? save_pwl_file(*sg_data->grid(), name) : sg_data->save_to_file(name);
   if (!result.ok())
-    dialogs_->error(
-        this,
-        tr("The file \"%1\" could not be saved: %2.").arg(QDir::toNativeSeparators(name), result.error));
+    dialogs_->error(this,
+                    tr("The file \"%1\" could not be saved: %2.\n%3")
+                        .arg(QDir::toNativeSeparators(name), result.error,
+                             existed ? tr("The file on disk was left as it was.") : tr("No file was made.")));
   return result.ok();
 }
 
@@ -686,6 +736,12 @@ void TForm1::ac_pasteExecute() {
                               .arg(result.dropped),
                           message_position());
   after_table_change(TGridStepKind::paste);
+  // Numbers copied from a program that writes the other decimal separator give no point here.
+  if (const QChar decimal = foreign_decimal_separator(*sg_data->grid()); !decimal.isNull())
+    show_status_message(tr("The pasted numbers are written with \"%1\" as decimal separator and this system "
+                           "reads \"%2\": they give no waveform points.")
+                            .arg(decimal)
+                            .arg(locale_decimal_separator()));
 }
 
 void TForm1::ac_addExecute() {
@@ -1056,96 +1112,20 @@ void TForm1::setup_graph() {
   }
   graph->setMinimumSize(300, 300);
   graph->setVisible(true);
-  graph->setShowY2Axis(false);
-  graph->setYShowUnits(true);
-  graph->setY2ShowUnits(true);
-  graph->setYMajInc(10);
-  graph->setYDecimalCount(4);
-  graph->setTitle(QStringLiteral("Waveform"));
-  graph->setYMinVal(-1);
-  graph->setYMaxVal(1);
-  graph->setY2MinVal(-1);
-  graph->setY2MaxVal(1);
-  graph->setYMajInc(10);
-  graph->setYShowUnits(true);
-  graph->setYAutoRange(false);
-  graph->setY2AutoRange(true);
-  graph->setYDecimalCount(4);
-  graph->setY2DecimalCount(1);
-  graph->setXTitle(QStringLiteral("Time"));
-  graph->setXUnits(QStringLiteral("s"));
-  graph->setXShowUnits(true);
-  graph->setXMaxVal(0.0001);
-  graph->setXMinVal(0);
-  graph->setXRange(-2);
-  graph->setXDecimalCount(3);
-  graph->setXMajInc(10);
-  graph->setXAutoRange(true);
-  graph->setYTitle(QStringLiteral("Voltage"));
-  graph->setY2Title(QStringLiteral("Actual Voltage"));
-  graph->setYUnits(QStringLiteral("V"));
-  graph->setY2Units(QStringLiteral("V"));
-  for (int curve : {1, 2}) {
-    const int color = curve == 1 ? kColorRed : kColorBlue;
-    graph->SetYCurveColors(curve, color, color);
-    graph->SetY2CurveColors(curve, kColorBlue, kColorBlue);
-    graph->SetCurvePointsVisible(curve, true, false);
-  }
-  graph->setY2LineWidth(2);
+  SetupWaveformGraph(*graph);
 }
 
-void TForm1::setup_graph_axes() {
-  const QString u = units();
-  graph->ClearCurve(1);
-  graph->ClearCurve(2);
-  const long double t = driver->data_count() > 0 ? driver->max_time() : 0.0L;
-  int r = -2;
-  if (t != 0)
-    r = int(std::nearbyint(std::log10(std::fabs(t))));
-  graph->setXRange(r < 0 ? r / 3 - 1 : r / 3);
-  if (driver->load_board().lb_gain < 0)
-    graph->setY2MinVal(0);
-  const QString title = u == u"A" ? QStringLiteral("Current") : QStringLiteral("Voltage");
-  // The units follow the title at once, not only with the next plot.
-  graph->setYUnits(u);
-  graph->setYTitle(title);
-  graph->setY2Title(title);
-  const long double top = driver->max_value();
-  graph->setYMaxVal(top != 0 ? double(top) : 1.0);
-  graph->setYMinVal(0);
-}
+void TForm1::setup_graph_axes() { SetWaveformAxes(*graph, driver->waveform(), units()); }
 
 void TForm1::plot_waveform() {
-  graph->setYUnits(units());
-  const qsizetype count = driver->sampled_data_count();
-  if (count > 0) {
-    const long double m = std::fabs(driver->load_board().lb_max_value);
-    auto limited = [m](long double x) {
-      if (std::fabs(x) > m)
-        return x > 0 ? m : -m;
-      return x;
-    };
-    TWavePoint point;
-    for (qsizetype i = 0; i < count; ++i) {
-      driver->get_device_point(i, point);
-      graph->AddPoint(1, double(point.time), double(point.value), 0);
-    }
-    TWavePoint previous;
-    for (qsizetype i = 0; i < count; ++i) {
-      driver->get_device_point(i == 0 ? 0 : i - 1, previous);
-      driver->get_device_point(i, point);
-      graph->AddPoint(2, double(point.time), double(limited(previous.value)), 0);
-      graph->AddPoint(2, double(point.time), double(limited(point.value)), 0);
-    }
-    lb_data_points->setText(QString::number(count));
-    graph->Redraw();
-  } else {
-    setup_graph_axes();
-    graph->setXRange(-2);
-    graph->Redraw();
-    lb_data_points->setText(QStringLiteral("0"));
-  }
+  lb_data_points->setText(QString::number(PlotWaveform(*graph, driver->waveform(), units())));
   show_statistics();
+}
+
+QStringList TForm1::print_lines() const {
+  const QString file = watched_file_name_.isEmpty() ? QStringLiteral("(not saved)") : watched_file_name_;
+  return QStringList{file, QLocale().toString(QDateTime::currentDateTime(), QLocale::LongFormat)} +
+         panel_lines(pn_statistics);
 }
 
 void TForm1::show_statistics() {

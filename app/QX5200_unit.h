@@ -23,6 +23,7 @@ class TPulsePage;
 class TQGrid;
 class TQGraph;
 class TQX5200_DRIVER;
+class TGraphShareMenu;
 class TRunLogMenu;
 class Tabout_box;
 class Tdlg_hardware;
@@ -40,6 +41,7 @@ public:
 
   // Replaces the message boxes and file dialogs (tests).
   void set_dialogs(std::unique_ptr<TWindowDialogs> dialogs);
+  TWindowDialogs &dialogs() const { return *dialogs_; }
 
   // Pages of PageControl1.
   enum { page_graph = 0, page_data = 1, page_pulse_generator = 2 };
@@ -105,6 +107,8 @@ public:
   void setup_graph_axes();
   void plot_waveform();
   void show_statistics();
+  // What a printed graph has under it: the file, the date and the statistics panel.
+  QStringList print_lines() const;
   // The load board's units, "V" when the record names none.
   QString units() const;
 
@@ -161,7 +165,8 @@ private:
   void set_start_enabled(bool wanted);
   // A new waveform (open, paste, Update Data, Delete All, a board change) is shown whole.
   void show_new_waveform();
-  void report_empty_load(const QString &file_name);
+  // `decimal`: the decimal separator the file's numbers were written with, when not the system's.
+  void report_empty_load(const QString &file_name, QChar decimal);
   // Writes the table to `name` (as SPICE PWL or as the separator's text); a failure is said.
   bool save_table(const QString &name, bool as_pwl);
   QString separator_name(int item) const;
@@ -232,6 +237,7 @@ private:
 
   // Owned objects, named likewise.
   TRunLogMenu *run_log = nullptr;
+  TGraphShareMenu *share_menu = nullptr;
   TQGraph *graph = nullptr;
   TCircularBuffer *command_queue = nullptr;
   Tdlg_hardware *dlg_hardware = nullptr;

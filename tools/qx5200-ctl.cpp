@@ -3,6 +3,7 @@
 
 #include "Delay.h"
 #include "DeviceLock.h"
+#include "FormulaOptions.h"
 #include "HidBackendLinux.h"
 #include "HidControllerClass.h"
 #include "QX5200_Driver.h"
@@ -149,7 +150,8 @@ struct TOptions {
   QString output = QStringLiteral("-");
   QString log;
   bool yes = false;
-  QStringList args; // positional arguments after the command
+  QStringList args;        // positional arguments after the command
+  TFormulaOptions formula; // upload and run: the waveform from a formula instead of a FILE
 };
 
 class TCtl {
@@ -372,12 +374,21 @@ int TCtl::load_and_build(const QString &file) {
   std::vector<TWavePoint> points;
   QString reason;
   TWaveFileFormat format;
-  if (!wave_file_format(o_.format, o_.separator, file, format, reason))
-    return fail(exit_usage, reason);
-  if (!load_wave_file(file, format, points, reason))
-    return fail(exit_usage, QStringLiteral("%1: %2").arg(file, reason));
-  if (const int r = connect_to_idle_board())
-    return r;
+  TFormulaResult placed;
+  if (o_.formula.given) {
+    // The default accuracy follows the board in the device.
+    if (const int r = connect_to_idle_board())
+      return r;
+    if (!formula_wave_points(o_.formula, driver_->load_board().lb_max_value, points, placed, reason))
+      return fail(exit_usage, reason);
+  } else {
+    if (!wave_file_format(o_.format, o_.separator, file, format, reason))
+      return fail(exit_usage, reason);
+    if (!load_wave_file(file, format, points, reason))
+      return fail(exit_usage, QStringLiteral("%1: %2").arg(file, reason));
+    if (const int r = connect_to_idle_board())
+      return r;
+  }
   driver_->set_repeat_count(o_.repeat);
   driver_->set_points(std::move(points));
   driver_->build_waveform(driver_->sensor_value());
@@ -395,9 +406,17 @@ int TCtl::load_and_build(const QString &file) {
          QJsonDocument::fromJson(QByteArray::fromStdString(statistics_json(w))).object()},
         {QStringLiteral("board"), driver_->load_board().lb_name},
         {QStringLiteral("uploaded"), false},
+        {QStringLiteral("points"),
+         QJsonDocument::fromJson(QByteArray::fromStdString(points_json(w.points()))).array()},
     };
+    if (o_.formula.given) {
+      result_.remove(QStringLiteral("file"));
+      result_.insert(
+          QStringLiteral("formula"),
+          QJsonDocument::fromJson(QByteArray::fromStdString(formula_json(o_.formula, placed))).object());
+    }
   } else {
-    print(panel_text(w));
+    print((o_.formula.given ? formula_summary(placed) : QString()) + panel_text(w));
   }
   if (w.data_error()) {
     const QString where = w.error_type() == TQX5200Waveform::time_not_increasing
@@ -406,7 +425,8 @@ int TCtl::load_and_build(const QString &file) {
     if (o_.json)
       print_json(result_);
     return fail(exit_data_error, QStringLiteral("%1: %2%3 for load board %4: nothing was sent.")
-                                     .arg(file, error_message(w), where, driver_->load_board().lb_name));
+                                     .arg(o_.formula.given ? QStringLiteral("--formula") : file,
+                                          error_message(w), where, driver_->load_board().lb_name));
   }
   return exit_done;
 }
@@ -738,15 +758,16 @@ const QList<TCommand> &commands() {
        "temperature, over-temperature, running.",
        {}},
       {"upload",
-       "FILE",
+       "FILE | --formula EXPR --span START:END",
        "Reads, validates and builds FILE as the window does before START, then uploads it.",
-       {"format", "separator", "repeat"}},
+       {"format", "separator", "repeat", "formula", "span", "accuracy", "points"}},
       {"start", "", "Starts the waveform the device holds.", {"wait", "timeout"}},
       {"stop", "", "Stops the output.", {}},
       {"run",
-       "FILE",
+       "FILE | --formula EXPR --span START:END",
        "Uploads FILE as upload does, then starts it.",
-       {"format", "separator", "repeat", "wait", "timeout", "log", "interval"}},
+       {"format", "separator", "repeat", "wait", "timeout", "log", "interval", "formula", "span", "accuracy",
+        "points"}},
       {"log",
        "",
        "Writes one CSV row (JSON Lines with --json) per status poll.",
@@ -806,7 +827,7 @@ QList<QCommandLineOption> all_options() {
               QStringLiteral("FILE")},
              {QStringLiteral("yes"), QStringLiteral("board write: write the changes.")},
          } +
-         wave_file_options();
+         wave_file_options() + formula_options();
 }
 
 bool is_global(const QString &name) {
@@ -907,7 +928,10 @@ int main(int argc, char *argv[]) {
   if (parser.isSet(QStringLiteral("timeout")) && !o.wait && o.log.isEmpty())
     return fail(exit_usage, QStringLiteral("--timeout goes with --wait"));
 
-  const bool takes_file = command == u"upload" || command == u"run";
+  QString reason;
+  if (!read_formula_options(parser, o.formula, reason))
+    return fail(exit_usage, reason);
+  const bool takes_file = (command == u"upload" || command == u"run") && !o.formula.given;
   const QString sub = command == u"board" && !args.isEmpty() ? args.takeFirst() : QString();
   const qsizetype wanted = takes_file || sub == u"write" ? 1 : 0;
   if (command == u"board" && sub != u"read" && sub != u"write")
@@ -931,13 +955,13 @@ int main(int argc, char *argv[]) {
   if (command == u"status")
     return ctl.status();
   if (command == u"upload")
-    return ctl.upload(args.front());
+    return ctl.upload(args.value(0));
   if (command == u"start")
     return ctl.start();
   if (command == u"stop")
     return ctl.stop();
   if (command == u"run")
-    return ctl.run(args.front());
+    return ctl.run(args.value(0));
   if (command == u"log")
     return ctl.log();
   return sub == u"read" ? ctl.board_read() : ctl.board_write(args.front());

@@ -2,6 +2,8 @@
 
 #include "TWavePoint.h"
 
+#include <QChar>
+
 #include <vector>
 
 class TQGridModel;
@@ -14,3 +16,11 @@ void table_points(const TQGridModel &table, std::vector<TWavePoint> &points);
 // The point one row holds by that rule; false when it holds none. For reads that stop early or
 // need the row of a point.
 bool table_row_point(const TQGridModel &table, int row, TWavePoint &point);
+
+// Whether the table holds a point at all; stops at the first one.
+bool table_has_point(const TQGridModel &table);
+
+// For a table without a point: the other of "." and "," when its rows would give points with
+// that as the decimal separator (a file or a paste from a system that writes numbers the other
+// way). A null QChar otherwise.
+QChar foreign_decimal_separator(const TQGridModel &table);

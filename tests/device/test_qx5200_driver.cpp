@@ -1,8 +1,11 @@
 #include "QX5200_Driver.h"
+#include "RunLog.h"
 #include "TVirtualQX5200Device.h"
+#include "full_disk.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
@@ -87,6 +90,8 @@ private slots:
   void conversions();
   void delay_waits_and_nests();
   void simulated_device_back_end();
+  void run_log_rows_and_files();
+  void run_log_on_a_full_disk();
 };
 
 void TestQX5200Driver::constructor_values() {
@@ -697,6 +702,88 @@ void TestQX5200Driver::simulated_device_back_end() {
     QCOMPARE(d.load_board().lb_name, QStringLiteral("LB1"));
     QVERIFY(simulated->model().command_count(35) > 0);
   }
+}
+
+namespace {
+QByteArray file_bytes(const QString &path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+}
+} // namespace
+
+// A row holds only what was read for it; an append starts on a new line after a cut-off row and
+// adds no second header; a replaced file starts afresh.
+void TestQX5200Driver::run_log_rows_and_files() {
+  Rig rig;
+  QVERIFY(rig.driver.read_status());
+  QString reason;
+  const QRegularExpression board_row(QStringLiteral(R"(^[0-9T:.Z-]+,\d+\.\d{3},0,[\d.]+,V,[\d.]+,0,1$)"));
+  const QRegularExpression blank_row(QStringLiteral(R"(^[0-9T:.Z-]+,\d+\.\d{3},0,,,,,$)"));
+  const QRegularExpression no_board_row(QStringLiteral(R"(^[0-9T:.Z-]+,\d+\.\d{3},0,,,,0,0$)"));
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("run.csv"));
+  const QByteArray header = TRunLog::csv_header();
+  const QByteArray cut = header + "2026-12-09T03:31:20.874Z,1.000,0,12.5,V,25";
+  for (const auto &[mode, expect_prefix] :
+       {std::pair{TRunLog::append, cut + '\n'}, std::pair{TRunLog::replace, header}}) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(cut) == cut.size());
+    f.close();
+    TRunLog log;
+    QVERIFY2(log.open(path, TRunLog::csv, mode, reason), qPrintable(reason));
+    rig.model.set_board_present(true);
+    QVERIFY(rig.driver.read_status());
+    QVERIFY(log.write_row(rig.driver, reason));
+    QVERIFY(log.write_row(TRunLog::row_from(rig.driver, false), reason));
+    rig.model.set_board_present(false);
+    QVERIFY(rig.driver.read_status());
+    QVERIFY(log.write_row(rig.driver, reason));
+    log.close();
+    const QByteArray bytes = file_bytes(path);
+    QVERIFY2(bytes.startsWith(expect_prefix), bytes.constData());
+    const QStringList rows = QString::fromUtf8(bytes.mid(expect_prefix.size())).split(u'\n');
+    QCOMPARE(rows.size(), 4); // three rows and the end of the last
+    QVERIFY2(board_row.match(rows[0]).hasMatch(), qPrintable(rows[0]));
+    QVERIFY2(blank_row.match(rows[1]).hasMatch(), qPrintable(rows[1]));
+    QVERIFY2(no_board_row.match(rows[2]).hasMatch(), qPrintable(rows[2]));
+  }
+}
+
+// On a full disk: a new log leaves no file, a replaced one keeps the old bytes, and a row that
+// does not fit is taken back so the file still ends with a whole row.
+void TestQX5200Driver::run_log_on_a_full_disk() {
+  TFullDisk disk;
+  QX5200_REQUIRE_FULL_DISK(disk);
+  Rig rig;
+  QVERIFY(rig.driver.read_status());
+  const QString old_path = disk.path(QStringLiteral("old.csv"));
+  const QString new_path = disk.path(QStringLiteral("new.csv"));
+  const QByteArray old_bytes = TRunLog::csv_header() + "2026-12-09T03:31:20.874Z,1.000,0,12.5,V,25,0,1\n";
+  QFile f(old_path);
+  QVERIFY(f.open(QIODevice::WriteOnly) && f.write(old_bytes) == old_bytes.size());
+  f.close();
+  TRunLog kept;
+  QString reason;
+  QVERIFY(kept.open(old_path, TRunLog::csv, TRunLog::append, reason));
+  disk.fill();
+  for (const auto mode : {TRunLog::replace, TRunLog::append}) {
+    TRunLog log;
+    QVERIFY(!log.open(new_path, TRunLog::csv, mode, reason));
+    QCOMPARE(reason, QStringLiteral("No space left on device"));
+    QCOMPARE(log.error_number(), ENOSPC);
+    QVERIFY(!QFile::exists(new_path));
+    QVERIFY(!log.open(old_path, TRunLog::csv, TRunLog::replace, reason));
+    QCOMPARE(file_bytes(old_path), old_bytes);
+  }
+  // Rows until the page the old file ends in is full.
+  int rows = 0;
+  while (kept.write_row(rig.driver, reason) && rows < 1000)
+    ++rows;
+  QCOMPARE(reason, QStringLiteral("No space left on device"));
+  const QByteArray after = file_bytes(old_path);
+  QVERIFY(after.startsWith(old_bytes));
+  QVERIFY(after.endsWith('\n'));
+  QCOMPARE(after.count('\n'), old_bytes.count('\n') + rows);
 }
 
 QTEST_GUILESS_MAIN(TestQX5200Driver)

@@ -113,6 +113,11 @@ void TestQx5200Ctl::commands_data() {
   row("upload power json", {"upload", "--repeat", "2", "--json", "power.txt"}, 1,
       R"("error":"Max Power".*"uploaded":false)");
   row("upload missing", {"upload", "none.txt"}, 2, "^$", "none.txt: No such file");
+  row("upload formula", {"upload", "--json", "--formula", "2*square(t, 1m, 0.5)", "--span", "0:2m"}, 0,
+      R"("formula":\{"accuracy":0\.1,[^}]*"jumps":4,.*"points":\[\[0,2\],\[5e-04,2\],\[5e-04,0\],)"
+      R"(\[0\.001,0\],\[0\.001,2\],.*"uploaded":true)");
+  row("run formula syntax", {"run", "--formula", "sin(t", "--span", "0:1m"}, 2, "^$",
+      "Missing parenthesis \\(at character 6\\)");
   row("upload bad separator", {"upload", "--separator", "pipe", "good.txt"}, 2, "^$",
       "'pipe' is not tab, comma, space or semicolon");
   row("run wait", {"run", "--wait", "--json", "good.txt"}, 0,

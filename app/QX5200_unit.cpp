@@ -8,14 +8,18 @@
 #include "NumberConversion.h"
 #include "PwlFile.h"
 #include "QX5200_Driver.h"
+#include "RecentFiles.h"
 #include "RunLogMenu.h"
+#include "Settings.h"
 #include "TCircularBufferUnit.h"
 #include "TNumEditUnit.h"
 #include "TPulsePage.h"
 #include "TQGraphUnit.h"
 #include "TQGridUnit.h"
+#include "TableChangeWatch.h"
 #include "TablePoints.h"
 #include "WaveformGraph.h"
+#include "WaveformNotices.h"
 #include "about_box_unit.h"
 
 #include <QAction>
@@ -118,6 +122,7 @@ TForm1::TForm1(QWidget *parent, std::unique_ptr<THidBackend> backend)
   about_box = new Tabout_box(this);
   about_box->setObjectName(QStringLiteral("about_box"));
   new TFileDropCatcher(this, [this](const QStringList &files) { open_dropped_files(files); });
+  new TWindowKeeper(*this, [this] { return settings_; });
   FormCreate();
 }
 
@@ -236,6 +241,7 @@ void TForm1::build_layout() {
       {"Avg Power : ", &lb_average_power, "lb_average_power"},
       {"Energy : ", &lb_energy, "lb_energy"},
       {"P2t : ", &lb_p2t, "lb_p2t"},
+      {"Limited :", &lb_limited_samples, "lb_limited_samples"},
       {"Error :", &lb_status, "lb_status"}};
   int line = 0;
   for (const auto &[caption, value, object_name] : statistics) {
@@ -306,7 +312,21 @@ void TForm1::build_layout() {
     after_table_change(TGridStepKind::pulse);
   });
   connect(sg_data->undo(), &TQGridUndo::step_applied, this, &TForm1::sg_dataStepApplied);
+  // The figures follow every change of the table at once, whatever page is shown.
+  table_watch = new TTableChangeWatch(
+      sg_data->grid(),
+      [this] {
+        check_table_quietly();
+        if (driver->is_running())
+          show_status_message(
+              tr("The table changed: the QX5200 plays the earlier waveform until STOP and START."));
+      },
+      this);
   // "Delete Curve" hides the curve until the waveform is plotted again.
+  connect(graph, &TQGraph::GraphSetupChanged, this, [this] {
+    if (settings_)
+      settings_->store_graph(graph->GraphArea());
+  });
   connect(graph, &TQGraph::OnDeleteCurve, this, [this](int curve) {
     graph->ClearCurve(curve);
     graph->Redraw();
@@ -359,15 +379,21 @@ void TForm1::build_actions() {
   make(HelpContents1, "HelpContents1", "&Contents", QKeySequence::HelpContents,
        &TForm1::HelpContents1Execute);
   make(ac_about, "ac_about", "&About...", {}, &TForm1::ac_aboutExecute);
+  make(ac_reset_settings, "ac_reset_settings", "&Reset Settings", {}, &TForm1::ac_reset_settingsExecute);
 
   share_menu = new TGraphShareMenu(
       *this, *graph,
-      {[this] { return dialogs_->save_file_name(this, GraphFileFilters(), QStringLiteral("png")); },
+      {[this] { return ask_file(TSettings::export_folder, true, GraphFileFilters(), QStringLiteral("png")); },
        [this](QDialog &d) { return dialogs_->exec(d); },
        [this](const QString &text) { dialogs_->error(this, text); }, [this] { return print_lines(); }});
   share_menu->setObjectName(QStringLiteral("share_menu"));
   QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
   file->addAction(ac_load_data);
+  QMenu *recent = file->addMenu(QStringLiteral("Open &Recent"));
+  recent->setObjectName(QStringLiteral("recent_menu"));
+  recent_files = new TRecentFiles(
+      this, recent, [this](const TRecentFile &f) { open_recent_file(f); },
+      [this](const QString &text) { dialogs_->information(this, text, message_position()); });
   file->addAction(ac_data_save);
   file->addAction(ac_export_pwl);
   file->addAction(share_menu->export_action());
@@ -389,10 +415,19 @@ void TForm1::build_actions() {
   QMenu *hardware = menuBar()->addMenu(QStringLiteral("&Hardware"));
   hardware->addAction(ac_hardware);
   run_log = new TRunLogMenu(*this, hardware);
+  waveform_notices = new TWaveformNotices(*this, *sg_data->grid());
   run_log->setObjectName(QStringLiteral("run_log"));
   QMenu *help = menuBar()->addMenu(QStringLiteral("He&lp"));
   help->addAction(HelpContents1);
+  help->addAction(ac_reset_settings);
   help->addAction(ac_about);
+  // F10 opens the File menu, with or without a window manager that would.
+  auto *menu_key = new QAction(this);
+  menu_key->setObjectName(QStringLiteral("ac_menu_bar"));
+  menu_key->setShortcut(QKeySequence(Qt::Key_F10));
+  connect(menu_key, &QAction::triggered, this,
+          [this] { menuBar()->setActiveAction(menuBar()->actions().constFirst()); });
+  addAction(menu_key);
   sg_data->addActions(edit_actions());
 
   // The menu bar lies outside the client area the layout is measured in. The window opens at
@@ -478,7 +513,14 @@ void TForm1::sg_dataStepApplied(TGridStepKind kind, const QVariant &context) {
     watched_file_name_ = context.toString();
     watched_file_age_ = watched_file_name_.isEmpty() ? 0 : file_age(watched_file_name_);
   }
-  after_table_change(kind);
+  {
+    // An Open undone or redone brings back a table whose trouble was said when it was opened;
+    // the error line still shows it, and START says it again.
+    bool quiet = kind == TGridStepKind::open;
+    std::swap(errors_said_, quiet);
+    after_table_change(kind);
+    std::swap(errors_said_, quiet);
+  }
   // On the Graph page no page change will bring the table to the driver and the plot.
   if (PageControl1->currentIndex() == page_graph && kind != TGridStepKind::open &&
       kind != TGridStepKind::pulse)
@@ -513,6 +555,63 @@ void TForm1::rg_data_separatorClick(int item) {
   dialog_filters_ = data_separator_filters(item);
   dialog_filters_.insert(1, QString::fromLatin1(pwl_filter));
   dialog_default_ext_ = QString::fromLatin1(separator_items[item].default_ext);
+  if (settings_)
+    settings_->set_data_separator(item);
+}
+
+void TForm1::select_data_separator(int item) {
+  if (item < 0 || item >= separator_item_count)
+    return;
+  rg_data_separator_items->button(item)->setChecked(true);
+  rg_data_separatorClick(item);
+}
+
+void TForm1::open_recent_file(const TRecentFile &file) {
+  select_data_separator(file.separator);
+  load_data_file(file.path);
+}
+
+QString TForm1::ask_file(int folder, bool save, const QStringList &filters, const QString &suffix) {
+  return in_folder(folder, [&] {
+    return save ? dialogs_->save_file_name(this, filters, suffix)
+                : dialogs_->open_file_name(this, filters, suffix);
+  });
+}
+
+QString TForm1::in_folder(int folder, const std::function<QString()> &ask) {
+  const auto kind = TSettings::TFolder(folder);
+  dialogs_->start_folder = settings_ ? settings_->folder(kind) : QString();
+  const QString name = ask();
+  if (settings_ && !name.isEmpty())
+    settings_->set_folder(kind, QFileInfo(name).absolutePath());
+  return name;
+}
+
+void TForm1::use_settings(TSettings *settings) {
+  settings_ = nullptr; // nothing is written back while the remembered values are applied
+  if (!settings)
+    return;
+  if (!graph_defaults_)
+    graph_defaults_ = std::make_unique<TQGraphArea>(graph->GraphArea());
+  select_data_separator(settings->data_separator());
+  settings->load_graph(graph->GraphArea());
+  graph->Redraw();
+  restore_window_geometry(*this, *settings);
+  settings_ = settings;
+  recent_files->set_settings(settings);
+  if (!settings->notice().isEmpty())
+    show_status_message(settings->notice());
+}
+
+void TForm1::ac_reset_settingsExecute() {
+  if (!settings_)
+    return;
+  settings_->reset();
+  settings_->store_graph(*graph_defaults_);
+  TSettings *settings = settings_;
+  use_settings(settings);
+  resize(minimumSize());
+  show_status_message(QStringLiteral("Settings reset to the defaults."));
 }
 
 QPoint TForm1::message_position() const { return frameGeometry().topLeft() + QPoint(200, 200); }
@@ -525,7 +624,7 @@ qint64 TForm1::file_age(const QString &file_name) {
 }
 
 void TForm1::ac_load_dataExecute() {
-  const QString name = dialogs_->open_file_name(this, dialog_filters_, dialog_default_ext_);
+  const QString name = ask_file(TSettings::open_folder, false, dialog_filters_, dialog_default_ext_);
   if (!name.isEmpty())
     load_data_file(name);
 }
@@ -561,6 +660,7 @@ void TForm1::load_data_file(const QString &file_name) {
   watched_file_name_ = file_name;
   watched_file_age_ = age;
   sg_data->undo()->record(TGridStepKind::open, tr("Open"), previous, file_name);
+  recent_files->add({file_name, rg_data_separator_items->checkedId()});
   after_table_change(TGridStepKind::open);
   // Said for a file opened now, not for an undo or redo that brings one back.
   if (driver->data_count() == 0)
@@ -632,13 +732,14 @@ QString TForm1::separator_name(int item) const {
 void TForm1::show_new_waveform() { graph->ShowWhole(); }
 
 void TForm1::ac_data_saveExecute() {
-  const QString name = dialogs_->save_file_name(this, dialog_filters_, dialog_default_ext_);
+  const QString name = ask_file(TSettings::save_folder, true, dialog_filters_, dialog_default_ext_);
   if (name.isEmpty())
     return;
   if (!save_table(name, is_pwl_file_name(name)))
     return;
   watched_file_name_ = name;
   watched_file_age_ = file_age(name);
+  recent_files->add({name, rg_data_separator_items->checkedId()});
 }
 
 void TForm1::ac_export_pwlExecute() {
@@ -831,11 +932,17 @@ QString TForm1::start_blocked_reason() const {
     return QStringLiteral("No load board is ready: insert one and wait for its name in the status bar");
   if (driver_over_temperature())
     return QStringLiteral("The load board is over temperature: let it cool down");
+  TWavePoint point;
+  int points = 0;
+  for (int r = TQGridModel::fixed_rows; r < sg_data->grid()->row_count() && points < 2; ++r)
+    points += table_row_point(*sg_data->grid(), r, point);
+  if (points < 2)
+    return QStringLiteral("The table holds fewer than two points: give at least two rows a time and a value");
   return {};
 }
 
 void TForm1::set_start_enabled(bool wanted) {
-  const QString reason = wanted ? start_blocked_reason() : QString();
+  const QString reason = start_blocked_reason();
   bt_waveform_start->setEnabled(wanted && reason.isEmpty());
   bt_waveform_start->setToolTip(reason);
 }
@@ -884,6 +991,11 @@ void TForm1::disable_device_controls() {
 int TForm1::rounded_repeat_count() const { return int(std::nearbyint(ne_waveform_repeat_count->Value())); }
 
 void TForm1::bt_waveform_startClick() {
+  // Blanks around a pasted count are no part of it.
+  if (const QString typed = ne_waveform_repeat_count->text();
+      !driver->is_running() && typed.trimmed() != typed &&
+      ne_waveform_repeat_count->check_text(typed.trimmed()))
+    ne_waveform_repeat_count->setText(typed.trimmed());
   // The press does what the caption says: the caption may still read STOP for a tick after a
   // short run ended, and a start then would replay the waveform the user meant to stop. Starts
   // still queued go with the press too.
@@ -908,6 +1020,12 @@ void TForm1::bt_waveform_startClick() {
 }
 
 bool TForm1::update_waveform() {
+  // The device plays what it was sent: nothing interrupts the run, a change is only counted.
+  if (driver->is_running()) {
+    if (!table_watch->pending())
+      check_table_quietly();
+    return false;
+  }
   const int repeat = rounded_repeat_count();
   if (repeat != driver->repeat_count())
     sg_data->set_changed(true);
@@ -920,6 +1038,8 @@ bool TForm1::update_waveform() {
     table_points(*sg_data->grid(), points);
     driver->set_points(std::move(points));
     validate_waveform();
+    waveform_notices->waveform_built();
+    table_watch->settled();
   }
 
   if (!driver->data_error()) {
@@ -941,7 +1061,7 @@ bool TForm1::update_waveform() {
     bt_waveform_start->setEnabled(false);
     // The error line follows at once, though nothing is plotted.
     show_statistics();
-    dialogs_->information(this, time_error_text(), message_position());
+    say_waveform_error(this, time_error_text(), message_position());
     // The user is taken to the row to mend it.
     PageControl1->setCurrentIndex(page_data);
     return false;
@@ -956,7 +1076,7 @@ bool TForm1::update_waveform() {
     driver->set_waveform_changed(true);
     const qint64 needed = driver->waveform().min_words_needed();
     const QString available = QLocale().toString(TQX5200Waveform::word_capacity);
-    dialogs_->information(
+    say_waveform_error(
         this,
         needed > TQX5200Waveform::word_capacity
             ? tr("Data Overflow: the waveform needs at least %1 words, the QX5200 holds %2.\n"
@@ -969,23 +1089,28 @@ bool TForm1::update_waveform() {
     break;
   }
   case TQX5200Waveform::max_power:
-    dialogs_->information(this,
-                          tr("Maximum Power Exceeded: the average power is %1, the load board allows %2.\n"
-                             "A repeat count of 1 is not limited by the average power.")
-                              .arg(engineering(driver->average_power(), QStringLiteral("W")),
-                                   engineering(driver->load_board().lb_max_power, QStringLiteral("W"))),
-                          message_position());
+    say_waveform_error(this,
+                       tr("Maximum Power Exceeded: the average power is %1, the load board allows %2.\n"
+                          "A repeat count of 1 is not limited by the average power.")
+                           .arg(engineering(driver->average_power(), QStringLiteral("W")),
+                                engineering(driver->load_board().lb_max_power, QStringLiteral("W"))),
+                       message_position());
     break;
   case TQX5200Waveform::max_p2t:
-    dialogs_->information(this,
-                          tr("Maximum P2t Exceeded: the waveform's P2t is %1, the load board allows %2.")
-                              .arg(engineering(driver->p2t(), QStringLiteral("WWs")),
-                                   engineering(driver->load_board().lb_max_p2t, QStringLiteral("WWs"))),
-                          message_position());
+    say_waveform_error(this,
+                       tr("Maximum P2t Exceeded: the waveform's P2t is %1, the load board allows %2.")
+                           .arg(engineering(driver->p2t(), QStringLiteral("WWs")),
+                                engineering(driver->load_board().lb_max_p2t, QStringLiteral("WWs"))),
+                       message_position());
     break;
   default: break;
   }
   return false;
+}
+
+void TForm1::say_waveform_error(QWidget *parent, const QString &text, const QPoint &position) {
+  if (!errors_said_)
+    dialogs_->information(parent, text, position);
 }
 
 // The table row that holds point `index` of the driver's list: rows without a point are
@@ -1022,6 +1147,17 @@ QString TForm1::time_error_text() const {
                      .arg(time_text(b.time))
                      .arg(point_row(index - 1))
                      .arg(time_text(a.time));
+}
+
+void TForm1::check_table_quietly() {
+  std::vector<TWavePoint> points;
+  table_points(*sg_data->grid(), points);
+  driver->set_repeat_count(rounded_repeat_count());
+  driver->set_points(std::move(points));
+  driver->build_waveform(driver->sensor_value());
+  sg_data->set_changed(true);
+  show_statistics();
+  lb_data_points->setText(QString::number(driver->sampled_data_count()));
 }
 
 bool TForm1::validate_waveform() {
@@ -1143,10 +1279,13 @@ void TForm1::show_statistics() {
   lb_max_dt->setText(eng(-9, -9, driver->max_dx(), QStringLiteral("s")));
   lb_min_dt->setText(eng(-9, -9, driver->min_dx(), QStringLiteral("s")));
   lb_max_dy_dt->setText(eng(-9, -9, driver->max_dy_dx() / 1000000, u + QStringLiteral("/us")));
+  // Samples played at the board's limit; not known before its record is.
+  lb_limited_samples->setText(load_board_ready_ ? QString::number(driver->waveform().limited_samples())
+                                                : QString());
   // Without points the figures would be those of the waveform before.
   if (driver->data_error() && driver->error_type() == TQX5200Waveform::no_data)
     for (QLabel *figure : {lb_energy, lb_p2t, lb_average_power, lb_pulse_average, lb_average, lb_max_dy,
-                           lb_min_dy, lb_max_dt, lb_min_dt, lb_max_dy_dt})
+                           lb_min_dy, lb_max_dt, lb_min_dt, lb_max_dy_dt, lb_limited_samples})
       figure->clear();
   if (!driver->data_error()) {
     lb_status->setText(QStringLiteral("None"));
@@ -1222,9 +1361,11 @@ void TForm1::timerTimer() {
       const bool run_ended = was_running_;
       was_running_ = false;
       if (driver->read_status()) {
+        const bool present = driver->load_board_present();
         if (run_ended && driver->over_temperature())
           show_status_message(tr("The run ended early: the load board is over temperature."));
-        const bool present = driver->load_board_present();
+        else if (run_ended && load_board_ready_ && !present)
+          show_status_message(tr("The run ended early: the load board was removed."));
         // A record no longer current means the board was seen gone, perhaps by the check before
         // a start: it is read again before anything is built for it.
         if (load_board_ready_ && (!present || !driver->board_record_current())) {

@@ -27,6 +27,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -182,9 +184,13 @@ private slots:
     QVERIFY2(QRegularExpression(QStringLiteral("^12[.,]0\\dV 25C$")).match(panel(3)).hasMatch(),
              qPrintable(panel(3)));
     QCOMPARE(panel(4), QString(" OK"));
+    QVERIFY(!bt_waveform_start()->isEnabled());
+    QVERIFY(bt_waveform_start()->toolTip().contains("fewer than two points"));
     // No waveform yet: the axes are set for the board.
     QCOMPARE(ui<TQGraph>("graph")->yTitle(), QString("Current"));
     QCOMPARE(ui<TQGraph>("graph")->yUnits(), QString("A"));
+    QCOMPARE(ui<TQGraph>("graph")->GraphArea().y2.Units, QString("A")); // the second axis says "Current" too
+    QCOMPARE(ui<TQGraph>("graph")->GraphArea().yLineWidth, 1);          // Graph Setup's box is not empty
     QCOMPARE(ui<TQGraph>("graph")->xRange(), -1);
     // The start-up zeroed the output and then the idle poll takes over.
     QCOMPARE(model().dac_code, w_->driver->normalized_to_dac_code(0));
@@ -582,6 +588,41 @@ private slots:
     QCOMPARE(low2, -100.0);
   }
 
+  // A change made while the waveform plays is only checked: no box, no page change, the figures
+  // show the result and a notice says what the device plays.
+  void edit_during_a_run_is_checked_quietly() {
+    plug_device();
+    QVERIFY(connect_window());
+    fill_table(long_pulse);
+    ui<TNumEdit>("ne_waveform_repeat_count")->setValue(0);
+    bt_waveform_start()->click();
+    QVERIFY(QTest::qWaitFor([this] { return model().is_playing(); }, 3000));
+    w_->show();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    QTabBar *tabs = ui<QTabWidget>("PageControl1")->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(TForm1::page_data).center());
+    TQGrid *grid = ui<TQGrid>("sg_data");
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                      grid->visualRect(grid->grid()->index(2, 0)).center());
+    QTest::keyClicks(grid, "0"); // row 3 at 0 s, before row 2
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTRY_COMPARE(ui<QLabel>("lb_status")->text(), QString("Time Data"));
+    QVERIFY(ui<QLabel>("status_message")->text().contains("plays the earlier waveform"));
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(TForm1::page_graph).center());
+    QVERIFY(ticks(2));
+    QCOMPARE(ui<QTabWidget>("PageControl1")->currentIndex(), int(TForm1::page_graph));
+    QVERIFY(dialogs_->infos.isEmpty());
+    QVERIFY(model().is_playing());
+    QCOMPARE(bt_waveform_start()->text(), QString("STOP"));
+    QVERIFY(bt_waveform_start()->isEnabled());
+    // Once stopped, START says what is wrong.
+    bt_waveform_start()->click();
+    QVERIFY(QTest::qWaitFor([this] { return bt_waveform_start()->text() == "START"; }, 3000));
+    bt_waveform_start()->click();
+    QCOMPARE(dialogs_->infos.size(), 1);
+    QVERIFY(dialogs_->infos[0].startsWith("Time Data Not Increasing"));
+  }
+
   void over_temperature_blocks_start() {
     plug_device();
     QVERIFY(connect_window());
@@ -698,7 +739,21 @@ private slots:
     QCOMPARE(dlg->ne_load_board_gain->Value(), 100.0);
     QCOMPARE(dlg->ne_load_board_max_power->Value(), 50.0);
     QVERIFY(dlg->cb_rtz->isChecked());
-    QVERIFY(!dlg->ne_load_board_gain->isEnabled());
+    // Read-only rather than greyed out, whole numbers whole, each unit beside its field.
+    QVERIFY(dlg->ne_load_board_gain->isEnabled() && dlg->ne_load_board_gain->isReadOnly());
+    QVERIFY(dlg->le_serial_number->isEnabled() && dlg->le_serial_number->isReadOnly());
+    auto unit_of = [dlg](QWidget *field) {
+      for (QLabel *l : dlg->gb_load_board->findChildren<QLabel *>())
+        if (l->geometry().top() == field->geometry().top() &&
+            l->geometry().left() > field->geometry().right())
+          return l->text();
+      return QString("<none>");
+    };
+    QCOMPARE(dlg->ne_load_board_max_value->text(), QString("100"));
+    QCOMPARE(unit_of(dlg->ne_load_board_max_value), QString("A"));
+    QCOMPARE(unit_of(dlg->ne_load_board_monitor_gain), QString("V/A"));
+    QCOMPARE(unit_of(dlg->ne_load_board_max_p2t), QString("WWs"));
+    QCOMPARE(unit_of(dlg->ne_load_board_gain), QString("<none>"));
     QVERIFY(!dlg->bt_read_eeprom->isVisible() && !dlg->bt_write_eeprom->isVisible());
     QCOMPARE(model().command_count(8), serials + 1);
     // After it closes the window re-reads the record and zeroes the output.
@@ -770,14 +825,23 @@ private slots:
 
     item("sim_over_temperature_on")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return panel(3).endsWith(" Temp"); }, 3000));
+    QVERIFY2(panel(3).endsWith(" 85C Temp"), qPrintable(panel(3))); // above the board's 80 degrees
     QVERIFY(item("sim_over_temperature_off")->isEnabled());
     item("sim_over_temperature_off")->trigger();
+    // A board pulled during a run ends it, and that is said.
+    fill_table(long_pulse);
+    ui<TNumEdit>("ne_waveform_repeat_count")->setText(" 0 "); // pasted with blanks
+    QVERIFY(QTest::qWaitFor([this] { return bt_waveform_start()->isEnabled(); }, 3000));
+    bt_waveform_start()->click();
+    QVERIFY(QTest::qWaitFor([this] { return model().is_playing(); }, 3000));
     item("sim_remove_board")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return panel(2) == "----"; }, 3000));
+    QVERIFY(ui<QLabel>("status_message")->text().contains("the load board was removed"));
     item("sim_insert_board")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return w_->load_board_ready(); }, 3000));
     item("sim_unplug")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return panel(0).startsWith(" Waiting For QX5200"); }, 3000));
+    QCOMPARE(bt_waveform_start()->toolTip(), QString("No QX5200 is connected"));
     QVERIFY(item("sim_plug")->isEnabled());
     item("sim_plug")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return w_->device_connected(); }, 5000));
@@ -800,6 +864,44 @@ private slots:
     QVERIFY(QTest::qWaitFor([this] { return w_->device_connected(); }, 5000));
     QVERIFY(mine.held());
     QVERIFY(!other.acquire(device_->hid_device()->path()));
+  }
+
+  // Levels beyond LB1's 100 A still play, at 100 A, and rows that are no point are still
+  // skipped, but both are said on START: the panel, a notice, and the skipped rows' cells marked.
+  void limits_and_skipped_rows_are_said() {
+    plug_device();
+    QVERIFY(connect_window());
+    w_->show();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    fill_table({{0, 0}, {1e-6, 150}, {2e-6, 150}, {3e-6, 0}});
+    TQGrid *grid = ui<TQGrid>("sg_data");
+    grid->set_cell(1, 5, QStringLiteral("abc"));
+    grid->set_cell(2, 5, QStringLiteral("1"));
+    grid->set_cell(1, 6, localized("4e-5"));
+    grid->set_changed(true);
+    QTest::mouseClick(bt_waveform_start(), Qt::LeftButton);
+    const qsizetype limited = w_->driver->waveform().limited_samples();
+    QVERIFY(limited > 2);
+    QCOMPARE(ui<QLabel>("lb_limited_samples")->text(), QString::number(limited));
+    QCOMPARE(ui<QLabel>("status_message")->text(),
+             QStringLiteral("%1 samples are limited to the load board's maximum of 100 A; 2 rows skipped: "
+                            "row 5 \"abc\"")
+                 .arg(limited));
+    QVERIFY(ticks(1));
+    QVERIFY2(model().command_count(33) == 1u,
+             qPrintable(ui<QLabel>("lb_status")->text())); // played all the same
+    ui<QTabWidget>("PageControl1")->setCurrentIndex(TForm1::page_data);
+    const QImage shot = grid->viewport()->grab().toImage();
+    auto marked = [&](int col, int row) {
+      const QRect cell = grid->visualRect(grid->grid()->index(row - 1, col - 1));
+      return shot.pixelColor(cell.left() + 2, cell.bottom() - 2) == QColor(255, 205, 205);
+    };
+    QVERIFY(marked(1, 5));
+    QVERIFY(!marked(2, 5));
+    QVERIFY(marked(2, 6));
+    QVERIFY(!marked(1, 6));
+    QVERIFY(!marked(1, 4));
+    QVERIFY(!marked(1, 7)); // empty rows are not skipped rows
   }
 
   // Turned on and off with its shortcut, each start asks: the same file again (appended, one
@@ -836,9 +938,13 @@ private slots:
       QVERIFY2(board.match(line).hasMatch(), qPrintable(line));
     dialogs_->save_answer.clear();
     dialogs_->choices = {0}; // Append
+    QFile cut(path);         // a row cut off
+    QVERIFY(cut.open(QIODevice::Append) && cut.write("2026") == 4);
+    cut.close();
     log_ticks(3);
     QVERIFY(rows().size() >= first + 3);
     QCOMPARE(rows().count(header), 1);
+    QCOMPARE(rows()[first], QStringLiteral("2026"));
     dialogs_->choices = {-1}; // Cancel: nothing starts
     QTest::keyClick(w_.get(), Qt::Key_R, Qt::ControlModifier);
     QVERIFY(!ui<TRunLogMenu>("run_log")->logging());

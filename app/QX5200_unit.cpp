@@ -17,6 +17,7 @@
 #include "TableChangeWatch.h"
 #include "TablePoints.h"
 #include "WaveformGraph.h"
+#include "WaveformNotices.h"
 #include "about_box_unit.h"
 
 #include <QAction>
@@ -237,6 +238,7 @@ void TForm1::build_layout() {
       {"Avg Power : ", &lb_average_power, "lb_average_power"},
       {"Energy : ", &lb_energy, "lb_energy"},
       {"P2t : ", &lb_p2t, "lb_p2t"},
+      {"Limited :", &lb_limited_samples, "lb_limited_samples"},
       {"Error :", &lb_status, "lb_status"}};
   int line = 0;
   for (const auto &[caption, value, object_name] : statistics) {
@@ -400,6 +402,7 @@ void TForm1::build_actions() {
   QMenu *hardware = menuBar()->addMenu(QStringLiteral("&Hardware"));
   hardware->addAction(ac_hardware);
   run_log = new TRunLogMenu(*this, hardware);
+  waveform_notices = new TWaveformNotices(*this, *sg_data->grid());
   run_log->setObjectName(QStringLiteral("run_log"));
   QMenu *help = menuBar()->addMenu(QStringLiteral("He&lp"));
   help->addAction(HelpContents1);
@@ -946,6 +949,7 @@ bool TForm1::update_waveform() {
     table_points(*sg_data->grid(), points);
     driver->set_points(std::move(points));
     validate_waveform();
+    waveform_notices->waveform_built();
     table_watch->settled();
   }
 
@@ -1186,6 +1190,9 @@ void TForm1::show_statistics() {
   lb_max_dt->setText(eng(-9, -9, driver->max_dx(), QStringLiteral("s")));
   lb_min_dt->setText(eng(-9, -9, driver->min_dx(), QStringLiteral("s")));
   lb_max_dy_dt->setText(eng(-9, -9, driver->max_dy_dx() / 1000000, u + QStringLiteral("/us")));
+  // Samples played at the board's limit; not known before its record is.
+  lb_limited_samples->setText(load_board_ready_ ? QString::number(driver->waveform().limited_samples())
+                                                : QString());
   // Without points the figures would be those of the waveform before.
   if (driver->data_error() && driver->error_type() == TQX5200Waveform::no_data)
     for (QLabel *figure : {lb_energy, lb_p2t, lb_average_power, lb_pulse_average, lb_average, lb_max_dy,

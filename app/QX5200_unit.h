@@ -25,6 +25,7 @@ class TQGraph;
 class TQX5200_DRIVER;
 class TGraphShareMenu;
 class TRunLogMenu;
+class TWaveformNotices;
 class TTableChangeWatch;
 class Tabout_box;
 class Tdlg_hardware;
@@ -213,6 +214,7 @@ private:
   QLabel *lb_average_power = nullptr;
   QLabel *lb_energy = nullptr;
   QLabel *lb_p2t = nullptr;
+  QLabel *lb_limited_samples = nullptr;
   QLabel *lb_status = nullptr;
   QStatusBar *status_bar = nullptr;
   std::array<QLabel *, 5> status_panels{};
@@ -243,6 +245,7 @@ private:
 
   // Owned objects, named likewise.
   TRunLogMenu *run_log = nullptr;
+  TWaveformNotices *waveform_notices = nullptr;
   TTableChangeWatch *table_watch = nullptr;
   TGraphShareMenu *share_menu = nullptr;
   TQGraph *graph = nullptr;

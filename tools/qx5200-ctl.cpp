@@ -376,6 +376,7 @@ int TCtl::load_and_build(const QString &file) {
   QString reason;
   TWaveFileFormat format;
   TFormulaResult placed;
+  TSkippedRows skipped;
   if (o_.formula.given) {
     // The default accuracy follows the board in the device.
     if (const int r = connect_to_idle_board())
@@ -385,7 +386,7 @@ int TCtl::load_and_build(const QString &file) {
   } else {
     if (!wave_file_format(o_.format, o_.separator, file, format, reason))
       return fail(exit_usage, reason);
-    if (!load_wave_file(file, format, points, reason))
+    if (!load_wave_file(file, format, points, skipped, reason))
       return fail(exit_usage, QStringLiteral("%1: %2").arg(file, reason));
     if (const int r = connect_to_idle_board())
       return r;
@@ -405,6 +406,8 @@ int TCtl::load_and_build(const QString &file) {
         {QStringLiteral("buffer_count"), w.buffer_count()},
         {QStringLiteral("statistics"),
          QJsonDocument::fromJson(QByteArray::fromStdString(statistics_json(w))).object()},
+        {QStringLiteral("rows_skipped"),
+         QJsonDocument::fromJson(QByteArray::fromStdString(skipped_rows_json(skipped))).object()},
         {QStringLiteral("board"), driver_->load_board().lb_name},
         {QStringLiteral("uploaded"), false},
         {QStringLiteral("points"),
@@ -417,7 +420,8 @@ int TCtl::load_and_build(const QString &file) {
           QJsonDocument::fromJson(QByteArray::fromStdString(formula_json(o_.formula, placed))).object());
     }
   } else {
-    print((o_.formula.given ? formula_summary(placed) : QString()) + panel_text(w));
+    print((o_.formula.given ? formula_summary(placed) : QString()) + panel_text(w) +
+          notices_text(w, skipped));
   }
   if (w.data_error()) {
     const QString where = w.error_type() == TQX5200Waveform::time_not_increasing

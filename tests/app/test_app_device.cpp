@@ -826,6 +826,44 @@ private slots:
     QVERIFY(!other.acquire(device_->hid_device()->path()));
   }
 
+  // Levels beyond LB1's 100 A still play, at 100 A, and rows that are no point are still
+  // skipped, but both are said on START: the panel, a notice, and the skipped rows' cells marked.
+  void limits_and_skipped_rows_are_said() {
+    plug_device();
+    QVERIFY(connect_window());
+    w_->show();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    fill_table({{0, 0}, {1e-6, 150}, {2e-6, 150}, {3e-6, 0}});
+    TQGrid *grid = ui<TQGrid>("sg_data");
+    grid->set_cell(1, 5, QStringLiteral("abc"));
+    grid->set_cell(2, 5, QStringLiteral("1"));
+    grid->set_cell(1, 6, localized("4e-5"));
+    grid->set_changed(true);
+    QTest::mouseClick(bt_waveform_start(), Qt::LeftButton);
+    const qsizetype limited = w_->driver->waveform().limited_samples();
+    QVERIFY(limited > 2);
+    QCOMPARE(ui<QLabel>("lb_limited_samples")->text(), QString::number(limited));
+    QCOMPARE(ui<QLabel>("status_message")->text(),
+             QStringLiteral("%1 samples are limited to the load board's maximum of 100 A; 2 rows skipped: "
+                            "row 5 \"abc\"")
+                 .arg(limited));
+    QVERIFY(ticks(1));
+    QVERIFY2(model().command_count(33) == 1u,
+             qPrintable(ui<QLabel>("lb_status")->text())); // played all the same
+    ui<QTabWidget>("PageControl1")->setCurrentIndex(TForm1::page_data);
+    const QImage shot = grid->viewport()->grab().toImage();
+    auto marked = [&](int col, int row) {
+      const QRect cell = grid->visualRect(grid->grid()->index(row - 1, col - 1));
+      return shot.pixelColor(cell.left() + 2, cell.bottom() - 2) == QColor(255, 205, 205);
+    };
+    QVERIFY(marked(1, 5));
+    QVERIFY(!marked(2, 5));
+    QVERIFY(marked(2, 6));
+    QVERIFY(!marked(1, 6));
+    QVERIFY(!marked(1, 4));
+    QVERIFY(!marked(1, 7)); // empty rows are not skipped rows
+  }
+
   // Turned on and off with its shortcut, each start asks: the same file again (appended, one
   // header) or a new one (an existing log is appended to or replaced, as answered). Rows hold
   // only what the tick read: no sensor or temperature during a run or without a board.

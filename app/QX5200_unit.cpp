@@ -1196,7 +1196,7 @@ void TForm1::show_statistics() {
   // Without points the figures would be those of the waveform before.
   if (driver->data_error() && driver->error_type() == TQX5200Waveform::no_data)
     for (QLabel *figure : {lb_energy, lb_p2t, lb_average_power, lb_pulse_average, lb_average, lb_max_dy,
-                           lb_min_dy, lb_max_dt, lb_min_dt, lb_max_dy_dt})
+                           lb_min_dy, lb_max_dt, lb_min_dt, lb_max_dy_dt, lb_limited_samples})
       figure->clear();
   if (!driver->data_error()) {
     lb_status->setText(QStringLiteral("None"));

@@ -898,9 +898,13 @@ private slots:
       QVERIFY2(board.match(line).hasMatch(), qPrintable(line));
     dialogs_->save_answer.clear();
     dialogs_->choices = {0}; // Append
+    QFile cut(path);         // a row cut off
+    QVERIFY(cut.open(QIODevice::Append) && cut.write("2026") == 4);
+    cut.close();
     log_ticks(3);
     QVERIFY(rows().size() >= first + 3);
     QCOMPARE(rows().count(header), 1);
+    QCOMPARE(rows()[first], QStringLiteral("2026"));
     dialogs_->choices = {-1}; // Cancel: nothing starts
     QTest::keyClick(w_.get(), Qt::Key_R, Qt::ControlModifier);
     QVERIFY(!ui<TRunLogMenu>("run_log")->logging());

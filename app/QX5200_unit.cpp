@@ -996,8 +996,17 @@ void TForm1::bt_waveform_startClick() {
       !driver->is_running() && typed.trimmed() != typed &&
       ne_waveform_repeat_count->check_text(typed.trimmed()))
     ne_waveform_repeat_count->setText(typed.trimmed());
-  if (driver->is_running()) {
-    command_queue->put(queue_stop);
+  // The press does what the caption says: the caption may still read STOP for a tick after a
+  // short run ended, and a start then would replay the waveform the user meant to stop. Starts
+  // still queued go with the press too.
+  if (bt_waveform_start->text() == QLatin1String("STOP")) {
+    command_queue->remove_all(queue_start);
+    if (driver->is_running()) {
+      command_queue->put(queue_stop);
+    } else {
+      bt_waveform_start->setText(QStringLiteral("START"));
+      update_start_button();
+    }
   } else if (!ne_waveform_repeat_count->check_text(ne_waveform_repeat_count->text())) {
     // Pasted or dropped text skips the field's check; the device takes the count's low 16 bits,
     // so "-1" would play 65535 times.

@@ -122,7 +122,15 @@ bool TQX5200_DRIVER::read_status() {
   hid_->set_rx_buffer_index(reply_data_at);
   if (!exchange(cmd_status))
     return false;
-  switch (hid_->get_byte()) {
+  const quint8 state = hid_->get_byte();
+  // A state the device never sends marks a garbled reply: its temperature and sensor codes are
+  // as garbled, and a wrong sensor value would move the power and P2t limits. It counts as no
+  // reply; the last good reading stays.
+  if (state > board_over_temperature) {
+    qCInfo(lc_driver, "status reply with board state %d taken as no reply", state);
+    return false;
+  }
+  switch (state) {
   case board_absent:
     load_board_present_ = false;
     board_record_current_ = false;
@@ -138,7 +146,8 @@ bool TQX5200_DRIVER::read_status() {
     load_board_present_ = true;
     over_temperature_ = true;
     break;
-  default: break; // a state we do not know changes neither flag
+  case board_keep_flags: break;
+  default: break;
   }
   temperature_code_ = hid_->get_word();
   temperature_ = adc_to_temperature(temperature_code_);

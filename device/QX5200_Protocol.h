@@ -67,10 +67,12 @@ inline constexpr int status_board_state_at = 1;
 inline constexpr int status_temperature_at = 2;
 inline constexpr int status_sensor_at = 4;
 
-// Board states in the status reply; any other value is one the program does not know.
+// Board states in the status reply. State 2 leaves the board flags as they are; a value above 3
+// is never sent and marks a garbled reply.
 enum board_state : std::uint8_t {
   board_absent = 0,
   board_present = 1,
+  board_keep_flags = 2,
   board_over_temperature = 3,
 };
 

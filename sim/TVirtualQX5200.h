@@ -90,7 +90,7 @@ public:
   long double temperature_c = 25;                 // what the board's sensor sees
   long double sensor_reading = 12;                // in the record's sensor units
   bool force_over_temperature = false;            // the sensor then reads 5 degrees above lb_max_temp
-  std::optional<std::uint8_t> forced_board_state; // e.g. 2, a state the program does not know
+  std::optional<std::uint8_t> forced_board_state; // e.g. 2 (flags kept) or above 3 (garbled)
 
   // Faults: each counter is the number of coming replies affected (-1: all of them).
   int lose_replies = 0;

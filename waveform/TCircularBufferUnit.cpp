@@ -1,5 +1,7 @@
 #include "TCircularBufferUnit.h"
 
+#include <vector>
+
 TCircularBuffer::TCircularBuffer(QObject *owner) : QObject(owner) { reset(); }
 
 void TCircularBuffer::reset() {
@@ -30,4 +32,20 @@ QVariant TCircularBuffer::get() {
   if (read_index_ == write_index_)
     empty_ = true;
   return value;
+}
+
+int TCircularBuffer::remove_all(const QVariant &value) {
+  std::vector<QVariant> kept;
+  int removed = 0;
+  while (!empty_) {
+    QVariant v = get();
+    if (v == value)
+      ++removed;
+    else
+      kept.push_back(std::move(v));
+  }
+  reset();
+  for (const QVariant &v : kept)
+    put(v);
+  return removed;
 }

@@ -21,6 +21,9 @@ public:
   void put(const QVariant &value);
   // The oldest value; the integer 0 when the queue is empty.
   QVariant get();
+  // Takes every value equal to `value` out of the queue, the others keep their order; returns
+  // how many were taken.
+  int remove_all(const QVariant &value);
 
 private:
   std::array<QVariant, slot_count> slots_;

@@ -64,6 +64,7 @@ private slots:
   void usb_voltage_and_missing_reply();
   void status_board_states_data();
   void status_board_states();
+  void garbled_status_confirms_no_board();
   void run_state_reads_byte_zero();
   void initialize_full_sequence();
   void initialize_stops_at_first_failure_data();
@@ -151,16 +152,19 @@ void TestQX5200Driver::usb_voltage_and_missing_reply() {
 }
 
 void TestQX5200Driver::status_board_states_data() {
-  QTest::addColumn<int>("state");
+  QTest::addColumn<int>("state"); // -1: a garbled reply from the device
   QTest::addColumn<bool>("present");
   QTest::addColumn<bool>("over");
   QTest::addColumn<bool>("reset_gain");
+  QTest::addColumn<bool>("answered");
   // The flags start as present and over-temperature.
-  QTest::newRow("0 no board") << 0 << false << false << true;
-  QTest::newRow("1 board") << 1 << true << false << false;
-  QTest::newRow("2 unknown") << 2 << true << true << false;
-  QTest::newRow("3 over-temperature") << 3 << true << true << false;
-  QTest::newRow("200 unknown") << 200 << true << true << false;
+  QTest::newRow("0 no board") << 0 << false << false << true << true;
+  QTest::newRow("1 board") << 1 << true << false << false << true;
+  QTest::newRow("2 keeps the flags") << 2 << true << true << false << true;
+  QTest::newRow("3 over-temperature") << 3 << true << true << false << true;
+  QTest::newRow("4 undefined") << 4 << true << true << false << false;
+  QTest::newRow("200 undefined") << 200 << true << true << false << false;
+  QTest::newRow("garbled reply") << -1 << true << true << false << false;
 }
 
 void TestQX5200Driver::status_board_states() {
@@ -168,6 +172,7 @@ void TestQX5200Driver::status_board_states() {
   QFETCH(bool, present);
   QFETCH(bool, over);
   QFETCH(bool, reset_gain);
+  QFETCH(bool, answered);
   Rig rig;
   rig.model.force_over_temperature = true;
   QVERIFY(rig.driver.read_status());
@@ -176,19 +181,49 @@ void TestQX5200Driver::status_board_states() {
   rig.driver.load_board().lb_gain = 100;
   rig.driver.load_board().lb_offset = 3;
   rig.driver.load_board().lb_sensor_gain = 25;
-  rig.model.forced_board_state = std::uint8_t(state);
+  const long double sensor_before = rig.driver.sensor_value();
+  const long double temperature_before = rig.driver.temperature();
+  if (state < 0)
+    rig.model.garbage_replies = 1;
+  else
+    rig.model.forced_board_state = std::uint8_t(state);
   rig.model.force_over_temperature = false; // the sensor reads temperature_c again
   rig.model.temperature_c = 40;
-  QVERIFY(rig.driver.read_status());
+  rig.model.sensor_reading = 30;
+  QCOMPARE(rig.driver.read_status(), answered);
   QCOMPARE(rig.driver.load_board_present(), present);
   QCOMPARE(rig.driver.over_temperature(), over);
   QCOMPARE(double(rig.driver.load_board().lb_gain), reset_gain ? 1.0 : 100.0);
   QCOMPARE(double(rig.driver.load_board().lb_offset), reset_gain ? 0.0 : 3.0);
-  // Temperature and sensor always follow the reply.
-  QCOMPARE(rig.driver.temperature_code(), rig.model.status_temperature_code());
-  QVERIFY(abs_diff(rig.driver.temperature(), 40) < 0.1);
-  QCOMPARE(rig.driver.sensor_code(), rig.model.status_sensor_code());
-  QVERIFY(abs_diff(rig.driver.sensor_value(), 12) < 0.05);
+  // A defined state brings the reply's temperature and sensor; a garbled one leaves the last.
+  QVERIFY(abs_diff(rig.driver.temperature(), answered ? 40 : temperature_before) < 0.1);
+  if (answered)
+    QVERIFY(abs_diff(rig.driver.sensor_value(), 30) < 0.05);
+  else
+    QCOMPARE(double(rig.driver.sensor_value()), double(sensor_before));
+}
+
+// The check before a start takes no board from a garbled status reply; a clean one starts.
+void TestQX5200Driver::garbled_status_confirms_no_board() {
+  for (bool garbage : {false, true}) {
+    Rig rig;
+    QVERIFY(rig.driver.initialize());
+    rig.driver.add_point(0, 0);
+    rig.driver.add_point(1e-3L, 20);
+    QVERIFY(!rig.driver.build_waveform(rig.driver.sensor_value()));
+    QVERIFY(rig.driver.start_output());
+    if (garbage)
+      rig.model.garbage_replies = 1;
+    else
+      rig.model.forced_board_state = std::uint8_t(0x80);
+    TQX5200_DRIVER::TBoardCheck check = TQX5200_DRIVER::board_ok;
+    QVERIFY(!rig.driver.start_for_inserted_board(check));
+    QCOMPARE(check, TQX5200_DRIVER::board_unanswered);
+    QCOMPARE(rig.model.command_count(33), 1u);
+    rig.model.forced_board_state.reset();
+    QVERIFY(rig.driver.start_for_inserted_board(check));
+    QCOMPARE(rig.model.command_count(33), 2u);
+  }
 }
 
 void TestQX5200Driver::run_state_reads_byte_zero() {
@@ -606,7 +641,7 @@ void TestQX5200Driver::garbage_replies_are_harmless() {
   quint16 w = 0;
   QString text;
   long double v = 0;
-  QVERIFY(rig.driver.read_status());
+  QVERIFY(!rig.driver.read_status()); // a garbled board state: taken as no reply
   QVERIFY(rig.driver.read_load_board_record() || !rig.driver.load_board_present());
   QVERIFY(rig.driver.read_revision(text));
   QVERIFY(rig.driver.read_fs_dac_code(w));

@@ -8,7 +8,7 @@ private slots:
   void fresh_queue_gives_zero();
   void holds_nine_and_drops_the_tenth();
   void wraps_around_in_order();
-  void reset_empties();
+  void reset_and_remove_all();
 };
 
 void TestCircularBuffer::fresh_queue_gives_zero() {
@@ -49,8 +49,14 @@ void TestCircularBuffer::wraps_around_in_order() {
   QCOMPARE(next_out, next_in);
 }
 
-void TestCircularBuffer::reset_empties() {
+void TestCircularBuffer::reset_and_remove_all() {
   TCircularBuffer q;
+  for (int code : {225, 27, 225, 227, 225})
+    q.put(code);
+  QCOMPARE(q.remove_all(225), 3);
+  QCOMPARE(q.get().toInt(), 27);
+  QCOMPARE(q.get().toInt(), 227);
+  QVERIFY(q.is_empty());
   q.put(27);
   q.put(225);
   q.reset();

@@ -15,6 +15,7 @@
 #include "TPulsePage.h"
 #include "TQGraphUnit.h"
 #include "TQGridUnit.h"
+#include "TableChangeWatch.h"
 #include "TablePoints.h"
 #include "WaveformGraph.h"
 #include "about_box_unit.h"
@@ -317,6 +318,16 @@ void TForm1::build_layout() {
     after_table_change(TGridStepKind::pulse);
   });
   connect(sg_data->undo(), &TQGridUndo::step_applied, this, &TForm1::sg_dataStepApplied);
+  // The figures follow every change of the table at once, whatever page is shown.
+  table_watch = new TTableChangeWatch(
+      sg_data->grid(),
+      [this] {
+        check_table_quietly();
+        if (driver->is_running())
+          show_status_message(
+              tr("The table changed: the QX5200 plays the earlier waveform until STOP and START."));
+      },
+      this);
   // "Delete Curve" hides the curve until the waveform is plotted again.
   connect(graph, &TQGraph::OnDeleteCurve, this, [this](int curve) {
     graph->ClearCurve(curve);
@@ -402,9 +413,7 @@ void TForm1::build_actions() {
   edit->addAction(share_menu->copy_action());
   QMenu *hardware = menuBar()->addMenu(QStringLiteral("&Hardware"));
   hardware->addAction(ac_hardware);
-  run_log = new TRunLogMenu(*this, hardware, [this] {
-    return dialogs_->save_file_name(this, {QStringLiteral("Run Log (*.csv)")}, QStringLiteral("csv"));
-  });
+  run_log = new TRunLogMenu(*this, hardware);
   run_log->setObjectName(QStringLiteral("run_log"));
   QMenu *help = menuBar()->addMenu(QStringLiteral("He&lp"));
   help->addAction(HelpContents1);
@@ -494,7 +503,14 @@ void TForm1::sg_dataStepApplied(TGridStepKind kind, const QVariant &context) {
     watched_file_name_ = context.toString();
     watched_file_age_ = watched_file_name_.isEmpty() ? 0 : file_age(watched_file_name_);
   }
-  after_table_change(kind);
+  {
+    // An Open undone or redone brings back a table whose trouble was said when it was opened;
+    // the error line still shows it, and START says it again.
+    bool quiet = kind == TGridStepKind::open;
+    std::swap(errors_said_, quiet);
+    after_table_change(kind);
+    std::swap(errors_said_, quiet);
+  }
   // On the Graph page no page change will bring the table to the driver and the plot.
   if (PageControl1->currentIndex() == page_graph && kind != TGridStepKind::open &&
       kind != TGridStepKind::pulse)
@@ -667,11 +683,13 @@ void TForm1::ac_export_pwlExecute() {
 }
 
 bool TForm1::save_table(const QString &name, bool as_pwl) {
+  const bool existed = QFileInfo::exists(name);
   const TGridFileResult result = as_pwl ? save_pwl_file(*sg_data->grid(), name) : sg_data->save_to_file(name);
   if (!result.ok())
-    dialogs_->error(
-        this,
-        tr("The file \"%1\" could not be saved: %2.").arg(QDir::toNativeSeparators(name), result.error));
+    dialogs_->error(this,
+                    tr("The file \"%1\" could not be saved: %2.\n%3")
+                        .arg(QDir::toNativeSeparators(name), result.error,
+                             existed ? tr("The file on disk was left as it was.") : tr("No file was made.")));
   return result.ok();
 }
 
@@ -845,11 +863,17 @@ QString TForm1::start_blocked_reason() const {
     return QStringLiteral("No load board is ready: insert one and wait for its name in the status bar");
   if (driver_over_temperature())
     return QStringLiteral("The load board is over temperature: let it cool down");
+  TWavePoint point;
+  int points = 0;
+  for (int r = TQGridModel::fixed_rows; r < sg_data->grid()->row_count() && points < 2; ++r)
+    points += table_row_point(*sg_data->grid(), r, point);
+  if (points < 2)
+    return QStringLiteral("The table holds fewer than two points: give at least two rows a time and a value");
   return {};
 }
 
 void TForm1::set_start_enabled(bool wanted) {
-  const QString reason = wanted ? start_blocked_reason() : QString();
+  const QString reason = start_blocked_reason();
   bt_waveform_start->setEnabled(wanted && reason.isEmpty());
   bt_waveform_start->setToolTip(reason);
 }
@@ -898,6 +922,11 @@ void TForm1::disable_device_controls() {
 int TForm1::rounded_repeat_count() const { return int(std::nearbyint(ne_waveform_repeat_count->Value())); }
 
 void TForm1::bt_waveform_startClick() {
+  // Blanks around a pasted count are no part of it.
+  if (const QString typed = ne_waveform_repeat_count->text();
+      !driver->is_running() && typed.trimmed() != typed &&
+      ne_waveform_repeat_count->check_text(typed.trimmed()))
+    ne_waveform_repeat_count->setText(typed.trimmed());
   if (driver->is_running()) {
     command_queue->put(queue_stop);
   } else if (!ne_waveform_repeat_count->check_text(ne_waveform_repeat_count->text())) {
@@ -913,6 +942,12 @@ void TForm1::bt_waveform_startClick() {
 }
 
 bool TForm1::update_waveform() {
+  // The device plays what it was sent: nothing interrupts the run, a change is only counted.
+  if (driver->is_running()) {
+    if (!table_watch->pending())
+      check_table_quietly();
+    return false;
+  }
   const int repeat = rounded_repeat_count();
   if (repeat != driver->repeat_count())
     sg_data->set_changed(true);
@@ -925,6 +960,7 @@ bool TForm1::update_waveform() {
     table_points(*sg_data->grid(), points);
     driver->set_points(std::move(points));
     validate_waveform();
+    table_watch->settled();
   }
 
   if (!driver->data_error()) {
@@ -946,7 +982,7 @@ bool TForm1::update_waveform() {
     bt_waveform_start->setEnabled(false);
     // The error line follows at once, though nothing is plotted.
     show_statistics();
-    dialogs_->information(this, time_error_text(), message_position());
+    say_waveform_error(this, time_error_text(), message_position());
     // The user is taken to the row to mend it.
     PageControl1->setCurrentIndex(page_data);
     return false;
@@ -961,7 +997,7 @@ bool TForm1::update_waveform() {
     driver->set_waveform_changed(true);
     const qint64 needed = driver->waveform().min_words_needed();
     const QString available = QLocale().toString(TQX5200Waveform::word_capacity);
-    dialogs_->information(
+    say_waveform_error(
         this,
         needed > TQX5200Waveform::word_capacity
             ? tr("Data Overflow: the waveform needs at least %1 words, the QX5200 holds %2.\n"
@@ -974,23 +1010,28 @@ bool TForm1::update_waveform() {
     break;
   }
   case TQX5200Waveform::max_power:
-    dialogs_->information(this,
-                          tr("Maximum Power Exceeded: the average power is %1, the load board allows %2.\n"
-                             "A repeat count of 1 is not limited by the average power.")
-                              .arg(engineering(driver->average_power(), QStringLiteral("W")),
-                                   engineering(driver->load_board().lb_max_power, QStringLiteral("W"))),
-                          message_position());
+    say_waveform_error(this,
+                       tr("Maximum Power Exceeded: the average power is %1, the load board allows %2.\n"
+                          "A repeat count of 1 is not limited by the average power.")
+                           .arg(engineering(driver->average_power(), QStringLiteral("W")),
+                                engineering(driver->load_board().lb_max_power, QStringLiteral("W"))),
+                       message_position());
     break;
   case TQX5200Waveform::max_p2t:
-    dialogs_->information(this,
-                          tr("Maximum P2t Exceeded: the waveform's P2t is %1, the load board allows %2.")
-                              .arg(engineering(driver->p2t(), QStringLiteral("WWs")),
-                                   engineering(driver->load_board().lb_max_p2t, QStringLiteral("WWs"))),
-                          message_position());
+    say_waveform_error(this,
+                       tr("Maximum P2t Exceeded: the waveform's P2t is %1, the load board allows %2.")
+                           .arg(engineering(driver->p2t(), QStringLiteral("WWs")),
+                                engineering(driver->load_board().lb_max_p2t, QStringLiteral("WWs"))),
+                       message_position());
     break;
   default: break;
   }
   return false;
+}
+
+void TForm1::say_waveform_error(QWidget *parent, const QString &text, const QPoint &position) {
+  if (!errors_said_)
+    dialogs_->information(parent, text, position);
 }
 
 // The table row that holds point `index` of the driver's list: rows without a point are
@@ -1027,6 +1068,17 @@ QString TForm1::time_error_text() const {
                      .arg(time_text(b.time))
                      .arg(point_row(index - 1))
                      .arg(time_text(a.time));
+}
+
+void TForm1::check_table_quietly() {
+  std::vector<TWavePoint> points;
+  table_points(*sg_data->grid(), points);
+  driver->set_repeat_count(rounded_repeat_count());
+  driver->set_points(std::move(points));
+  driver->build_waveform(driver->sensor_value());
+  sg_data->set_changed(true);
+  show_statistics();
+  lb_data_points->setText(QString::number(driver->sampled_data_count()));
 }
 
 bool TForm1::validate_waveform() {
@@ -1227,9 +1279,11 @@ void TForm1::timerTimer() {
       const bool run_ended = was_running_;
       was_running_ = false;
       if (driver->read_status()) {
+        const bool present = driver->load_board_present();
         if (run_ended && driver->over_temperature())
           show_status_message(tr("The run ended early: the load board is over temperature."));
-        const bool present = driver->load_board_present();
+        else if (run_ended && load_board_ready_ && !present)
+          show_status_message(tr("The run ended early: the load board was removed."));
         // A record no longer current means the board was seen gone, perhaps by the check before
         // a start: it is read again before anything is built for it.
         if (load_board_ready_ && (!present || !driver->board_record_current())) {

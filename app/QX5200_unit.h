@@ -26,6 +26,7 @@ class TQGraph;
 class TQX5200_DRIVER;
 class TGraphShareMenu;
 class TRunLogMenu;
+class TTableChangeWatch;
 class Tabout_box;
 class Tdlg_hardware;
 enum class TGridStepKind;
@@ -42,6 +43,7 @@ public:
 
   // Replaces the message boxes and file dialogs (tests).
   void set_dialogs(std::unique_ptr<TWindowDialogs> dialogs);
+  TWindowDialogs &dialogs() const { return *dialogs_; }
 
   // Pages of PageControl1.
   enum { page_graph = 0, page_data = 1, page_pulse_generator = 2, page_formula = 3 };
@@ -99,6 +101,9 @@ public:
   // plots and reports; true when the waveform may be started.
   bool update_waveform();
   bool validate_waveform();
+  // Brings the driver's points and the statistics up to date with the table, with no plot, box or
+  // page change; the table stays marked changed for the validation that shows them.
+  void check_table_quietly();
   void refresh_waveform();
   void start_waveform();
 
@@ -166,6 +171,8 @@ private:
   // A new waveform (open, paste, Update Data, Delete All, a board change) is shown whole.
   void show_new_waveform();
   // `decimal`: the decimal separator the file's numbers were written with, when not the system's.
+  // The box of a waveform error, unless the change's errors have been said before.
+  void say_waveform_error(QWidget *parent, const QString &text, const QPoint &position);
   void report_empty_load(const QString &file_name, QChar decimal);
   // Writes the table to `name` (as SPICE PWL or as the separator's text); a failure is said.
   bool save_table(const QString &name, bool as_pwl);
@@ -239,6 +246,7 @@ private:
 
   // Owned objects, named likewise.
   TRunLogMenu *run_log = nullptr;
+  TTableChangeWatch *table_watch = nullptr;
   TGraphShareMenu *share_menu = nullptr;
   TQGraph *graph = nullptr;
   TCircularBuffer *command_queue = nullptr;
@@ -252,6 +260,7 @@ private:
   QString watched_file_name_;
   qint64 watched_file_age_ = 0;
   bool waveform_valid_ = false;
+  bool errors_said_ = false;
 
   bool device_connected_ = false;
   bool load_board_ready_ = false;

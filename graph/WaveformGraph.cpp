@@ -42,6 +42,8 @@ void SetupWaveformGraph(TQGraph &graph) {
     graph.SetCurvePointsVisible(curve, true, false);
   }
   graph.setY2LineWidth(2);
+  // One pixel, as the graph draws a width of 0; Graph Setup then shows it.
+  graph.setYLineWidth(1);
 }
 
 void SetWaveformAxes(TQGraph &graph, const TQX5200Waveform &waveform, const QString &units) {
@@ -57,6 +59,8 @@ void SetWaveformAxes(TQGraph &graph, const TQX5200Waveform &waveform, const QStr
   const QString title = units == u"A" ? QStringLiteral("Current") : QStringLiteral("Voltage");
   // The units follow the title at once, not only with the next plot.
   graph.setYUnits(units);
+  // The second axis shows the same output, in the same units.
+  graph.setY2Units(units);
   graph.setYTitle(title);
   graph.setY2Title(title);
   const long double top = waveform.max_value();

@@ -1,6 +1,7 @@
 // qx5200-ctl: drives the QX5200 from scripts (list, status, upload, start, stop, run, log, board)
 // over the same driver, transport and HID back ends as the window.
 
+#include "CtlServe.h"
 #include "Delay.h"
 #include "DeviceLock.h"
 #include "FormulaOptions.h"
@@ -777,6 +778,11 @@ const QList<TCommand> &commands() {
        "Prints the load board record, or writes the fields FILE.json "
        "changes (only with --yes) and reads them back.",
        {"yes"}},
+      {"serve",
+       "",
+       "Holds the device and serves SCPI on TCP (--listen, default 127.0.0.1:5025) and on its "
+       "local socket until SIGTERM or SIGINT.",
+       {"listen", "log"}},
   };
   return list;
 }
@@ -794,7 +800,8 @@ QString general_help() {
       "QX5200), -h/--help (also after a command), -v/--version.\n\n"
       "Exit status: 0 done, 1 waveform data error, 2 usage, 3 no device, 4 no permission, 5 device in use, "
       "6 the device stopped answering, 7 not possible now (no load board, over-temperature, running, "
-      "--timeout passed), 8 the board record read back differs. Interrupted waits end with 128 + signal.\n");
+      "--timeout passed), 8 the board record read back differs, 9 serve cannot listen (port in use). "
+      "Interrupted waits end with 128 + signal.\n");
   return t;
 }
 
@@ -826,6 +833,10 @@ QList<QCommandLineOption> all_options() {
              {QStringLiteral("output"), QStringLiteral("Append the log to FILE instead of standard output."),
               QStringLiteral("FILE")},
              {QStringLiteral("yes"), QStringLiteral("board write: write the changes.")},
+             {QStringLiteral("listen"),
+              QStringLiteral(
+                  "serve: the TCP address and port (default 127.0.0.1:5025; port 0: any free one)."),
+              QStringLiteral("HOST:PORT"), QStringLiteral("127.0.0.1:5025")},
          } +
          wave_file_options() + formula_options();
 }
@@ -949,6 +960,8 @@ int main(int argc, char *argv[]) {
     backends = [bus = simulated->bus()] { return bus->make_backend(); };
   }
 
+  if (command == u"serve")
+    return ctl_serve({parser.value(QStringLiteral("listen")), o.device, o.log}, std::move(backends));
   TCtl ctl(o, std::move(backends));
   if (command == u"list")
     return ctl.list();

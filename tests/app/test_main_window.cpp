@@ -9,6 +9,7 @@
 #include "TPulsePage.h"
 #include "TQGridUnit.h"
 #include "about_box_unit.h"
+#include "full_disk.h"
 #include "localized.h"
 #include "table_helpers.h"
 
@@ -233,7 +234,7 @@ private slots:
     }
     w_->ac_addExecute();
     QCOMPARE(bt_waveform_start()->isEnabled(), enabled);
-    QCOMPARE(bt_waveform_start()->toolTip(), points == 2 ? QString("No QX5200 is connected") : QString());
+    QCOMPARE(bt_waveform_start()->toolTip(), QString("No QX5200 is connected"));
   }
 
   void delete_leaves_selection_on_heading_cell() {
@@ -271,6 +272,47 @@ private slots:
     QCOMPARE(dialogs_->errors.size(), 1);
     QVERIFY(dialogs_->errors.first().contains(bad));
     QCOMPARE(w_->watched_file_name(), good);
+  }
+
+  // On a full disk neither Save nor Export PWL harms a file: the old one keeps its bytes, a new
+  // name leaves nothing, no temporary file stays, and the message names the file and the cause.
+  void save_on_a_full_disk_data() {
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("save over a file") << "ac_data_save"
+                                      << "good.csv";
+    QTest::newRow("save to a new name") << "ac_data_save"
+                                        << "new.csv";
+    QTest::newRow("export over a file") << "ac_export_pwl"
+                                        << "good.csv";
+    QTest::newRow("export to a new name") << "ac_export_pwl"
+                                          << "new.pwl";
+  }
+  void save_on_a_full_disk() {
+    QFETCH(QString, action);
+    QFETCH(QString, name);
+    TFullDisk disk;
+    QX5200_REQUIRE_FULL_DISK(disk);
+    const QByteArray good = "Time,Value\r\n0,1\r\n1,2\r\n"; // 23 bytes
+    QFile f(disk.path("good.csv"));
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(good) == good.size());
+    f.close();
+    disk.fill();
+    sg_data()->set_cell(1, 1, "0");
+    sg_data()->set_cell(2, 1, "5");
+    sg_data()->set_cell(1, 2, localized("1e-3"));
+    sg_data()->set_cell(2, 2, "5");
+    const QString path = disk.path(name);
+    const bool existed = QFile::exists(path);
+    dialogs_->save_answer = path;
+    ui<QAction>(action)->trigger();
+    QCOMPARE(
+        dialogs_->errors,
+        QStringList{QString("The file \"%1\" could not be saved: No space left on device.\n%2")
+                        .arg(path, existed ? "The file on disk was left as it was." : "No file was made.")});
+    QCOMPARE(read_all(disk.path("good.csv")), good);
+    QCOMPARE(QDir(disk.path({})).entryList(QDir::Files | QDir::Hidden), (QStringList{"filler", "good.csv"}));
+    QCOMPARE(w_->watched_file_name(), QString());
   }
 
   void open_loads_and_watches() {
@@ -421,6 +463,31 @@ private slots:
     click_cell(1, 1);
     keys(Qt::CTRL | Qt::Key_V);
     QVERIFY(ui<QLabel>("status_message")->text().contains(QString("\"%1\" as decimal").arg(foreign)));
+  }
+
+  // The figures follow each change at once on any page, and a change's box is shown once: an
+  // Open undone and redone does not say its trouble again.
+  void figures_follow_each_change_and_boxes_show_once() {
+    const QString name = dir_.filePath("late.txt");
+    write_file(name, "t\tv\r\n0\t0\r\n2e-6\t1\r\n1e-6\t1\r\n3e-6\t0\r\n");
+    show_page(TForm1::page_graph);
+    dialogs_->open_answer = name;
+    ui<QAction>("ac_load_data")->trigger(); // taken to the Data page with the box
+    QCOMPARE(dialogs_->infos.size(), 1);
+    QCOMPARE(ui<QLabel>("lb_status")->text(), QString("Time Data"));
+    keys(Qt::CTRL | Qt::Key_Z);
+    QCOMPARE(ui<QLabel>("lb_status")->text(), QString("No Data"));
+    keys(Qt::CTRL | Qt::Key_Y);
+    QCOMPARE(ui<QLabel>("lb_status")->text(), QString("Time Data"));
+    QCOMPARE(dialogs_->infos.size(), 1);
+    ui<QAction>("ac_sort_rows")->trigger(); // reported in a box of its own
+    QTRY_COMPARE(ui<QLabel>("lb_status")->text(), QString("None"));
+    QCOMPARE(ui<QLabel>("lb_data_points")->text() == "0", false);
+    QVERIFY(!ui<QLabel>("lb_average")->text().isEmpty());
+    keys(Qt::CTRL | Qt::ALT | Qt::Key_D);
+    QTRY_COMPARE(ui<QLabel>("lb_status")->text(), QString("No Data"));
+    QCOMPARE(ui<QLabel>("lb_average")->text(), QString());
+    QCOMPARE(dialogs_->infos.size(), 2);
   }
 
   void failed_open_keeps_table_and_watch() {

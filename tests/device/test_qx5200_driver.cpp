@@ -179,6 +179,7 @@ void TestQX5200Driver::status_board_states() {
   rig.driver.load_board().lb_offset = 3;
   rig.driver.load_board().lb_sensor_gain = 25;
   rig.model.forced_board_state = std::uint8_t(state);
+  rig.model.force_over_temperature = false; // the sensor reads temperature_c again
   rig.model.temperature_c = 40;
   QVERIFY(rig.driver.read_status());
   QCOMPARE(rig.driver.load_board_present(), present);

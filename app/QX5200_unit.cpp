@@ -8,7 +8,9 @@
 #include "NumberConversion.h"
 #include "PwlFile.h"
 #include "QX5200_Driver.h"
+#include "RecentFiles.h"
 #include "RunLogMenu.h"
+#include "Settings.h"
 #include "TCircularBufferUnit.h"
 #include "TFormulaPage.h"
 #include "TNumEditUnit.h"
@@ -18,6 +20,7 @@
 #include "TableChangeWatch.h"
 #include "TablePoints.h"
 #include "WaveformGraph.h"
+#include "WaveformNotices.h"
 #include "about_box_unit.h"
 
 #include <QAction>
@@ -120,6 +123,7 @@ TForm1::TForm1(QWidget *parent, std::unique_ptr<THidBackend> backend)
   about_box = new Tabout_box(this);
   about_box->setObjectName(QStringLiteral("about_box"));
   new TFileDropCatcher(this, [this](const QStringList &files) { open_dropped_files(files); });
+  new TWindowKeeper(*this, [this] { return settings_; });
   FormCreate();
 }
 
@@ -244,6 +248,7 @@ void TForm1::build_layout() {
       {"Avg Power : ", &lb_average_power, "lb_average_power"},
       {"Energy : ", &lb_energy, "lb_energy"},
       {"P2t : ", &lb_p2t, "lb_p2t"},
+      {"Limited :", &lb_limited_samples, "lb_limited_samples"},
       {"Error :", &lb_status, "lb_status"}};
   int line = 0;
   for (const auto &[caption, value, object_name] : statistics) {
@@ -329,6 +334,10 @@ void TForm1::build_layout() {
       },
       this);
   // "Delete Curve" hides the curve until the waveform is plotted again.
+  connect(graph, &TQGraph::GraphSetupChanged, this, [this] {
+    if (settings_)
+      settings_->store_graph(graph->GraphArea());
+  });
   connect(graph, &TQGraph::OnDeleteCurve, this, [this](int curve) {
     graph->ClearCurve(curve);
     graph->Redraw();
@@ -384,15 +393,21 @@ void TForm1::build_actions() {
   make(HelpContents1, "HelpContents1", "&Contents", QKeySequence::HelpContents,
        &TForm1::HelpContents1Execute);
   make(ac_about, "ac_about", "&About...", {}, &TForm1::ac_aboutExecute);
+  make(ac_reset_settings, "ac_reset_settings", "&Reset Settings", {}, &TForm1::ac_reset_settingsExecute);
 
   share_menu = new TGraphShareMenu(
       *this, *graph,
-      {[this] { return dialogs_->save_file_name(this, GraphFileFilters(), QStringLiteral("png")); },
+      {[this] { return ask_file(TSettings::export_folder, true, GraphFileFilters(), QStringLiteral("png")); },
        [this](QDialog &d) { return dialogs_->exec(d); },
        [this](const QString &text) { dialogs_->error(this, text); }, [this] { return print_lines(); }});
   share_menu->setObjectName(QStringLiteral("share_menu"));
   QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
   file->addAction(ac_load_data);
+  QMenu *recent = file->addMenu(QStringLiteral("Open &Recent"));
+  recent->setObjectName(QStringLiteral("recent_menu"));
+  recent_files = new TRecentFiles(
+      this, recent, [this](const TRecentFile &f) { open_recent_file(f); },
+      [this](const QString &text) { dialogs_->information(this, text, message_position()); });
   file->addAction(ac_data_save);
   file->addAction(ac_export_pwl);
   file->addAction(share_menu->export_action());
@@ -414,10 +429,19 @@ void TForm1::build_actions() {
   QMenu *hardware = menuBar()->addMenu(QStringLiteral("&Hardware"));
   hardware->addAction(ac_hardware);
   run_log = new TRunLogMenu(*this, hardware);
+  waveform_notices = new TWaveformNotices(*this, *sg_data->grid());
   run_log->setObjectName(QStringLiteral("run_log"));
   QMenu *help = menuBar()->addMenu(QStringLiteral("He&lp"));
   help->addAction(HelpContents1);
+  help->addAction(ac_reset_settings);
   help->addAction(ac_about);
+  // F10 opens the File menu, with or without a window manager that would.
+  auto *menu_key = new QAction(this);
+  menu_key->setObjectName(QStringLiteral("ac_menu_bar"));
+  menu_key->setShortcut(QKeySequence(Qt::Key_F10));
+  connect(menu_key, &QAction::triggered, this,
+          [this] { menuBar()->setActiveAction(menuBar()->actions().constFirst()); });
+  addAction(menu_key);
   sg_data->addActions(edit_actions());
 
   // The menu bar lies outside the client area the layout is measured in. The window opens at
@@ -545,6 +569,63 @@ void TForm1::rg_data_separatorClick(int item) {
   dialog_filters_ = data_separator_filters(item);
   dialog_filters_.insert(1, QString::fromLatin1(pwl_filter));
   dialog_default_ext_ = QString::fromLatin1(separator_items[item].default_ext);
+  if (settings_)
+    settings_->set_data_separator(item);
+}
+
+void TForm1::select_data_separator(int item) {
+  if (item < 0 || item >= separator_item_count)
+    return;
+  rg_data_separator_items->button(item)->setChecked(true);
+  rg_data_separatorClick(item);
+}
+
+void TForm1::open_recent_file(const TRecentFile &file) {
+  select_data_separator(file.separator);
+  load_data_file(file.path);
+}
+
+QString TForm1::ask_file(int folder, bool save, const QStringList &filters, const QString &suffix) {
+  return in_folder(folder, [&] {
+    return save ? dialogs_->save_file_name(this, filters, suffix)
+                : dialogs_->open_file_name(this, filters, suffix);
+  });
+}
+
+QString TForm1::in_folder(int folder, const std::function<QString()> &ask) {
+  const auto kind = TSettings::TFolder(folder);
+  dialogs_->start_folder = settings_ ? settings_->folder(kind) : QString();
+  const QString name = ask();
+  if (settings_ && !name.isEmpty())
+    settings_->set_folder(kind, QFileInfo(name).absolutePath());
+  return name;
+}
+
+void TForm1::use_settings(TSettings *settings) {
+  settings_ = nullptr; // nothing is written back while the remembered values are applied
+  if (!settings)
+    return;
+  if (!graph_defaults_)
+    graph_defaults_ = std::make_unique<TQGraphArea>(graph->GraphArea());
+  select_data_separator(settings->data_separator());
+  settings->load_graph(graph->GraphArea());
+  graph->Redraw();
+  restore_window_geometry(*this, *settings);
+  settings_ = settings;
+  recent_files->set_settings(settings);
+  if (!settings->notice().isEmpty())
+    show_status_message(settings->notice());
+}
+
+void TForm1::ac_reset_settingsExecute() {
+  if (!settings_)
+    return;
+  settings_->reset();
+  settings_->store_graph(*graph_defaults_);
+  TSettings *settings = settings_;
+  use_settings(settings);
+  resize(minimumSize());
+  show_status_message(QStringLiteral("Settings reset to the defaults."));
 }
 
 QPoint TForm1::message_position() const { return frameGeometry().topLeft() + QPoint(200, 200); }
@@ -557,7 +638,7 @@ qint64 TForm1::file_age(const QString &file_name) {
 }
 
 void TForm1::ac_load_dataExecute() {
-  const QString name = dialogs_->open_file_name(this, dialog_filters_, dialog_default_ext_);
+  const QString name = ask_file(TSettings::open_folder, false, dialog_filters_, dialog_default_ext_);
   if (!name.isEmpty())
     load_data_file(name);
 }
@@ -593,6 +674,7 @@ void TForm1::load_data_file(const QString &file_name) {
   watched_file_name_ = file_name;
   watched_file_age_ = age;
   sg_data->undo()->record(TGridStepKind::open, tr("Open"), previous, file_name);
+  recent_files->add({file_name, rg_data_separator_items->checkedId()});
   after_table_change(TGridStepKind::open);
   // Said for a file opened now, not for an undo or redo that brings one back.
   if (driver->data_count() == 0)
@@ -664,13 +746,14 @@ QString TForm1::separator_name(int item) const {
 void TForm1::show_new_waveform() { graph->ShowWhole(); }
 
 void TForm1::ac_data_saveExecute() {
-  const QString name = dialogs_->save_file_name(this, dialog_filters_, dialog_default_ext_);
+  const QString name = ask_file(TSettings::save_folder, true, dialog_filters_, dialog_default_ext_);
   if (name.isEmpty())
     return;
   if (!save_table(name, is_pwl_file_name(name)))
     return;
   watched_file_name_ = name;
   watched_file_age_ = file_age(name);
+  recent_files->add({name, rg_data_separator_items->checkedId()});
 }
 
 void TForm1::ac_export_pwlExecute() {
@@ -960,6 +1043,7 @@ bool TForm1::update_waveform() {
     table_points(*sg_data->grid(), points);
     driver->set_points(std::move(points));
     validate_waveform();
+    waveform_notices->waveform_built();
     table_watch->settled();
   }
 
@@ -1200,10 +1284,13 @@ void TForm1::show_statistics() {
   lb_max_dt->setText(eng(-9, -9, driver->max_dx(), QStringLiteral("s")));
   lb_min_dt->setText(eng(-9, -9, driver->min_dx(), QStringLiteral("s")));
   lb_max_dy_dt->setText(eng(-9, -9, driver->max_dy_dx() / 1000000, u + QStringLiteral("/us")));
+  // Samples played at the board's limit; not known before its record is.
+  lb_limited_samples->setText(load_board_ready_ ? QString::number(driver->waveform().limited_samples())
+                                                : QString());
   // Without points the figures would be those of the waveform before.
   if (driver->data_error() && driver->error_type() == TQX5200Waveform::no_data)
     for (QLabel *figure : {lb_energy, lb_p2t, lb_average_power, lb_pulse_average, lb_average, lb_max_dy,
-                           lb_min_dy, lb_max_dt, lb_min_dt, lb_max_dy_dt})
+                           lb_min_dy, lb_max_dt, lb_min_dt, lb_max_dy_dt, lb_limited_samples})
       figure->clear();
   if (!driver->data_error()) {
     lb_status->setText(QStringLiteral("None"));

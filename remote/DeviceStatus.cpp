@@ -26,6 +26,12 @@ QString latin1(const QString &s, int n) {
 
 } // namespace
 
+QByteArray qx5200_maker() {
+  QByteArray p(qx5200_protocol::product_string);
+  const qsizetype model = p.lastIndexOf(" QX5200");
+  return model > 0 ? p.left(model) : p;
+}
+
 QJsonObject board_record_json(const TLoadBoardRecord &lb) {
   const long double whole = std::nearbyint(lb.lb_max_value);
   long double low = std::isfinite(whole) ? std::fmod(whole, 256.0L) : 0;

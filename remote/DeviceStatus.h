@@ -1,10 +1,14 @@
 #pragma once
 
+#include <QByteArray>
 #include <QJsonObject>
 #include <QString>
 
 class TQX5200_DRIVER;
 struct TLoadBoardRecord;
+
+// The maker field of *IDN?: the product string without the model.
+QByteArray qx5200_maker();
 
 // The load board record as the device stores it (single-precision reals in their shortest form,
 // the name and units as their bytes give them), one JSON member per field.

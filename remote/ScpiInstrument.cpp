@@ -15,13 +15,6 @@ namespace {
 const char *const separator_names[] = {"TAB", "COMMa", "SPACe", "SEMicolon"};
 constexpr char16_t separators[] = {u'\t', u',', u' ', u';'};
 
-// The maker field of *IDN?: the product string without the model.
-QByteArray maker() {
-  QByteArray p(qx5200_protocol::product_string);
-  const qsizetype model = p.lastIndexOf(" QX5200");
-  return model > 0 ? p.left(model) : p;
-}
-
 QByteArray json(const QJsonObject &o) { return QJsonDocument(o).toJson(QJsonDocument::Compact); }
 
 } // namespace
@@ -260,7 +253,7 @@ void TQX5200Instrument::add_commands() {
   TScpiCommandTable &t = table_;
   t.add_status_commands();
   t.add("*IDN", true, {}, [this](TScpiCall &c) {
-    c.reply = maker() + ",QX5200," + QByteArray::number(driver_.serial_number()) + ',' +
+    c.reply = qx5200_maker() + ",QX5200," + QByteArray::number(driver_.serial_number()) + ',' +
               (driver_.revision().isEmpty() ? QByteArray("0") : driver_.revision().toLatin1());
   });
   t.add("*TST", true, {}, [](TScpiCall &c) { c.reply = "0"; });

@@ -1,5 +1,6 @@
 #include "CtlServe.h"
 
+#include "Delay.h"
 #include "DeviceLock.h"
 #include "HolderSocket.h"
 #include "QX5200_Driver.h"
@@ -8,6 +9,10 @@
 #include "ScpiServer.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -140,4 +145,99 @@ int ctl_serve(const TServeOptions &o, THidBackendFactory backends) {
   const int result = QCoreApplication::exec();
   // What the device plays goes on: ending the server is not a stop.
   return result;
+}
+
+namespace {
+
+int holder_silent(const QString &in_use_text, const QString &reason) {
+  return fail(exit_in_use, QStringLiteral("%1, which does not answer on its socket (%2): wait until it ends, "
+                                          "or end it.")
+                               .arg(in_use_text, reason));
+}
+
+void print_line(const QByteArray &line) {
+  std::fwrite(line.constData(), 1, std::size_t(line.size()), stdout);
+  std::fflush(stdout);
+}
+
+} // namespace
+
+int ctl_holder_status(const QString &device_path, const QString &in_use_text, bool json) {
+  QByteArray answer;
+  QString reason;
+  if (!ask_holder(device_path, "STAT:DEV?\n", 1, answer, reason))
+    return holder_silent(in_use_text, reason);
+  const QJsonObject o = QJsonDocument::fromJson(answer).object();
+  if (o.isEmpty())
+    return holder_silent(in_use_text, QStringLiteral("an answer that is not a status"));
+  if (json) {
+    print_line(answer);
+    return 0;
+  }
+  // The text of qx5200-ctl status, from the holder's figures.
+  auto yes_no = [](bool b) { return b ? QStringLiteral("yes") : QStringLiteral("no"); };
+  auto num = [](const QJsonValue &v, char format, int precision) {
+    return QString::number(v.toDouble(), format, precision);
+  };
+  const QJsonObject cal = o.value(u"calibration").toObject();
+  QString t = QStringLiteral("Connected: %1\nPath: %2\nUSB voltage: %3 V\nSerial: %4\nFirmware: %5\n")
+                  .arg(yes_no(o.value(u"connected").toBool()), o.value(u"path").toString(),
+                       num(o.value(u"usb_voltage"), 'f', 2))
+                  .arg(o.value(u"serial").toInt())
+                  .arg(o.value(u"firmware").toString());
+  t += QStringLiteral("Calibration: offset %1, ad_offset %2, ad_gain %3\n")
+           .arg(num(cal.value(u"offset"), 'g', 7), num(cal.value(u"ad_offset"), 'g', 7),
+                num(cal.value(u"ad_gain"), 'g', 7));
+  const bool present = o.value(u"board_present").toBool();
+  t += QStringLiteral("Load board: %1\n").arg(present ? QStringLiteral("present") : QStringLiteral("none"));
+  if (present) {
+    const QJsonObject b = o.value(u"board").toObject();
+    for (const char *name :
+         {"name", "units", "gain", "sensor_gain", "max_temp", "max_power", "max_p2t", "offset",
+          "sensor_offset", "sensor_units", "return_to_zero", "sensor_max", "monitor_gain", "max_value"}) {
+      const QJsonValue v = b.value(QLatin1StringView(name));
+      t += QStringLiteral("  %1: %2\n")
+               .arg(QLatin1StringView(name),
+                    v.isString() ? v.toString()
+                                 : QString::number(v.toDouble(), 'g', QLocale::FloatingPointShortest));
+    }
+  }
+  t += QStringLiteral("Sensor: %1 %2\nTemperature: %3 C\nOver-temperature: %4\nRunning: %5\n")
+           .arg(num(o.value(u"sensor_value"), 'g', 7), o.value(u"sensor_units").toString(),
+                num(o.value(u"temperature"), 'f', 1), yes_no(o.value(u"over_temperature").toBool()),
+                yes_no(o.value(u"running").toBool()));
+  print_line(t.toLocal8Bit());
+  return 0;
+}
+
+int ctl_holder_stop(const QString &device_path, const QString &in_use_text, bool json) {
+  QByteArray answer;
+  QString reason;
+  if (!ask_holder(device_path, "OUTP OFF;*OPC?\n", 1, answer, reason))
+    return holder_silent(in_use_text, reason);
+  // The holder stops at its next poll, within a few of them.
+  QElapsedTimer clock;
+  clock.start();
+  bool running = true;
+  while (clock.elapsed() < 10000) {
+    // A holder that was only waiting for the run ends once it has stopped it.
+    if (!ask_holder(device_path, "OUTP?;:SYST:ERR?\n", 1, answer, reason)) {
+      running = false;
+      break;
+    }
+    if (!answer.contains(";0,")) {
+      const qsizetype semicolon = answer.indexOf(';');
+      return fail(exit_no_answer,
+                  QStringLiteral("%1 could not stop the output: %2")
+                      .arg(in_use_text, QString::fromUtf8(answer.mid(semicolon + 1)).trimmed()));
+    }
+    running = answer.startsWith('1');
+    if (!running)
+      break;
+    TEventWait(20, 1).run();
+  }
+  if (running)
+    return fail(exit_no_answer, QStringLiteral("%1 did not stop the output within 10 s.").arg(in_use_text));
+  print_line(json ? QByteArray("{\"running\":false,\"stopped\":true}\n") : QByteArray("Stopped.\n"));
+  return 0;
 }

@@ -15,3 +15,9 @@ struct TServeOptions {
 // The exit statuses of qx5200-ctl: 0 after a signal, 2 usage, 3..6 as for the other commands,
 // 9 when the address cannot be listened on.
 int ctl_serve(const TServeOptions &options, THidBackendFactory backends);
+
+// status and stop of a device another qx5200 program holds: asked of that holder over its local
+// socket, printed as the command prints them itself. Exit 5, naming the holder, when it does not
+// answer.
+int ctl_holder_status(const QString &device_path, const QString &in_use_text, bool json);
+int ctl_holder_stop(const QString &device_path, const QString &in_use_text, bool json);

@@ -4,9 +4,11 @@
 #include "CtlServe.h"
 #include "Delay.h"
 #include "DeviceLock.h"
+#include "DeviceStatus.h"
 #include "FormulaOptions.h"
 #include "HidBackendLinux.h"
 #include "HidControllerClass.h"
+#include "HolderSocket.h"
 #include "QX5200_Driver.h"
 #include "RunLog.h"
 #include "TVirtualQX5200Device.h"
@@ -188,7 +190,9 @@ private:
   long double usb_voltage_ = 0;
   TEventWait *waiting_ = nullptr;
   bool interrupted_ = false;
-  QJsonObject result_; // --json: what upload, start and run print as one object
+  bool holder_request_ = false; // status and stop ask the device's holder when refused
+  QString stopped_by_;          // who asked this holder to stop, over its socket
+  QJsonObject result_;          // --json: what upload, start and run print as one object
 };
 
 QString TCtl::name() const {
@@ -213,8 +217,13 @@ int TCtl::connect() {
   driver_->enumerate();
   TQHID *hid = driver_->hid();
   if (!hid->connected()) {
-    if (hid->device_in_use())
-      return fail(exit_in_use, lock_.in_use_text() + QStringLiteral(": wait until it ends, or end it."));
+    if (hid->device_in_use()) {
+      if (holder_request_)
+        return exit_in_use;
+      return fail(exit_in_use,
+                  lock_.in_use_text() + QStringLiteral(": wait until it ends, or end it "
+                                                       "(status and stop still work: they ask it)."));
+    }
     if (hid->permission_denied())
       return fail(exit_no_permission, QStringLiteral("this user may not open the QX5200: ") + udev_fix);
     if (!o_.device.isEmpty())
@@ -328,8 +337,9 @@ QJsonObject TCtl::status_json() const {
 }
 
 int TCtl::status() {
+  holder_request_ = true;
   if (const int r = connect())
-    return r;
+    return r == exit_in_use ? ctl_holder_status(lock_.refused_path(), lock_.in_use_text(), o_.json) : r;
   const TQX5200_DRIVER &d = *driver_;
   if (o_.json) {
     print_json(status_json());
@@ -376,6 +386,7 @@ int TCtl::load_and_build(const QString &file) {
   QString reason;
   TWaveFileFormat format;
   TFormulaResult placed;
+  TSkippedRows skipped;
   if (o_.formula.given) {
     // The default accuracy follows the board in the device.
     if (const int r = connect_to_idle_board())
@@ -385,7 +396,7 @@ int TCtl::load_and_build(const QString &file) {
   } else {
     if (!wave_file_format(o_.format, o_.separator, file, format, reason))
       return fail(exit_usage, reason);
-    if (!load_wave_file(file, format, points, reason))
+    if (!load_wave_file(file, format, points, skipped, reason))
       return fail(exit_usage, QStringLiteral("%1: %2").arg(file, reason));
     if (const int r = connect_to_idle_board())
       return r;
@@ -405,6 +416,8 @@ int TCtl::load_and_build(const QString &file) {
         {QStringLiteral("buffer_count"), w.buffer_count()},
         {QStringLiteral("statistics"),
          QJsonDocument::fromJson(QByteArray::fromStdString(statistics_json(w))).object()},
+        {QStringLiteral("rows_skipped"),
+         QJsonDocument::fromJson(QByteArray::fromStdString(skipped_rows_json(skipped))).object()},
         {QStringLiteral("board"), driver_->load_board().lb_name},
         {QStringLiteral("uploaded"), false},
         {QStringLiteral("points"),
@@ -417,7 +430,8 @@ int TCtl::load_and_build(const QString &file) {
           QJsonDocument::fromJson(QByteArray::fromStdString(formula_json(o_.formula, placed))).object());
     }
   } else {
-    print((o_.formula.given ? formula_summary(placed) : QString()) + panel_text(w));
+    print((o_.formula.given ? formula_summary(placed) : QString()) + panel_text(w) +
+          notices_text(w, skipped));
   }
   if (w.data_error()) {
     const QString where = w.error_type() == TQX5200Waveform::time_not_increasing
@@ -523,13 +537,35 @@ int TCtl::poll(int interval_ms, double duration, bool until_end, double timeout,
   sigaction(SIGINT, &sa, &old_int);
   sigaction(SIGTERM, &sa, &old_term);
 
+  // While it waits, the holder answers status and stop for other programs.
+  THolderService::THandlers handlers;
+  handlers.status = [this] { return device_status_json(*driver_, lock_.path(), usb_voltage_); };
+  handlers.stop = [this](const QString &who) {
+    stopped_by_ = who;
+    if (waiting_)
+      waiting_->end();
+  };
+  THolderService holder(std::move(handlers));
+  QString reason;
+  if (!holder.listen(lock_.path(), reason))
+    std::fprintf(stderr, "qx5200-ctl: other programs cannot ask for status or stop: %s\n",
+                 reason.toLocal8Bit().constData());
+  bool stopped_remotely = false;
+
   QElapsedTimer clock;
   clock.start();
   int result = exit_done;
-  QString reason;
   for (;;) {
     if (interrupted_ || last_signal)
       break;
+    if (!stopped_by_.isEmpty() && !stopped_remotely) {
+      stopped_remotely = true;
+      if (!driver_->stop_output()) {
+        result = lost();
+        break;
+      }
+      std::fprintf(stderr, "qx5200-ctl: stopped by %s\n", stopped_by_.toLocal8Bit().constData());
+    }
     const bool answered = driver_->query_run_state() && (!log || driver_->read_status());
     if (!answered) {
       result = lost();
@@ -612,8 +648,9 @@ int TCtl::start(bool quiet) {
 }
 
 int TCtl::stop() {
+  holder_request_ = true;
   if (const int r = connect())
-    return r;
+    return r == exit_in_use ? ctl_holder_stop(lock_.refused_path(), lock_.in_use_text(), o_.json) : r;
   if (!driver_->stop_output() || !driver_->query_run_state())
     return lost();
   if (o_.json)

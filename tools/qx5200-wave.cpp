@@ -72,7 +72,7 @@ bool set_calibration(TCalibration &cal, QStringView key, QStringView text, QStri
   return true;
 }
 
-void print_json(const TQX5200Waveform &w, const std::string &formula) {
+void print_json(const TQX5200Waveform &w, const TSkippedRows &skipped, const std::string &formula) {
   std::string out = "{";
   if (!formula.empty())
     out += "\"formula\":" + formula + ',';
@@ -97,6 +97,7 @@ void print_json(const TQX5200Waveform &w, const std::string &formula) {
   }
   out += "],\"points\":" + points_json(w.points());
   out += ",\"statistics\":" + statistics_json(w);
+  out += ",\"rows_skipped\":" + skipped_rows_json(skipped);
   out += "}\n";
   std::fwrite(out.data(), 1, out.size(), stdout);
 }
@@ -240,11 +241,12 @@ int main(int argc, char *argv[]) {
   }
 
   std::vector<TWavePoint> points;
+  TSkippedRows skipped;
   TFormulaResult placed;
   if (formula.given) {
     if (!formula_wave_points(formula, waveform.load_board.lb_max_value, points, placed, reason))
       return fail(reason);
-  } else if (!load_wave_file(path, format, points, reason)) {
+  } else if (!load_wave_file(path, format, points, skipped, reason)) {
     return fail(QStringLiteral("%1: %2").arg(path, reason));
   }
 
@@ -255,8 +257,9 @@ int main(int argc, char *argv[]) {
   if (parser.isSet(plot_option) && !write_plot(waveform, plot_file, plot_size, plot_dpi, reason))
     return fail(QStringLiteral("%1: %2").arg(plot_file, reason));
   if (parser.isSet(json_option))
-    print_json(waveform, formula.given ? formula_json(formula, placed) : std::string());
+    print_json(waveform, skipped, formula.given ? formula_json(formula, placed) : std::string());
   else
-    print((formula.given ? formula_summary(placed) : QString()) + panel_text(waveform));
+    print((formula.given ? formula_summary(placed) : QString()) + panel_text(waveform) +
+          notices_text(waveform, skipped));
   return waveform.data_error() ? exit_data_error : exit_valid;
 }

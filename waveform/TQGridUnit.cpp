@@ -1,5 +1,7 @@
 #include "TQGridUnit.h"
 
+#include "TablePoints.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
@@ -32,6 +34,15 @@ public:
   }
 
 protected:
+  // A cell that keeps its row from being a point is marked: such rows are skipped.
+  void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    const auto *table = qobject_cast<const TQGridModel *>(index.model());
+    if (table &&
+        skipped_cell(*table, index.column() + TQGridModel::fixed_cols, index.row() + TQGridModel::fixed_rows))
+      option->backgroundBrush = QColor(255, 205, 205);
+  }
+
   bool eventFilter(QObject *watched, QEvent *event) override {
     if (event->type() == QEvent::ShortcutOverride) {
       auto *key = static_cast<QKeyEvent *>(event);

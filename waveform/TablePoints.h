@@ -3,6 +3,7 @@
 #include "TWavePoint.h"
 
 #include <QChar>
+#include <QString>
 
 #include <vector>
 
@@ -24,3 +25,15 @@ bool table_has_point(const TQGridModel &table);
 // that as the decimal separator (a file or a paste from a system that writes numbers the other
 // way). A null QChar otherwise.
 QChar foreign_decimal_separator(const TQGridModel &table);
+
+// Rows that hold text in their time or value cell but give no point (a typo, a unit, a missing
+// value): skipped like empty rows, but worth saying. first_row is the table row (1 for the first
+// row under the headings), first_text the text of its first cell that is not a number.
+struct TSkippedRows {
+  qsizetype count = 0;
+  int first_row = 0;
+  QString first_text;
+};
+TSkippedRows skipped_rows(const TQGridModel &table);
+// Whether the cell (grid coordinates) is a time or value cell that is not a number in such a row.
+bool skipped_cell(const TQGridModel &table, int col, int row);

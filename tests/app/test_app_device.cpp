@@ -588,14 +588,6 @@ private slots:
     QCOMPARE(ui<QTabWidget>("PageControl1")->currentIndex(), int(TForm1::page_graph));
     QVERIFY(dialogs_->infos.isEmpty());
     QVERIFY(model().is_playing());
-    QCOMPARE(bt_waveform_start()->text(), QString("STOP"));
-    QVERIFY(bt_waveform_start()->isEnabled());
-    // Once stopped, START says what is wrong.
-    bt_waveform_start()->click();
-    QVERIFY(QTest::qWaitFor([this] { return bt_waveform_start()->text() == "START"; }, 3000));
-    bt_waveform_start()->click();
-    QCOMPARE(dialogs_->infos.size(), 1);
-    QVERIFY(dialogs_->infos[0].startsWith("Time Data Not Increasing"));
   }
 
   void over_temperature_blocks_start() {
@@ -714,7 +706,14 @@ private slots:
     QCOMPARE(dlg->ne_load_board_gain->Value(), 100.0);
     QCOMPARE(dlg->ne_load_board_max_power->Value(), 50.0);
     QVERIFY(dlg->cb_rtz->isChecked());
-    QVERIFY(!dlg->ne_load_board_gain->isEnabled());
+    // Read-only rather than greyed out, whole numbers whole, each unit beside its field.
+    QVERIFY(dlg->ne_load_board_gain->isEnabled() && dlg->ne_load_board_gain->isReadOnly());
+    QCOMPARE(dlg->ne_load_board_max_value->text(), QString("100"));
+    QStringList units;
+    for (QLabel *l : dlg->gb_load_board->findChildren<QLabel *>())
+      if (l->geometry().left() > dlg->ne_load_board_max_value->geometry().right() && l->y() == 119)
+        units << l->text();
+    QCOMPARE(units, QStringList({"A", "V/A"})); // Max Value, Monitor Gain
     QVERIFY(!dlg->bt_read_eeprom->isVisible() && !dlg->bt_write_eeprom->isVisible());
     QCOMPARE(model().command_count(8), serials + 1);
     // After it closes the window re-reads the record and zeroes the output.
@@ -827,6 +826,44 @@ private slots:
     QVERIFY(!other.acquire(device_->hid_device()->path()));
   }
 
+  // Levels beyond LB1's 100 A still play, at 100 A, and rows that are no point are still
+  // skipped, but both are said on START: the panel, a notice, and the skipped rows' cells marked.
+  void limits_and_skipped_rows_are_said() {
+    plug_device();
+    QVERIFY(connect_window());
+    w_->show();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    fill_table({{0, 0}, {1e-6, 150}, {2e-6, 150}, {3e-6, 0}});
+    TQGrid *grid = ui<TQGrid>("sg_data");
+    grid->set_cell(1, 5, QStringLiteral("abc"));
+    grid->set_cell(2, 5, QStringLiteral("1"));
+    grid->set_cell(1, 6, localized("4e-5"));
+    grid->set_changed(true);
+    QTest::mouseClick(bt_waveform_start(), Qt::LeftButton);
+    const qsizetype limited = w_->driver->waveform().limited_samples();
+    QVERIFY(limited > 2);
+    QCOMPARE(ui<QLabel>("lb_limited_samples")->text(), QString::number(limited));
+    QCOMPARE(ui<QLabel>("status_message")->text(),
+             QStringLiteral("%1 samples are limited to the load board's maximum of 100 A; 2 rows skipped: "
+                            "row 5 \"abc\"")
+                 .arg(limited));
+    QVERIFY(ticks(1));
+    QVERIFY2(model().command_count(33) == 1u,
+             qPrintable(ui<QLabel>("lb_status")->text())); // played all the same
+    ui<QTabWidget>("PageControl1")->setCurrentIndex(TForm1::page_data);
+    const QImage shot = grid->viewport()->grab().toImage();
+    auto marked = [&](int col, int row) {
+      const QRect cell = grid->visualRect(grid->grid()->index(row - 1, col - 1));
+      return shot.pixelColor(cell.left() + 2, cell.bottom() - 2) == QColor(255, 205, 205);
+    };
+    QVERIFY(marked(1, 5));
+    QVERIFY(!marked(2, 5));
+    QVERIFY(marked(2, 6));
+    QVERIFY(!marked(1, 6));
+    QVERIFY(!marked(1, 4));
+    QVERIFY(!marked(1, 7)); // empty rows are not skipped rows
+  }
+
   // Turned on and off with its shortcut, each start asks: the same file again (appended, one
   // header) or a new one (an existing log is appended to or replaced, as answered). Rows hold
   // only what the tick read: no sensor or temperature during a run or without a board.
@@ -861,9 +898,13 @@ private slots:
       QVERIFY2(board.match(line).hasMatch(), qPrintable(line));
     dialogs_->save_answer.clear();
     dialogs_->choices = {0}; // Append
+    QFile cut(path);         // a row cut off
+    QVERIFY(cut.open(QIODevice::Append) && cut.write("2026") == 4);
+    cut.close();
     log_ticks(3);
     QVERIFY(rows().size() >= first + 3);
     QCOMPARE(rows().count(header), 1);
+    QCOMPARE(rows()[first], QStringLiteral("2026"));
     dialogs_->choices = {-1}; // Cancel: nothing starts
     QTest::keyClick(w_.get(), Qt::Key_R, Qt::ControlModifier);
     QVERIFY(!ui<TRunLogMenu>("run_log")->logging());

@@ -5,7 +5,6 @@
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
@@ -89,7 +88,6 @@ private slots:
   void conversions();
   void delay_waits_and_nests();
   void simulated_device_back_end();
-  void run_log_rows_and_files();
   void run_log_on_a_full_disk();
 };
 
@@ -677,44 +675,6 @@ QByteArray file_bytes(const QString &path) {
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
 }
 } // namespace
-
-// A row holds only what was read for it; an append starts on a new line after a cut-off row and
-// adds no second header; a replaced file starts afresh.
-void TestQX5200Driver::run_log_rows_and_files() {
-  Rig rig;
-  QVERIFY(rig.driver.read_status());
-  QString reason;
-  const QRegularExpression board_row(QStringLiteral(R"(^[0-9T:.Z-]+,\d+\.\d{3},0,[\d.]+,V,[\d.]+,0,1$)"));
-  const QRegularExpression blank_row(QStringLiteral(R"(^[0-9T:.Z-]+,\d+\.\d{3},0,,,,,$)"));
-  const QRegularExpression no_board_row(QStringLiteral(R"(^[0-9T:.Z-]+,\d+\.\d{3},0,,,,0,0$)"));
-  QTemporaryDir dir;
-  const QString path = dir.filePath(QStringLiteral("run.csv"));
-  const QByteArray header = TRunLog::csv_header();
-  const QByteArray cut = header + "2026-12-09T03:31:20.874Z,1.000,0,12.5,V,25";
-  for (const auto &[mode, expect_prefix] :
-       {std::pair{TRunLog::append, cut + '\n'}, std::pair{TRunLog::replace, header}}) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(cut) == cut.size());
-    f.close();
-    TRunLog log;
-    QVERIFY2(log.open(path, TRunLog::csv, mode, reason), qPrintable(reason));
-    rig.model.set_board_present(true);
-    QVERIFY(rig.driver.read_status());
-    QVERIFY(log.write_row(rig.driver, reason));
-    QVERIFY(log.write_row(TRunLog::row_from(rig.driver, false), reason));
-    rig.model.set_board_present(false);
-    QVERIFY(rig.driver.read_status());
-    QVERIFY(log.write_row(rig.driver, reason));
-    log.close();
-    const QByteArray bytes = file_bytes(path);
-    QVERIFY2(bytes.startsWith(expect_prefix), bytes.constData());
-    const QStringList rows = QString::fromUtf8(bytes.mid(expect_prefix.size())).split(u'\n');
-    QCOMPARE(rows.size(), 4); // three rows and the end of the last
-    QVERIFY2(board_row.match(rows[0]).hasMatch(), qPrintable(rows[0]));
-    QVERIFY2(blank_row.match(rows[1]).hasMatch(), qPrintable(rows[1]));
-    QVERIFY2(no_board_row.match(rows[2]).hasMatch(), qPrintable(rows[2]));
-  }
-}
 
 // On a full disk: a new log leaves no file, a replaced one keeps the old bytes, and a row that
 // does not fit is taken back so the file still ends with a whole row.

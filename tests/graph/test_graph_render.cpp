@@ -126,6 +126,16 @@ void TestGraphRender::plot_frame_where_layout_puts_it() {
   // Inside and outside the frame: background.
   QCOMPARE(img.pixelColor(pl.left + 10, pl.top + 10), QColor(Qt::white));
   QCOMPARE(img.pixelColor(pl.right + 5, my), QColor(Qt::white));
+
+  // An auto-ranged flat top lies on the top edge: the curve is drawn over the frame line there.
+  g.ClearCurve(1);
+  for (double x : {0.0, 1.0, 9.0, 10.0})
+    g.AddPoint(1, x, x == 0 || x == 10 ? 0 : 4, 0);
+  g.setYAutoRange(true);
+  g.Redraw();
+  const TGraphRect &top = g.GraphArea().plot;
+  QCOMPARE(g.Curve(1).points[1].py, top.top);
+  QCOMPARE(g.BackBuffer().pixelColor((top.left + top.right) / 2, top.top), QColor(Qt::red));
 }
 
 void TestGraphRender::y2_pass_uses_y2_row_and_colours() {
@@ -343,7 +353,7 @@ void TestGraphRender::exported_pictures() {
       texts << xml.readElementText().trimmed();
   }
   QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
-  QCOMPARE(red_paths, 1);
+  QCOMPARE(red_paths, 2); // one path, drawn under the frame and once more over it
   for (const char *text : {"Time", "Efficiency", "8.0", "my label"})
     QVERIFY2(texts.contains(QString::fromLatin1(text)), qPrintable(texts.join(u'|')));
 

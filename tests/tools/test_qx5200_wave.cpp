@@ -87,8 +87,12 @@ void TestQx5200Wave::example_words() {
     QCOMPARE(pts[i].toArray()[1].toDouble(), expected[i][1]);
   }
   const QJsonObject st = o["statistics"].toObject();
-  QCOMPARE(st.size(), 16);
+  QCOMPARE(st.size(), 18);
   QCOMPARE(st["sampled_data_count"].toInt(), 3);
+  QCOMPARE(st["limited_samples"].toInt(-1), 0);
+  QCOMPARE(st["output_limit"].toDouble(), 5.0);
+  QCOMPARE(o["rows_skipped"].toObject(),
+           (QJsonObject{{"count", 2}, {"first_row", 2}, {"first_text", "not"}}));
   QVERIFY(std::fabs(st["max_time"].toDouble() - 1.00015e-3) < 1e-15);
   QCOMPARE(st["min_dx"].toDouble(), 200e-9);
   QCOMPARE(o["points"].toArray(),
@@ -189,16 +193,21 @@ void TestQx5200Wave::separators() {
 }
 
 void TestQx5200Wave::statistics_panel() {
-  const QString path = write_file(dir, "panel.txt", {"t\tv", "0\t0", "100e-9\t1", "1.00005e-3\t1"});
-  Run r = run({"--board", "units=A", path});
+  const QString path =
+      write_file(dir, "panel.txt", {"t\tv", "0\t0", "100e-9\t1", "5 A\t1", "1.00005e-3\t1", "", "x"});
+  Run r = run({"--board", "units=A,gain=100,max_value=0.5", path});
   QCOMPARE(r.exit_code, 0);
   const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
-  QCOMPARE(lines.size(), 12);
+  QCOMPARE(lines.size(), 15);
+  QCOMPARE(lines[11], QStringLiteral("Limited : 2"));
+  QCOMPARE(lines[13],
+           QStringLiteral("2 samples are limited to the load board's maximum of ") + localized("0.5 A"));
+  QCOMPARE(lines[14], QStringLiteral("2 rows skipped: row 3 \"5 A\""));
   QCOMPARE(lines[0], QStringLiteral("Data Points : 3"));
   QCOMPARE(lines[1], QStringLiteral("Max dY : ") + localized("1.00 A"));
   QCOMPARE(lines[4], QStringLiteral("Min dt : 200 ns"));
   QCOMPARE(lines[5], QStringLiteral("Max dy/dt : ") + localized("5.00 A/us"));
-  QCOMPARE(lines[11], QStringLiteral("Error : None"));
+  QCOMPARE(lines[12], QStringLiteral("Error : None"));
   const QString bad = write_file(dir, "bad.txt", {"t\tv", "0\t0", "2e-3\t1", "1e-3\t0"});
   r = run({bad});
   QCOMPARE(r.exit_code, 1);

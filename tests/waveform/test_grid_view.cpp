@@ -61,14 +61,12 @@ private slots:
       return QPoint(rows->width() / 2, rows->sectionViewportPosition(row - 1) + dy);
     };
     QTest::mousePress(rows->viewport(), Qt::LeftButton, {}, at(from, 10));
-    QTest::mouseMove(rows->viewport(), at((from + to) / 2, offset));
     QTest::mouseMove(rows->viewport(), at(to, offset));
     QTest::mouseRelease(rows->viewport(), Qt::LeftButton, {}, at(to, offset));
     for (int r = 1; r <= 8; ++r) {
       const int expected = r == from ? to : r == to ? from : r;
       QCOMPARE(grid_->cell(1, r), QString("t%1").arg(expected));
       QCOMPARE(grid_->cell(2, r), QString("v%1").arg(expected));
-      QCOMPARE(rows->visualIndex(r - 1), r - 1); // the header itself stays in order
     }
     QVERIFY(grid_->changed());
     QCOMPARE(grid_->undo()->stack()->count(), 1);

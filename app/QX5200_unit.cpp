@@ -12,6 +12,7 @@
 #include "RunLogMenu.h"
 #include "Settings.h"
 #include "TCircularBufferUnit.h"
+#include "TFormulaPage.h"
 #include "TNumEditUnit.h"
 #include "TPulsePage.h"
 #include "TQGraphUnit.h"
@@ -157,6 +158,9 @@ void TForm1::build_layout() {
   PageControl1->addTab(pn_graph, QStringLiteral("Graph"));
   PageControl1->addTab(pn_data, QStringLiteral("Data"));
   PageControl1->addTab(pn_pulse_generator, QStringLiteral("Pulse Generator"));
+  pn_formula = new QWidget;
+  pn_formula->setObjectName(QStringLiteral("pn_formula"));
+  PageControl1->addTab(pn_formula, QStringLiteral("Formula"));
 
   auto *data_layout = new QVBoxLayout(pn_data);
   data_layout->setContentsMargins(2, 2, 2, 2);
@@ -174,6 +178,9 @@ void TForm1::build_layout() {
   pulse_page = new TPulsePage(sg_data->grid(), pn_pulse_generator);
   (new QVBoxLayout(pn_pulse_generator))->setContentsMargins(0, 0, 0, 0);
   pn_pulse_generator->layout()->addWidget(pulse_page);
+  formula_page = new TFormulaPage(sg_data->grid(), pn_formula);
+  (new QVBoxLayout(pn_formula))->setContentsMargins(0, 0, 0, 0);
+  pn_formula->layout()->addWidget(formula_page);
 
   pn_arb_right = new QWidget(central);
   pn_arb_right->setObjectName(QStringLiteral("pn_arb_right"));
@@ -311,6 +318,10 @@ void TForm1::build_layout() {
     sg_data->undo()->record(TGridStepKind::pulse, tr("Update Data"));
     after_table_change(TGridStepKind::pulse);
   });
+  connect(formula_page, &TFormulaPage::UpdateWaveform, this, [this] {
+    sg_data->undo()->record(TGridStepKind::pulse, tr("Use Formula"));
+    after_table_change(TGridStepKind::pulse);
+  });
   connect(sg_data->undo(), &TQGridUndo::step_applied, this, &TForm1::sg_dataStepApplied);
   // The figures follow every change of the table at once, whatever page is shown.
   table_watch = new TTableChangeWatch(
@@ -332,6 +343,9 @@ void TForm1::build_layout() {
     graph->Redraw();
   });
   pulse_page->set_load_board_source([this]() -> const TLoadBoardRecord * {
+    return driver->load_board_present() ? &driver->load_board() : nullptr;
+  });
+  formula_page->set_load_board_source([this]() -> const TLoadBoardRecord * {
     return driver->load_board_present() ? &driver->load_board() : nullptr;
   });
 }

@@ -19,6 +19,7 @@ class QStatusBar;
 class QTabWidget;
 class QTimer;
 class TCircularBuffer;
+class TFormulaPage;
 class TNumEdit;
 class TPulsePage;
 class TQGrid;
@@ -51,7 +52,7 @@ public:
   TWindowDialogs &dialogs() const { return *dialogs_; }
 
   // Pages of PageControl1.
-  enum { page_graph = 0, page_data = 1, page_pulse_generator = 2 };
+  enum { page_graph = 0, page_data = 1, page_pulse_generator = 2, page_formula = 3 };
 
   // The driver of the window's device. Unlike the window's other parts it is public: the program
   // start locks its device and the run log reads it.
@@ -215,6 +216,8 @@ private:
   QWidget *pn_pulse_generator = nullptr;
   TQGrid *sg_data = nullptr;
   TPulsePage *pulse_page = nullptr;
+  QWidget *pn_formula = nullptr;
+  TFormulaPage *formula_page = nullptr;
   QWidget *pn_arb_right = nullptr;
   QPushButton *bt_waveform_start = nullptr;
   QLabel *lb_repeat_count = nullptr;

@@ -20,6 +20,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -653,7 +654,7 @@ private slots:
     QTest::addColumn<QKeySequence>("key"); // the change's shortcut, if it has one
     for (const char *row :
          {"typing", "paste Ctrl+V", "cut Ctrl+X", "add Ctrl+A", "insert Ctrl+I", "clear Ctrl+L",
-          "delete Ctrl+D", "delete_all Ctrl+Alt+D", "row_drag", "update_data", "open"})
+          "delete Ctrl+D", "delete_all Ctrl+Alt+D", "row_drag", "update_data", "open", "formula"})
       QTest::newRow(row) << QKeySequence(QString(row).section(' ', 1));
   }
   void undo_redo_each_change() {
@@ -687,6 +688,24 @@ private slots:
     } else if (change == "update_data") {
       show_page(TForm1::page_pulse_generator);
       QTest::mouseClick(ui<TPulsePage>("pulse_page")->Button1, Qt::LeftButton);
+    } else if (change == "formula") {
+      // A syntax error selects its place and leaves the table; the fixed formula replaces it.
+      show_page(TForm1::page_formula);
+      auto *expression = ui<QLineEdit>("le_formula_expression");
+      for (const char *text : {"2*sin(2*pi*x)", "t < 1m ? 0 : 2"}) {
+        expression->setFocus();
+        keys(Qt::CTRL | Qt::Key_A);
+        QTest::keyClicks(expression, text);
+        QTest::mouseClick(ui<QPushButton>("bt_formula_use"), Qt::LeftButton);
+        if (text[0] == '2') {
+          QCOMPARE(rows_of(*g->grid()), before);
+          QCOMPARE(expression->selectedText(), QString("x"));
+          QVERIFY(ui<QLabel>("lb_formula_result")->text().contains("Unexpected token"));
+        }
+      }
+      QCOMPARE(g->cell(1, 3), localized("0.001"));
+      QCOMPARE(g->cell(2, 3), QString("2"));
+      QCOMPARE(g->cell(1, 4), localized("0.01"));
     } else {
       write_all(file, "t\tv\r\n0\t2\r\n1e-6\t2\r\n");
       dialogs_->open_answer = file;
@@ -699,7 +718,7 @@ private slots:
       keys(Qt::CTRL | Qt::Key_Z);
       QCOMPARE(rows_of(*g->grid()), before);
       QCOMPARE(w_->watched_file_name(), QString()); // an undone Open takes the watch back
-      if (change == "open" || change == "update_data")
+      if (change == "open" || change == "update_data" || change == "formula")
         QCOMPARE(w_->driver->data_count(), 4); // rebuilt as after the Open or Update Data itself
       keys(redo);
       QCOMPARE(rows_of(*g->grid()), after);

@@ -1,6 +1,8 @@
 #include "QX5200_unit.h"
 
 #include "FileDrop.h"
+#include "GraphExport.h"
+#include "GraphShareMenu.h"
 #include "Hardware_Dialog.h"
 #include "HidBackend.h"
 #include "NumberConversion.h"
@@ -13,7 +15,10 @@
 #include "TPulsePage.h"
 #include "TQGraphUnit.h"
 #include "TQGridUnit.h"
+#include "TableChangeWatch.h"
 #include "TablePoints.h"
+#include "WaveformGraph.h"
+#include "WaveformNotices.h"
 #include "about_box_unit.h"
 
 #include <QAction>
@@ -234,6 +239,7 @@ void TForm1::build_layout() {
       {"Avg Power : ", &lb_average_power, "lb_average_power"},
       {"Energy : ", &lb_energy, "lb_energy"},
       {"P2t : ", &lb_p2t, "lb_p2t"},
+      {"Limited :", &lb_limited_samples, "lb_limited_samples"},
       {"Error :", &lb_status, "lb_status"}};
   int line = 0;
   for (const auto &[caption, value, object_name] : statistics) {
@@ -305,6 +311,16 @@ void TForm1::build_layout() {
   });
   connect(pulse_page, &TPulsePage::EditRefused, this, &TForm1::field_refused);
   connect(sg_data->undo(), &TQGridUndo::step_applied, this, &TForm1::sg_dataStepApplied);
+  // The figures follow every change of the table at once, whatever page is shown.
+  table_watch = new TTableChangeWatch(
+      sg_data->grid(),
+      [this] {
+        check_table_quietly();
+        if (driver->is_running())
+          show_status_message(
+              tr("The table changed: the QX5200 plays the earlier waveform until STOP and START."));
+      },
+      this);
   // "Delete Curve" hides the curve until the waveform is plotted again.
   connect(graph, &TQGraph::OnDeleteCurve, this, [this](int curve) {
     graph->ClearCurve(curve);
@@ -359,10 +375,18 @@ void TForm1::build_actions() {
        &TForm1::HelpContents1Execute);
   make(ac_about, "ac_about", "&About...", {}, &TForm1::ac_aboutExecute);
 
+  share_menu = new TGraphShareMenu(
+      *this, *graph,
+      {[this] { return dialogs_->save_file_name(this, GraphFileFilters(), QStringLiteral("png")); },
+       [this](QDialog &d) { return dialogs_->exec(d); },
+       [this](const QString &text) { dialogs_->error(this, text); }, [this] { return print_lines(); }});
+  share_menu->setObjectName(QStringLiteral("share_menu"));
   QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
   file->addAction(ac_load_data);
   file->addAction(ac_data_save);
   file->addAction(ac_export_pwl);
+  file->addAction(share_menu->export_action());
+  file->addAction(share_menu->print_action());
   file->addSeparator();
   file->addAction(ac_quit);
   QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
@@ -375,11 +399,12 @@ void TForm1::build_actions() {
   edit->addSeparator();
   edit->addAction(ac_sort_rows);
   edit->addAction(ac_remove_repeated_rows);
+  edit->addSeparator();
+  edit->addAction(share_menu->copy_action());
   QMenu *hardware = menuBar()->addMenu(QStringLiteral("&Hardware"));
   hardware->addAction(ac_hardware);
-  run_log = new TRunLogMenu(*this, hardware, [this] {
-    return dialogs_->save_file_name(this, {QStringLiteral("Run Log (*.csv)")}, QStringLiteral("csv"));
-  });
+  run_log = new TRunLogMenu(*this, hardware);
+  waveform_notices = new TWaveformNotices(*this, *sg_data->grid());
   run_log->setObjectName(QStringLiteral("run_log"));
   QMenu *help = menuBar()->addMenu(QStringLiteral("He&lp"));
   help->addAction(HelpContents1);
@@ -470,7 +495,14 @@ void TForm1::sg_dataStepApplied(TGridStepKind kind, const QVariant &context) {
     watched_file_name_ = context.toString();
     watched_file_age_ = watched_file_name_.isEmpty() ? 0 : file_age(watched_file_name_);
   }
-  after_table_change(kind);
+  {
+    // An Open undone or redone brings back a table whose trouble was said when it was opened;
+    // the error line still shows it, and START says it again.
+    bool quiet = kind == TGridStepKind::open;
+    std::swap(errors_said_, quiet);
+    after_table_change(kind);
+    std::swap(errors_said_, quiet);
+  }
   // On the Graph page no page change will bring the table to the driver and the plot.
   if (PageControl1->currentIndex() == page_graph && kind != TGridStepKind::open &&
       kind != TGridStepKind::pulse)
@@ -529,12 +561,25 @@ void TForm1::ac_redoExecute() { sg_data->undo()->redo(); }
 void TForm1::load_data_file(const QString &file_name) {
   const QString previous = watched_file_name_;
   const qint64 age = file_age(file_name);
-  const TGridFileResult result = is_pwl_file_name(file_name) ? load_pwl_file(*sg_data->grid(), file_name)
-                                                             : sg_data->load_from_file(file_name);
+  // A file that gives no point does not take the place of the table (copies share the texts).
+  TQGridModel &table = *sg_data->grid();
+  const std::vector<TQGridModel::PackedRow> kept = table.packed_rows();
+  const TQGridModel::Encoding kept_encoding = table.encoding();
+  const bool kept_bom = table.utf8_bom(), kept_changed = table.changed();
+  const TGridFileResult result =
+      is_pwl_file_name(file_name) ? load_pwl_file(table, file_name) : sg_data->load_from_file(file_name);
   if (result.status == TGridFileResult::Failed) {
     // The table and the watch stay as they were.
     dialogs_->error(this, tr("The file \"%1\" could not be read: %2.\nThe table was not changed.")
                               .arg(QDir::toNativeSeparators(file_name), result.error));
+    return;
+  }
+  if (result.status == TGridFileResult::Done && !table_has_point(table)) {
+    const QChar decimal = foreign_decimal_separator(table);
+    table.replace_rows(0, table.row_count(), kept);
+    table.set_encoding(kept_encoding, kept_bom);
+    table.set_changed(kept_changed);
+    report_empty_load(file_name, decimal);
     return;
   }
   watched_file_name_ = file_name;
@@ -543,16 +588,31 @@ void TForm1::load_data_file(const QString &file_name) {
   after_table_change(TGridStepKind::open);
   // Said for a file opened now, not for an undo or redo that brings one back.
   if (driver->data_count() == 0)
-    report_empty_load(file_name);
+    report_empty_load(file_name, {});
 }
 
-// A file that gives no point replaced the table: say so, and which separator would read it. The
-// choice stays the user's.
-void TForm1::report_empty_load(const QString &file_name) {
+// A file that gave no points: say so, and what would read it (the choices stay the user's).
+void TForm1::report_empty_load(const QString &file_name, QChar decimal) {
   const int used = rg_data_separator_items->checkedId();
-  QString text = tr("\"%1\" gave no waveform points when read with the %2 separator.")
+  const QChar own = locale_decimal_separator();
+  QString text = tr("\"%1\" gave no waveform points when read with the %2 separator; the table was not "
+                    "changed.")
                      .arg(QDir::toNativeSeparators(file_name), separator_name(used));
-  QString other;
+  auto decimal_advice = [&](QChar d) {
+    return tr("start the program in a locale that writes \"%1\" (LC_NUMERIC) or change the file's \"%1\" "
+              "to \"%2\".")
+        .arg(d)
+        .arg(own);
+  };
+  if (!decimal.isNull()) {
+    text += tr("\nIts numbers are written with \"%1\" as decimal separator, and this system reads \"%2\": ")
+                .arg(decimal)
+                .arg(own) +
+            decimal_advice(decimal);
+    dialogs_->information(this, text, message_position());
+    return;
+  }
+  QString other, other_decimal;
   for (int i = 0; i < int(std::size(separator_items)) && !is_pwl_file_name(file_name); ++i) {
     if (separator_items[i].separator == separator_items[used].separator)
       continue;
@@ -571,8 +631,17 @@ void TForm1::report_empty_load(const QString &file_name) {
                   .arg(QString::fromLatin1(separator_items[i].caption));
       break;
     }
+    if (const QChar d = foreign_decimal_separator(trial); !d.isNull() && other_decimal.isEmpty())
+      other_decimal =
+          tr("\nWith the %1 separator its numbers are written with \"%2\" as decimal separator, and "
+             "this system reads \"%3\": choose %4 under Data Separator, and ")
+              .arg(separator_name(i))
+              .arg(d)
+              .arg(own)
+              .arg(QString::fromLatin1(separator_items[i].caption)) +
+          decimal_advice(d);
   }
-  dialogs_->information(this, text + other, message_position());
+  dialogs_->information(this, text + (other.isEmpty() ? other_decimal : other), message_position());
 }
 
 QString TForm1::separator_name(int item) const {
@@ -610,11 +679,13 @@ void TForm1::ac_export_pwlExecute() {
 }
 
 bool TForm1::save_table(const QString &name, bool as_pwl) {
+  const bool existed = QFileInfo::exists(name);
   const TGridFileResult result = as_pwl ? save_pwl_file(*sg_data->grid(), name) : sg_data->save_to_file(name);
   if (!result.ok())
-    dialogs_->error(
-        this,
-        tr("The file \"%1\" could not be saved: %2.").arg(QDir::toNativeSeparators(name), result.error));
+    dialogs_->error(this,
+                    tr("The file \"%1\" could not be saved: %2.\n%3")
+                        .arg(QDir::toNativeSeparators(name), result.error,
+                             existed ? tr("The file on disk was left as it was.") : tr("No file was made.")));
   return result.ok();
 }
 
@@ -693,6 +764,12 @@ void TForm1::ac_pasteExecute() {
                               .arg(result.dropped),
                           message_position());
   after_table_change(TGridStepKind::paste);
+  // Numbers copied from a program that writes the other decimal separator give no point here.
+  if (const QChar decimal = foreign_decimal_separator(*sg_data->grid()); !decimal.isNull())
+    show_status_message(tr("The pasted numbers are written with \"%1\" as decimal separator and this system "
+                           "reads \"%2\": they give no waveform points.")
+                            .arg(decimal)
+                            .arg(locale_decimal_separator()));
 }
 
 void TForm1::ac_addExecute() {
@@ -782,11 +859,17 @@ QString TForm1::start_blocked_reason() const {
     return QStringLiteral("No load board is ready: insert one and wait for its name in the status bar");
   if (driver_over_temperature())
     return QStringLiteral("The load board is over temperature: let it cool down");
+  TWavePoint point;
+  int points = 0;
+  for (int r = TQGridModel::fixed_rows; r < sg_data->grid()->row_count() && points < 2; ++r)
+    points += table_row_point(*sg_data->grid(), r, point);
+  if (points < 2)
+    return QStringLiteral("The table holds fewer than two points: give at least two rows a time and a value");
   return {};
 }
 
 void TForm1::set_start_enabled(bool wanted) {
-  const QString reason = wanted ? start_blocked_reason() : QString();
+  const QString reason = start_blocked_reason();
   bt_waveform_start->setEnabled(wanted && reason.isEmpty());
   bt_waveform_start->setToolTip(reason);
 }
@@ -847,6 +930,11 @@ void TForm1::disable_device_controls() {
 int TForm1::rounded_repeat_count() const { return int(std::nearbyint(ne_waveform_repeat_count->Value())); }
 
 void TForm1::bt_waveform_startClick() {
+  // Blanks around a pasted count are no part of it.
+  if (const QString typed = ne_waveform_repeat_count->text();
+      !driver->is_running() && typed.trimmed() != typed &&
+      ne_waveform_repeat_count->check_text(typed.trimmed()))
+    ne_waveform_repeat_count->setText(typed.trimmed());
   if (driver->is_running()) {
     command_queue->put(queue_stop);
   } else if (!apply_field_edits(tr("START"))) {
@@ -866,6 +954,12 @@ void TForm1::bt_waveform_startClick() {
 }
 
 bool TForm1::update_waveform() {
+  // The device plays what it was sent: nothing interrupts the run, a change is only counted.
+  if (driver->is_running()) {
+    if (!table_watch->pending())
+      check_table_quietly();
+    return false;
+  }
   const int repeat = rounded_repeat_count();
   if (repeat != driver->repeat_count())
     sg_data->set_changed(true);
@@ -878,6 +972,8 @@ bool TForm1::update_waveform() {
     table_points(*sg_data->grid(), points);
     driver->set_points(std::move(points));
     validate_waveform();
+    waveform_notices->waveform_built();
+    table_watch->settled();
   }
 
   if (!driver->data_error()) {
@@ -899,7 +995,7 @@ bool TForm1::update_waveform() {
     bt_waveform_start->setEnabled(false);
     // The error line follows at once, though nothing is plotted.
     show_statistics();
-    dialogs_->information(this, time_error_text(), message_position());
+    say_waveform_error(this, time_error_text(), message_position());
     // The user is taken to the row to mend it.
     PageControl1->setCurrentIndex(page_data);
     return false;
@@ -914,7 +1010,7 @@ bool TForm1::update_waveform() {
     driver->set_waveform_changed(true);
     const qint64 needed = driver->waveform().min_words_needed();
     const QString available = QLocale().toString(TQX5200Waveform::word_capacity);
-    dialogs_->information(
+    say_waveform_error(
         this,
         needed > TQX5200Waveform::word_capacity
             ? tr("Data Overflow: the waveform needs at least %1 words, the QX5200 holds %2.\n"
@@ -927,23 +1023,28 @@ bool TForm1::update_waveform() {
     break;
   }
   case TQX5200Waveform::max_power:
-    dialogs_->information(this,
-                          tr("Maximum Power Exceeded: the average power is %1, the load board allows %2.\n"
-                             "A repeat count of 1 is not limited by the average power.")
-                              .arg(engineering(driver->average_power(), QStringLiteral("W")),
-                                   engineering(driver->load_board().lb_max_power, QStringLiteral("W"))),
-                          message_position());
+    say_waveform_error(this,
+                       tr("Maximum Power Exceeded: the average power is %1, the load board allows %2.\n"
+                          "A repeat count of 1 is not limited by the average power.")
+                           .arg(engineering(driver->average_power(), QStringLiteral("W")),
+                                engineering(driver->load_board().lb_max_power, QStringLiteral("W"))),
+                       message_position());
     break;
   case TQX5200Waveform::max_p2t:
-    dialogs_->information(this,
-                          tr("Maximum P2t Exceeded: the waveform's P2t is %1, the load board allows %2.")
-                              .arg(engineering(driver->p2t(), QStringLiteral("WWs")),
-                                   engineering(driver->load_board().lb_max_p2t, QStringLiteral("WWs"))),
-                          message_position());
+    say_waveform_error(this,
+                       tr("Maximum P2t Exceeded: the waveform's P2t is %1, the load board allows %2.")
+                           .arg(engineering(driver->p2t(), QStringLiteral("WWs")),
+                                engineering(driver->load_board().lb_max_p2t, QStringLiteral("WWs"))),
+                       message_position());
     break;
   default: break;
   }
   return false;
+}
+
+void TForm1::say_waveform_error(QWidget *parent, const QString &text, const QPoint &position) {
+  if (!errors_said_)
+    dialogs_->information(parent, text, position);
 }
 
 // The table row that holds point `index` of the driver's list: rows without a point are
@@ -980,6 +1081,17 @@ QString TForm1::time_error_text() const {
                      .arg(time_text(b.time))
                      .arg(point_row(index - 1))
                      .arg(time_text(a.time));
+}
+
+void TForm1::check_table_quietly() {
+  std::vector<TWavePoint> points;
+  table_points(*sg_data->grid(), points);
+  driver->set_repeat_count(rounded_repeat_count());
+  driver->set_points(std::move(points));
+  driver->build_waveform(driver->sensor_value());
+  sg_data->set_changed(true);
+  show_statistics();
+  lb_data_points->setText(QString::number(driver->sampled_data_count()));
 }
 
 bool TForm1::validate_waveform() {
@@ -1070,96 +1182,20 @@ void TForm1::setup_graph() {
   }
   graph->setMinimumSize(300, 300);
   graph->setVisible(true);
-  graph->setShowY2Axis(false);
-  graph->setYShowUnits(true);
-  graph->setY2ShowUnits(true);
-  graph->setYMajInc(10);
-  graph->setYDecimalCount(4);
-  graph->setTitle(QStringLiteral("Waveform"));
-  graph->setYMinVal(-1);
-  graph->setYMaxVal(1);
-  graph->setY2MinVal(-1);
-  graph->setY2MaxVal(1);
-  graph->setYMajInc(10);
-  graph->setYShowUnits(true);
-  graph->setYAutoRange(false);
-  graph->setY2AutoRange(true);
-  graph->setYDecimalCount(4);
-  graph->setY2DecimalCount(1);
-  graph->setXTitle(QStringLiteral("Time"));
-  graph->setXUnits(QStringLiteral("s"));
-  graph->setXShowUnits(true);
-  graph->setXMaxVal(0.0001);
-  graph->setXMinVal(0);
-  graph->setXRange(-2);
-  graph->setXDecimalCount(3);
-  graph->setXMajInc(10);
-  graph->setXAutoRange(true);
-  graph->setYTitle(QStringLiteral("Voltage"));
-  graph->setY2Title(QStringLiteral("Actual Voltage"));
-  graph->setYUnits(QStringLiteral("V"));
-  graph->setY2Units(QStringLiteral("V"));
-  for (int curve : {1, 2}) {
-    const int color = curve == 1 ? kColorRed : kColorBlue;
-    graph->SetYCurveColors(curve, color, color);
-    graph->SetY2CurveColors(curve, kColorBlue, kColorBlue);
-    graph->SetCurvePointsVisible(curve, true, false);
-  }
-  graph->setY2LineWidth(2);
+  SetupWaveformGraph(*graph);
 }
 
-void TForm1::setup_graph_axes() {
-  const QString u = units();
-  graph->ClearCurve(1);
-  graph->ClearCurve(2);
-  const long double t = driver->data_count() > 0 ? driver->max_time() : 0.0L;
-  int r = -2;
-  if (t != 0)
-    r = int(std::nearbyint(std::log10(std::fabs(t))));
-  graph->setXRange(r < 0 ? r / 3 - 1 : r / 3);
-  if (driver->load_board().lb_gain < 0)
-    graph->setY2MinVal(0);
-  const QString title = u == u"A" ? QStringLiteral("Current") : QStringLiteral("Voltage");
-  // The units follow the title at once, not only with the next plot.
-  graph->setYUnits(u);
-  graph->setYTitle(title);
-  graph->setY2Title(title);
-  const long double top = driver->max_value();
-  graph->setYMaxVal(top != 0 ? double(top) : 1.0);
-  graph->setYMinVal(0);
-}
+void TForm1::setup_graph_axes() { SetWaveformAxes(*graph, driver->waveform(), units()); }
 
 void TForm1::plot_waveform() {
-  graph->setYUnits(units());
-  const qsizetype count = driver->sampled_data_count();
-  if (count > 0) {
-    const long double m = std::fabs(driver->load_board().lb_max_value);
-    auto limited = [m](long double x) {
-      if (std::fabs(x) > m)
-        return x > 0 ? m : -m;
-      return x;
-    };
-    TWavePoint point;
-    for (qsizetype i = 0; i < count; ++i) {
-      driver->get_device_point(i, point);
-      graph->AddPoint(1, double(point.time), double(point.value), 0);
-    }
-    TWavePoint previous;
-    for (qsizetype i = 0; i < count; ++i) {
-      driver->get_device_point(i == 0 ? 0 : i - 1, previous);
-      driver->get_device_point(i, point);
-      graph->AddPoint(2, double(point.time), double(limited(previous.value)), 0);
-      graph->AddPoint(2, double(point.time), double(limited(point.value)), 0);
-    }
-    lb_data_points->setText(QString::number(count));
-    graph->Redraw();
-  } else {
-    setup_graph_axes();
-    graph->setXRange(-2);
-    graph->Redraw();
-    lb_data_points->setText(QStringLiteral("0"));
-  }
+  lb_data_points->setText(QString::number(PlotWaveform(*graph, driver->waveform(), units())));
   show_statistics();
+}
+
+QStringList TForm1::print_lines() const {
+  const QString file = watched_file_name_.isEmpty() ? QStringLiteral("(not saved)") : watched_file_name_;
+  return QStringList{file, QLocale().toString(QDateTime::currentDateTime(), QLocale::LongFormat)} +
+         panel_lines(pn_statistics);
 }
 
 void TForm1::show_statistics() {
@@ -1177,10 +1213,13 @@ void TForm1::show_statistics() {
   lb_max_dt->setText(eng(-9, -9, driver->max_dx(), QStringLiteral("s")));
   lb_min_dt->setText(eng(-9, -9, driver->min_dx(), QStringLiteral("s")));
   lb_max_dy_dt->setText(eng(-9, -9, driver->max_dy_dx() / 1000000, u + QStringLiteral("/us")));
+  // Samples played at the board's limit; not known before its record is.
+  lb_limited_samples->setText(load_board_ready_ ? QString::number(driver->waveform().limited_samples())
+                                                : QString());
   // Without points the figures would be those of the waveform before.
   if (driver->data_error() && driver->error_type() == TQX5200Waveform::no_data)
     for (QLabel *figure : {lb_energy, lb_p2t, lb_average_power, lb_pulse_average, lb_average, lb_max_dy,
-                           lb_min_dy, lb_max_dt, lb_min_dt, lb_max_dy_dt})
+                           lb_min_dy, lb_max_dt, lb_min_dt, lb_max_dy_dt, lb_limited_samples})
       figure->clear();
   if (!driver->data_error()) {
     lb_status->setText(QStringLiteral("None"));
@@ -1256,9 +1295,11 @@ void TForm1::timerTimer() {
       const bool run_ended = was_running_;
       was_running_ = false;
       if (driver->read_status()) {
+        const bool present = driver->load_board_present();
         if (run_ended && driver->over_temperature())
           show_status_message(tr("The run ended early: the load board is over temperature."));
-        const bool present = driver->load_board_present();
+        else if (run_ended && load_board_ready_ && !present)
+          show_status_message(tr("The run ended early: the load board was removed."));
         // A record no longer current means the board was seen gone, perhaps by the check before
         // a start: it is read again before anything is built for it.
         if (load_board_ready_ && (!present || !driver->board_record_current())) {

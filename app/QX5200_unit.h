@@ -24,7 +24,10 @@ class TPulsePage;
 class TQGrid;
 class TQGraph;
 class TQX5200_DRIVER;
+class TGraphShareMenu;
 class TRunLogMenu;
+class TWaveformNotices;
+class TTableChangeWatch;
 class Tabout_box;
 class Tdlg_hardware;
 enum class TGridStepKind;
@@ -41,6 +44,7 @@ public:
 
   // Replaces the message boxes and file dialogs (tests).
   void set_dialogs(std::unique_ptr<TWindowDialogs> dialogs);
+  TWindowDialogs &dialogs() const { return *dialogs_; }
 
   // Pages of PageControl1.
   enum { page_graph = 0, page_data = 1, page_pulse_generator = 2 };
@@ -98,6 +102,9 @@ public:
   // plots and reports; true when the waveform may be started.
   bool update_waveform();
   bool validate_waveform();
+  // Brings the driver's points and the statistics up to date with the table, with no plot, box or
+  // page change; the table stays marked changed for the validation that shows them.
+  void check_table_quietly();
   void refresh_waveform();
   void start_waveform();
 
@@ -106,6 +113,8 @@ public:
   void setup_graph_axes();
   void plot_waveform();
   void show_statistics();
+  // What a printed graph has under it: the file, the date and the statistics panel.
+  QStringList print_lines() const;
   // The load board's units, "V" when the record names none.
   QString units() const;
 
@@ -165,7 +174,10 @@ private:
   void set_start_enabled(bool wanted);
   // A new waveform (open, paste, Update Data, Delete All, a board change) is shown whole.
   void show_new_waveform();
-  void report_empty_load(const QString &file_name);
+  // `decimal`: the decimal separator the file's numbers were written with, when not the system's.
+  // The box of a waveform error, unless the change's errors have been said before.
+  void say_waveform_error(QWidget *parent, const QString &text, const QPoint &position);
+  void report_empty_load(const QString &file_name, QChar decimal);
   // Writes the table to `name` (as SPICE PWL or as the separator's text); a failure is said.
   bool save_table(const QString &name, bool as_pwl);
   QString separator_name(int item) const;
@@ -207,6 +219,7 @@ private:
   QLabel *lb_average_power = nullptr;
   QLabel *lb_energy = nullptr;
   QLabel *lb_p2t = nullptr;
+  QLabel *lb_limited_samples = nullptr;
   QLabel *lb_status = nullptr;
   QStatusBar *status_bar = nullptr;
   std::array<QLabel *, 5> status_panels{};
@@ -237,6 +250,9 @@ private:
 
   // Owned objects, named likewise.
   TRunLogMenu *run_log = nullptr;
+  TWaveformNotices *waveform_notices = nullptr;
+  TTableChangeWatch *table_watch = nullptr;
+  TGraphShareMenu *share_menu = nullptr;
   TQGraph *graph = nullptr;
   TCircularBuffer *command_queue = nullptr;
   Tdlg_hardware *dlg_hardware = nullptr;
@@ -249,6 +265,7 @@ private:
   QString watched_file_name_;
   qint64 watched_file_age_ = 0;
   bool waveform_valid_ = false;
+  bool errors_said_ = false;
 
   bool device_connected_ = false;
   bool load_board_ready_ = false;

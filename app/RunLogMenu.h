@@ -5,8 +5,6 @@
 #include <QObject>
 #include <QString>
 
-#include <functional>
-
 class QAction;
 class QLabel;
 class QMenu;
@@ -14,15 +12,16 @@ class TForm1;
 
 // The window's run log: a checkable "Run Log" item (off at start) that writes one row per tick
 // of the window's polling loop while a device is connected, with the columns of qx5200-ctl's
-// log. The file is asked for the first time it is turned on and kept for later ones; while
-// logging, the status bar shows it. A row is one unbuffered write of what the tick has already
-// read, so logging adds no exchange to the poll.
+// log. Each start asks where to: the last file again (its rows appended) or a new file, and of a
+// file that already holds rows, whether to append or replace. While logging, the status bar
+// shows the file. A row is one unbuffered write of what the tick has already read, so logging
+// adds no exchange to the poll; what the tick did not read (the status during a run, a board not
+// known) stays empty. A file that cannot be written is said in a message and the status bar; a
+// failure while logging ends the log, never the run.
 class TRunLogMenu : public QObject {
   Q_OBJECT
 public:
-  using TAskFile = std::function<QString()>;
-
-  TRunLogMenu(TForm1 &window, QMenu *menu, TAskFile ask_file);
+  TRunLogMenu(TForm1 &window, QMenu *menu);
 
   QAction *action() const { return action_; }
   bool logging() const { return log_.is_open(); }
@@ -30,13 +29,13 @@ public:
 
 private:
   void toggled(bool on);
+  bool choose_file(QString &name, TRunLog::TOpenMode &mode);
   void tick();
   void stop(const QString &why);
 
   TForm1 &window_;
-  TAskFile ask_file_;
   QAction *action_;
   QLabel *label_;
   TRunLog log_;
-  QString file_name_;
+  QString file_name_; // the last file logged to
 };

@@ -72,19 +72,28 @@ TEngineeringEdit *make_field(const FieldSetup &s, double max_value, QWidget *par
 } // namespace
 
 QString pulse_number_text(double value, QChar separator) {
-  QString text = float_to_general(value, 15, separator);
-  // float_to_general turns to scientific form below 0.0001; the table keeps the plain form one
-  // decade further down.
-  if (!text.endsWith(QLatin1String("E-5")))
+  // Always plain decimals: a column that mixes "5E-7" with "0.00001" is hard to read down.
+  const QString text = float_to_general(value, 15, separator);
+  const qsizetype e = text.indexOf(u'E');
+  if (e < 0)
     return text;
-  text.chop(3);
+  QString mantissa = text.left(e);
+  const int exponent = text.mid(e + 1).toInt();
   QString sign;
-  if (text.startsWith(u'-')) {
+  if (mantissa.startsWith(u'-')) {
     sign = QStringLiteral("-");
-    text.remove(0, 1);
+    mantissa.remove(0, 1);
   }
-  text.remove(separator);
-  return sign + u'0' + separator + QStringLiteral("0000") + text;
+  qsizetype point = mantissa.indexOf(separator);
+  if (point < 0)
+    point = mantissa.size();
+  const QString digits = QString(mantissa).remove(separator);
+  const qsizetype at = point + exponent; // where the separator goes in `digits`
+  if (at <= 0)
+    return sign + u'0' + separator + QString(-at, u'0') + digits;
+  if (at >= digits.size())
+    return sign + digits + QString(at - digits.size(), u'0');
+  return sign + digits.left(at) + separator + digits.mid(at);
 }
 
 TPulsePage::TPulsePage(TQGridModel *table, QWidget *parent) : QWidget(parent), table_(table) {
@@ -167,12 +176,32 @@ std::array<TEngineeringEdit *, 3> TPulsePage::levels() const {
 }
 
 bool TPulsePage::set_picture_data(const QByteArray &data) {
-  const QImage image = decode_jpeg(data);
-  if (image.isNull())
+  picture_ = decode_jpeg(data);
+  show_picture();
+  return !picture_.isNull();
+}
+
+void TPulsePage::show_picture() {
+  if (picture_.isNull())
     im_pulse->clear();
   else
-    im_pulse->setPixmap(QPixmap::fromImage(image));
-  return !image.isNull();
+    im_pulse->setPixmap(picture_for_ratio(picture_, im_pulse->devicePixelRatioF()));
+}
+
+void TPulsePage::showEvent(QShowEvent *event) {
+  QWidget::showEvent(event);
+  // The screen, and with it the pixel ratio, may differ from the one the page was made on.
+  if (!picture_.isNull() && im_pulse->pixmap().devicePixelRatio() != im_pulse->devicePixelRatioF())
+    show_picture();
+}
+
+QPixmap picture_for_ratio(const QImage &image, qreal ratio) {
+  if (ratio <= 0 || ratio == 1)
+    return QPixmap::fromImage(image);
+  QImage scaled =
+      image.scaled((QSizeF(image.size()) * ratio).toSize(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  scaled.setDevicePixelRatio(ratio);
+  return QPixmap::fromImage(scaled);
 }
 
 bool TPulsePage::picture_shown() const { return !im_pulse->pixmap().isNull(); }

@@ -3,6 +3,8 @@
 #include "TWavePoint.h"
 
 #include <QByteArray>
+#include <QImage>
+#include <QPixmap>
 #include <QString>
 #include <QWidget>
 
@@ -85,13 +87,21 @@ signals:
   // "Update Data" found a field whose text is no number.
   void EditRefused(TEngineeringEdit *field, const QString &action);
 
+protected:
+  void showEvent(QShowEvent *event) override;
+
 private:
   void apply_load_board_limits();
+  void show_picture();
 
   TQGridModel *table_;
   LoadBoardSource load_board_;
+  QImage picture_;
 };
 
-// A table number: 15 significant digits in the locale's separator, plain down to 0.00001 and in
-// scientific form below it (and from 10^15 on).
+// A table number: 15 significant digits in the locale's separator, always in plain decimals.
 QString pulse_number_text(double value, QChar separator);
+
+// The picture for a screen of this device pixel ratio: smoothly resampled to the screen's pixels,
+// so a scaled screen shows no blocky or blurred bitmap.
+QPixmap picture_for_ratio(const QImage &image, qreal ratio);

@@ -4,11 +4,13 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 
 QString TQtWindowDialogs::run(QWidget *parent, bool save, const QStringList &filters,
-                              const QString &default_suffix) {
+                              const QString &default_suffix, bool confirm_overwrite) {
   QFileDialog dialog(parent);
   dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, !confirm_overwrite);
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   dialog.setNameFilters(filters);
@@ -32,6 +34,11 @@ QString TQtWindowDialogs::save_file_name(QWidget *parent, const QStringList &fil
   return run(parent, true, filters, default_suffix);
 }
 
+QString TQtWindowDialogs::append_file_name(QWidget *parent, const QStringList &filters,
+                                           const QString &default_suffix) {
+  return run(parent, true, filters, default_suffix, false);
+}
+
 void TQtWindowDialogs::information(QWidget *parent, const QString &text, const QPoint &pos) {
   QMessageBox box(QMessageBox::Information, QApplication::applicationDisplayName(), text, QMessageBox::Ok,
                   parent);
@@ -44,3 +51,16 @@ void TQtWindowDialogs::error(QWidget *parent, const QString &text) {
 }
 
 int TWindowDialogs::exec(QDialog &dialog) { return dialog.exec(); }
+
+int TWindowDialogs::choose(QWidget *parent, const QString &text, const QStringList &buttons) {
+  QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(), text, QMessageBox::NoButton,
+                  parent);
+  QList<QAbstractButton *> choices;
+  for (const QString &caption : buttons)
+    choices << box.addButton(caption, QMessageBox::AcceptRole);
+  box.addButton(QMessageBox::Cancel);
+  if (!choices.isEmpty())
+    box.setDefaultButton(qobject_cast<QPushButton *>(choices.front()));
+  box.exec();
+  return int(choices.indexOf(box.clickedButton()));
+}

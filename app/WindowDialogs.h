@@ -23,6 +23,13 @@ public:
   virtual void error(QWidget *parent, const QString &text) = 0;
   // Shows one of the window's own dialogs modally.
   virtual int exec(QDialog &dialog);
+  // A question answered with one of `buttons` or Cancel: the index of the button, -1 for Cancel.
+  virtual int choose(QWidget *parent, const QString &text, const QStringList &buttons);
+  // A file to write to that may exist: whether to append to it or replace it is asked afterwards.
+  virtual QString append_file_name(QWidget *parent, const QStringList &filters,
+                                   const QString &default_suffix) {
+    return save_file_name(parent, filters, default_suffix);
+  }
 };
 
 // The real dialogs: Qt's own file dialog (not the desktop's), which remembers its folder.
@@ -32,8 +39,11 @@ public:
   QString save_file_name(QWidget *parent, const QStringList &filters, const QString &default_suffix) override;
   void information(QWidget *parent, const QString &text, const QPoint &pos) override;
   void error(QWidget *parent, const QString &text) override;
+  QString append_file_name(QWidget *parent, const QStringList &filters,
+                           const QString &default_suffix) override;
 
 private:
-  QString run(QWidget *parent, bool save, const QStringList &filters, const QString &default_suffix);
+  QString run(QWidget *parent, bool save, const QStringList &filters, const QString &default_suffix,
+              bool confirm_overwrite = true);
   QString directory_;
 };

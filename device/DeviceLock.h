@@ -36,6 +36,8 @@ public:
   // "QX5200 <serial> is in use by <program> (pid N)" for the last refusal; the path stands in
   // for a serial number the holder has not read yet.
   QString in_use_text() const;
+  // The device path of the last refusal.
+  const QString &refused_path() const { return refused_path_; }
 
   // Makes the transport take a device only when this lock can be had, and let it go with the
   // device. Only devices at only_path are taken when it is not empty. Either may go first: the

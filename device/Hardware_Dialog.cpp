@@ -18,7 +18,10 @@
 
 namespace {
 
-constexpr int client_width = 313;
+// Wider than the fields alone need: each number has its unit beside it, so the second column
+// sits further right.
+constexpr int client_width = 360;
+constexpr int right_column_shift = 22;
 // The Return To Zero box has a row of its own, and the buttons one below the two groups.
 constexpr int board_height = 360;
 constexpr int buttons_top = board_height + 10;
@@ -29,7 +32,8 @@ QLineEdit *display_field(QWidget *parent, const QString &caption, int top) {
   label->setGeometry(8, top - 16, 110, 14);
   auto *edit = new QLineEdit(parent);
   edit->setGeometry(8, top, 71, 21);
-  edit->setEnabled(false);
+  // Shown, not edited: read-only keeps the text as readable as any other.
+  edit->setReadOnly(true);
   return edit;
 }
 
@@ -64,6 +68,7 @@ Tdlg_hardware::Tdlg_hardware(QWidget *parent) : QDialog(parent) {
   gb_load_board->setGeometry(133, 4, client_width - 137, board_height);
 
   auto text_editor = [this](const char *name, const char *caption, int left, int top) {
+    left = left < 50 ? left : left + right_column_shift;
     auto *label = new QLabel(QString::fromLatin1(caption), gb_load_board);
     label->setGeometry(left, top - 16, 80, 14);
     auto *edit = new QLineEdit(gb_load_board);
@@ -74,7 +79,9 @@ Tdlg_hardware::Tdlg_hardware(QWidget *parent) : QDialog(parent) {
   };
   auto number_editor = [this](const char *name, const char *caption, int left, int top, int digits,
                               int decimals, int length, bool negative, double max,
-                              long double TLoadBoardRecord::*field) {
+                              long double TLoadBoardRecord::*field,
+                              std::function<QString(const TLoadBoardRecord &)> unit_of = {}) {
+    left = left < 50 ? left : left + right_column_shift;
     auto *label = new QLabel(QString::fromLatin1(caption), gb_load_board);
     label->setGeometry(left, top - 16, 80, 14);
     auto *edit = new TNumEdit(gb_load_board);
@@ -91,9 +98,17 @@ Tdlg_hardware::Tdlg_hardware(QWidget *parent) : QDialog(parent) {
     n.edit = edit;
     n.field = field;
     n.caption = QString::fromLatin1(caption).trimmed();
+    if (unit_of) {
+      n.unit = new QLabel(gb_load_board);
+      n.unit->setGeometry(left + 72, top, right_column_shift + 8, 21);
+      n.unit_of = std::move(unit_of);
+    }
     board_numbers_.push_back(n);
     return edit;
   };
+  const auto units = [](const TLoadBoardRecord &lb) { return lb.lb_units; };
+  const auto sensor_units = [](const TLoadBoardRecord &lb) { return lb.lb_sensor_units; };
+  const auto fixed = [](const QString &unit) { return [unit](const TLoadBoardRecord &) { return unit; }; };
   le_load_board_name = text_editor("le_load_board_name", "Name", 10, 42);
   le_load_board_name->setMaxLength(7);
   le_load_board_units = text_editor("le_load_board_units", "Units", 98, 42);
@@ -103,27 +118,31 @@ Tdlg_hardware::Tdlg_hardware(QWidget *parent) : QDialog(parent) {
   ne_load_board_offset = number_editor("ne_load_board_offset", "Offset", 98, 80, 7, 6, 7, true, 1000000,
                                        &TLoadBoardRecord::lb_offset);
   ne_load_board_max_value = number_editor("ne_load_board_max_value", "Max Value", 10, 119, 5, 4, 5, false,
-                                          1000000, &TLoadBoardRecord::lb_max_value);
-  ne_load_board_monitor_gain = number_editor("ne_load_board_monitor_gain", "Monitor Gain", 98, 119, 5, 4, 6,
-                                             true, 1000000, &TLoadBoardRecord::lb_monitor_gain);
+                                          1000000, &TLoadBoardRecord::lb_max_value, units);
+  ne_load_board_monitor_gain =
+      number_editor("ne_load_board_monitor_gain", "Monitor Gain", 98, 119, 5, 4, 6, true, 1000000,
+                    &TLoadBoardRecord::lb_monitor_gain, [](const TLoadBoardRecord &lb) {
+                      return lb.lb_units.isEmpty() ? QString() : lb.lb_sensor_units + u'/' + lb.lb_units;
+                    });
   ne_load_board_sensor_gain = number_editor("ne_load_board_sensor_gain", "Sensor Gain", 10, 173, 5, 3, 6,
                                             true, 1000000, &TLoadBoardRecord::lb_sensor_gain);
-  ne_load_board_sensor_offset = number_editor("ne_load_board_sensor_offset", "Sensor Offset", 98, 173, 5, 3,
-                                              6, true, 1000000, &TLoadBoardRecord::lb_sensor_offset);
+  ne_load_board_sensor_offset =
+      number_editor("ne_load_board_sensor_offset", "Sensor Offset", 98, 173, 5, 3, 6, true, 1000000,
+                    &TLoadBoardRecord::lb_sensor_offset, sensor_units);
   le_load_board_sensor_units = text_editor("le_load_board_sensor_units", "Sensor Units", 10, 213);
   le_load_board_sensor_units->setMaxLength(1);
   ne_load_board_sensor_max = number_editor("ne_load_board_sensor_max", "Sensor Max", 98, 213, 5, 3, 6, true,
-                                           1000000, &TLoadBoardRecord::lb_sensor_max);
+                                           1000000, &TLoadBoardRecord::lb_sensor_max, sensor_units);
   ne_load_board_max_temp = number_editor("ne_load_board_max_temp", "Max Temp", 10, 270, 4, 4, 5, false, 150,
-                                         &TLoadBoardRecord::lb_max_temp);
+                                         &TLoadBoardRecord::lb_max_temp, fixed(QStringLiteral("\u00B0C")));
   ne_load_board_max_power = number_editor("ne_load_board_max_power", "Max Power", 98, 269, 4, 4, 5, false,
-                                          100, &TLoadBoardRecord::lb_max_power);
+                                          100, &TLoadBoardRecord::lb_max_power, fixed(QStringLiteral("W")));
   cb_rtz = new QCheckBox(QStringLiteral("Return To Zero"), gb_load_board);
   cb_rtz->setObjectName(QStringLiteral("cb_rtz"));
   // As wide as its text in the font in use: a fixed width cut it off.
   cb_rtz->setGeometry(10, 340, std::min(cb_rtz->sizeHint().width(), gb_load_board->width() - 14), 17);
   ne_load_board_max_p2t = number_editor("ne_load_board_max_p2t", "Max P2t", 98, 310, 4, 4, 5, false, 100,
-                                        &TLoadBoardRecord::lb_max_p2t);
+                                        &TLoadBoardRecord::lb_max_p2t, fixed(QStringLiteral("WWs")));
   for (int top : {146, 241}) {
     auto *bevel = new QFrame(gb_load_board);
     bevel->setFrameShape(QFrame::HLine);
@@ -172,8 +191,12 @@ void Tdlg_hardware::FormShow() {
   bt_write_eeprom->setVisible(false);
   setFixedSize(client_width, client_height);
 
-  for (QWidget *child : gb_load_board->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
-    child->setEnabled(false);
+  // The group only displays: its fields are read-only rather than greyed out, and the box
+  // takes no clicks.
+  for (QLineEdit *edit : gb_load_board->findChildren<QLineEdit *>(Qt::FindDirectChildrenOnly))
+    edit->setReadOnly(true);
+  cb_rtz->setAttribute(Qt::WA_TransparentForMouseEvents);
+  cb_rtz->setFocusPolicy(Qt::NoFocus);
 
   if (driver && driver->load_board_present()) {
     gb_load_board->setTitle(QStringLiteral("Load Board"));
@@ -188,6 +211,8 @@ void Tdlg_hardware::FormShow() {
       n.edit->setToolTip({});
       n.shown_text = QString();
       n.not_shown = false;
+      if (n.unit)
+        n.unit->clear();
     }
   }
   emit shown();
@@ -201,6 +226,14 @@ void Tdlg_hardware::fill_load_board() {
   for (BoardNumber &n : board_numbers_) {
     n.shown_value = lb.*n.field;
     n.not_shown = !n.edit->setValue(double(n.shown_value));
+    if (n.unit)
+      n.unit->setText(n.unit_of(lb));
+    // A whole number reads as one ("100", not "1E2").
+    if (const long double v = n.shown_value; !n.not_shown && std::fabs(v) < 1e6 && v == std::nearbyint(v)) {
+      const QString whole = QString::number(qint64(v));
+      if (whole.size() <= n.edit->maxLength())
+        n.edit->setText(whole);
+    }
     if (n.not_shown) {
       // An erased EEPROM (NAN) or a value beyond the field: an empty field that says why, never
       // the previous board's text.

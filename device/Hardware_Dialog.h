@@ -78,6 +78,8 @@ private:
     long double shown_value = 0;
     QString shown_text; // null while the field shows no record value
     bool not_shown = false;
+    QLabel *unit = nullptr;                                   // beside the field, when it has one
+    std::function<QString(const TLoadBoardRecord &)> unit_of; // the unit the record gives it
   };
   // The value WRITE stores for n, or an explanation of why there is none.
   bool value_to_write(const BoardNumber &n, long double &value, QString &problem) const;

@@ -1,6 +1,7 @@
 #include "RunLog.h"
 
 #include "QX5200_Driver.h"
+#include "SafeFile.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -9,16 +10,19 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-QString number(long double v) {
+QString number(std::optional<long double> v) {
   // Neither CSV nor JSON has a way to write an infinity: such a reading stays empty / null.
-  if (!std::isfinite(v))
+  if (!v || !std::isfinite(*v))
     return {};
-  return QString::number(double(v), 'g', 7);
+  return QString::number(double(*v), 'g', 7);
 }
+
+QString flag(std::optional<bool> b) { return b ? QString(QChar(*b ? u'1' : u'0')) : QString(); }
 
 QString csv_field(const QString &text) {
   if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n') && !text.contains(u'\r'))
@@ -43,28 +47,67 @@ QString json_string(const QString &text) {
 
 TRunLog::~TRunLog() { close(); }
 
-bool TRunLog::open(const QString &path, TFormat format, QString &reason) {
+bool TRunLog::fail(int number, QString &reason) {
+  errno_ = number;
+  reason = QString::fromLocal8Bit(std::strerror(number));
+  return false;
+}
+
+bool TRunLog::open(const QString &path, TFormat format, TOpenMode mode, QString &reason) {
   close();
   format_ = format;
   path_ = path;
+  errno_ = 0;
+  needs_newline_ = false;
+  size_ = -1;
+  clock_.start();
+  const QByteArray header = format_ == csv ? csv_header() : QByteArray();
   if (path == u"-") {
     fd_ = STDOUT_FILENO;
-    owns_fd_ = false;
-  } else {
-    fd_ = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
-      reason = QString::fromLocal8Bit(std::strerror(errno));
-      return false;
-    }
-    owns_fd_ = true;
+    if (write_all(header, reason))
+      return true;
+    close();
+    return false;
   }
-  clock_.start();
-  if (format_ == csv) {
-    const off_t end = owns_fd_ ? ::lseek(fd_, 0, SEEK_END) : 0;
-    if (end == 0 && !write_all(csv_header(), reason)) {
-      close();
+  const QByteArray name = QFile::encodeName(path);
+  if (mode == replace) {
+    TSafeFile file(path);
+    if (!file.open(reason) || !file.write(header.constData(), std::size_t(header.size()), reason) ||
+        !file.commit(reason)) {
+      errno_ = file.error_number();
       return false;
     }
+    fd_ = file.take_fd();
+    owns_fd_ = true;
+    size_ = header.size();
+    return true;
+  }
+  bool created = false;
+  fd_ = ::open(name.constData(), O_RDWR | O_APPEND | O_CLOEXEC);
+  if (fd_ < 0 && errno == EACCES) // a file we may append to but not read: its end is not checked
+    fd_ = ::open(name.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd_ < 0 && errno == ENOENT) {
+    fd_ = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    created = fd_ >= 0;
+  }
+  if (fd_ < 0)
+    return fail(errno, reason);
+  owns_fd_ = true;
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) {
+    fail(errno, reason);
+    close();
+    return false;
+  }
+  size_ = st.st_size;
+  char last = '\n';
+  if (size_ > 0 && ::pread(fd_, &last, 1, size_ - 1) == 1 && last != '\n')
+    needs_newline_ = true;
+  if (size_ == 0 && !header.isEmpty() && !write_all(header, reason)) {
+    close();
+    if (created) // no empty file is left for a log that never began
+      ::unlink(name.constData());
+    return false;
   }
   return true;
 }
@@ -81,41 +124,69 @@ QByteArray TRunLog::csv_header() {
       "time,seconds,running,sensor_value,sensor_units,temperature,over_temperature,board_present\n");
 }
 
-QByteArray TRunLog::format_row(TFormat format, const QString &iso_time, double elapsed, bool running,
-                               long double sensor, const QString &sensor_units, long double temperature,
-                               bool over_temperature, bool board_present) {
+QByteArray TRunLog::format_row(TFormat format, const QString &iso_time, double elapsed, const TRow &row) {
   const QString seconds = QString::number(elapsed, 'f', 3);
+  const QString units = row.sensor ? row.sensor_units : QString();
   if (format == csv) {
-    return (iso_time + u',' + seconds + u',' + QChar(running ? u'1' : u'0') + u',' + number(sensor) + u',' +
-            csv_field(sensor_units) + u',' + number(temperature) + u',' +
-            QChar(over_temperature ? u'1' : u'0') + u',' + QChar(board_present ? u'1' : u'0') + u'\n')
+    return (iso_time + u',' + seconds + u',' + QChar(row.running ? u'1' : u'0') + u',' + number(row.sensor) +
+            u',' + csv_field(units) + u',' + number(row.temperature) + u',' + flag(row.over_temperature) +
+            u',' + flag(row.board_present) + u'\n')
         .toUtf8();
   }
-  auto json_number = [](long double v) {
+  auto json_number = [](std::optional<long double> v) {
     const QString n = number(v);
     return n.isEmpty() ? QStringLiteral("null") : n;
   };
-  auto json_bool = [](bool b) { return b ? QStringLiteral("true") : QStringLiteral("false"); };
+  auto json_bool = [](std::optional<bool> b) {
+    return !b ? QStringLiteral("null") : *b ? QStringLiteral("true") : QStringLiteral("false");
+  };
   return (QStringLiteral("{\"time\":") + json_string(iso_time) + QStringLiteral(",\"seconds\":") + seconds +
-          QStringLiteral(",\"running\":") + json_bool(running) + QStringLiteral(",\"sensor_value\":") +
-          json_number(sensor) + QStringLiteral(",\"sensor_units\":") + json_string(sensor_units) +
-          QStringLiteral(",\"temperature\":") + json_number(temperature) +
-          QStringLiteral(",\"over_temperature\":") + json_bool(over_temperature) +
-          QStringLiteral(",\"board_present\":") + json_bool(board_present) + QStringLiteral("}\n"))
+          QStringLiteral(",\"running\":") + json_bool(row.running) + QStringLiteral(",\"sensor_value\":") +
+          json_number(row.sensor) + QStringLiteral(",\"sensor_units\":") +
+          (row.sensor ? json_string(units) : QStringLiteral("null")) + QStringLiteral(",\"temperature\":") +
+          json_number(row.temperature) + QStringLiteral(",\"over_temperature\":") +
+          json_bool(row.over_temperature) + QStringLiteral(",\"board_present\":") +
+          json_bool(row.board_present) + QStringLiteral("}\n"))
       .toUtf8();
 }
 
-bool TRunLog::write_row(const TQX5200_DRIVER &driver, QString &reason) {
+QByteArray TRunLog::format_row(TFormat format, const QString &iso_time, double elapsed, bool running,
+                               long double sensor, const QString &sensor_units, long double temperature,
+                               bool over_temperature, bool board_present) {
+  return format_row(format, iso_time, elapsed,
+                    TRow{running, sensor, sensor_units, temperature, over_temperature, board_present});
+}
+
+TRunLog::TRow TRunLog::row_from(const TQX5200_DRIVER &driver, bool status_read) {
+  TRow row;
+  row.running = driver.running();
+  if (!status_read)
+    return row;
+  row.board_present = driver.load_board_present();
+  row.over_temperature = driver.over_temperature();
+  // Without a board the status words measure nothing.
+  if (driver.load_board_present()) {
+    row.sensor = driver.sensor_value();
+    row.sensor_units = driver.load_board().lb_sensor_units;
+    row.temperature = driver.temperature();
+  }
+  return row;
+}
+
+bool TRunLog::write_row(const TRow &row, QString &reason) {
   if (fd_ < 0) {
     reason = QStringLiteral("the log is not open");
     return false;
   }
   const double elapsed = double(clock_.nsecsElapsed()) / 1e9;
   const QString now = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-  return write_all(format_row(format_, now, elapsed, driver.running(), driver.sensor_value(),
-                              driver.load_board().lb_sensor_units, driver.temperature(),
-                              driver.over_temperature(), driver.load_board_present()),
-                   reason);
+  QByteArray bytes = format_row(format_, now, elapsed, row);
+  if (needs_newline_)
+    bytes.prepend('\n');
+  if (!write_all(bytes, reason))
+    return false;
+  needs_newline_ = false;
+  return true;
 }
 
 bool TRunLog::write_all(const QByteArray &bytes, QString &reason) {
@@ -126,11 +197,24 @@ bool TRunLog::write_all(const QByteArray &bytes, QString &reason) {
     if (n < 0) {
       if (errno == EINTR)
         continue;
-      reason = QString::fromLocal8Bit(std::strerror(errno));
-      return false;
+      const int number = errno;
+      // A row cut off by a full disk is taken back, if nobody else wrote meanwhile.
+      const qint64 written = p - bytes.constData();
+      if (written > 0) {
+        struct stat st {};
+        const bool taken_back = owns_fd_ && size_ >= 0 && ::fstat(fd_, &st) == 0 &&
+                                st.st_size == size_ + written && ::ftruncate(fd_, size_) == 0;
+        if (!taken_back) { // the next row starts on a new line instead
+          needs_newline_ = true;
+          size_ = -1;
+        }
+      }
+      return fail(number, reason);
     }
     p += n;
     left -= std::size_t(n);
   }
+  if (size_ >= 0)
+    size_ += bytes.size();
   return true;
 }

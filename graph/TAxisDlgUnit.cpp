@@ -1,5 +1,6 @@
 #include "TAxisDlgUnit.h"
 
+#include "AxisRangeCheck.h"
 #include "TColorBoxUnit.h"
 #include "TNumEditUnit.h"
 
@@ -46,6 +47,15 @@ TNumEdit *range_edit(QWidget *parent, const char *name, int digits, int max_deci
 }
 
 QLabel *caption(const QString &text, QWidget *parent) { return new QLabel(text, parent); }
+
+// Colour box k in two columns of five, each with the number of the curve it colours before it.
+void add_color_box(QWidget *g, QGridLayout *grid, TColorBox *box, int k) {
+  QLabel *label = caption(QStringLiteral("Data %1").arg(k), g);
+  label->setBuddy(box);
+  const int row = 8 + (k - 1) / 2, col = (k - 1) % 2 * 2;
+  grid->addWidget(label, row, col);
+  grid->addWidget(box, row, col + 1);
+}
 
 // Position of a count or digits value in a "1".."n" drop-down, and back; no selection stores 0.
 int position_of(int value) { return value - 1; }
@@ -154,7 +164,7 @@ TAxisDlg::TAxisDlg(QWidget *parent) : QDialog(parent) {
       cb_YColor[k] = new TColorBox(g);
       cb_YColor[k]->setObjectName(QStringLiteral("cb_YColor%1").arg(k));
       cb_YColor[k]->setToolTip(QStringLiteral("Data %1 Color").arg(k));
-      grid->addWidget(cb_YColor[k], 8 + (k - 1) / 2, (k - 1) % 2 * 2, 1, 2);
+      add_color_box(g, grid, cb_YColor[k], k);
     }
     cb_yShowPoints = named(new QCheckBox(QStringLiteral("Show Points"), g), "cb_yShowPoints");
     cb_YShowLines = named(new QCheckBox(QStringLiteral("Show Lines"), g), "cb_YShowLines");
@@ -188,7 +198,7 @@ TAxisDlg::TAxisDlg(QWidget *parent) : QDialog(parent) {
       cb_Y2Color[k] = new TColorBox(g);
       cb_Y2Color[k]->setObjectName(QStringLiteral("cb_Y2Color%1").arg(k));
       cb_Y2Color[k]->setToolTip(QStringLiteral("Data %1 Color").arg(k));
-      grid->addWidget(cb_Y2Color[k], 8 + (k - 1) / 2, (k - 1) % 2 * 2, 1, 2);
+      add_color_box(g, grid, cb_Y2Color[k], k);
     }
     cb_Y2ShowPoints = named(new QCheckBox(QStringLiteral("Show Points"), g), "cb_Y2ShowPoints");
     cb_Y2ShowLines = named(new QCheckBox(QStringLiteral("Show Lines"), g), "cb_Y2ShowLines");
@@ -201,6 +211,10 @@ TAxisDlg::TAxisDlg(QWidget *parent) : QDialog(parent) {
   }
 
   auto *buttons = new QHBoxLayout;
+  lbRangeError = named(new QLabel(this), "lbRangeError");
+  lbRangeError->setStyleSheet(QStringLiteral("color: #c00000"));
+  lbRangeError->hide();
+  buttons->addWidget(lbRangeError);
   buttons->addStretch(1);
   OKBtn = named(new QPushButton(QStringLiteral("OK"), this), "OKBtn");
   OKBtn->setDefault(true);
@@ -240,7 +254,10 @@ void TAxisDlg::keyPressEvent(QKeyEvent *event) {
   QDialog::keyPressEvent(event);
 }
 
-void TAxisDlg::FormShow() { LoadControls(); }
+void TAxisDlg::FormShow() {
+  lbRangeError->hide();
+  LoadControls();
+}
 
 void TAxisDlg::FillRangeList(QComboBox *box, const TQAxis &axis) {
   static const char *const prefixes[] = {"p", "n", "u", "m", "", "k", "M", "G"};
@@ -374,6 +391,8 @@ void TAxisDlg::StoreControls() {
 }
 
 void TAxisDlg::OKBtnClick() {
+  if (!accept_axis_ranges(*this))
+    return;
   Cancelled = false;
   StoreControls();
   accept();

@@ -9,6 +9,7 @@
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class TColorBox;
@@ -67,6 +68,8 @@ public:
   QCheckBox *cb_Y2ShowPoints, *cb_Y2ShowLines;
 
   QPushButton *OKBtn, *CancelBtn;
+  // Why OK was refused (a typed range whose Min is not below its Max); hidden otherwise.
+  QLabel *lbRangeError;
 
 protected:
   void showEvent(QShowEvent *event) override;

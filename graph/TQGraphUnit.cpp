@@ -10,8 +10,10 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QResizeEvent>
 
 #include <algorithm>
@@ -22,6 +24,7 @@ namespace {
 // The back buffer is a 96 dpi canvas, so point sizes come out as on the desktop the sizes were
 // chosen for.
 constexpr int kDotsPerMeter = 3780;
+constexpr int kCanvasDpi = 96;
 
 QImage make_canvas(int width, int height) {
   QImage image(std::max(width, 1), std::max(height, 1), QImage::Format_RGB32);
@@ -91,6 +94,17 @@ void DrawRotatedText(QPainter &p, int x, const QString &text, int angle, int y) 
   p.setPen(ToQColor(kColorBlack));
   p.drawText(QPoint(0, QFontMetrics(p.font(), p.device()).ascent()), text);
   p.restore();
+}
+
+// The layout measures text on a 96 dpi canvas; on a device of another resolution (a printer, a
+// PNG at a chosen dpi, whose painter is scaled to match) the font keeps that size in the
+// painter's coordinates.
+void set_canvas_font(QPainter &p, int size) {
+  QFont font = GraphFont(size);
+  const int dpi = p.device()->logicalDpiY();
+  if (dpi != kCanvasDpi && dpi > 0)
+    font.setPointSizeF(font.pointSizeF() * kCanvasDpi / dpi);
+  p.setFont(font);
 }
 
 } // namespace
@@ -226,6 +240,7 @@ void TQGraph::layout() {
   ComputeLayout(area_, width(), height(), GraphTextMeasure());
   if (back_buffer_.width() != std::max(width(), 1) || back_buffer_.height() != std::max(height(), 1))
     back_buffer_ = make_canvas(width(), height());
+  canvas_ = back_buffer_.size();
 }
 
 void TQGraph::RenderGraph() {
@@ -236,12 +251,50 @@ void TQGraph::RenderGraph() {
   paint_layers(p);
 }
 
+void TQGraph::RenderTo(QPainter &p, QSize size) {
+  if (back_buffer_.isNull())
+    RenderGraph();
+  if (size.isEmpty())
+    size = back_buffer_.size();
+  const bool resized = size != back_buffer_.size();
+  // Another size is laid out as the window would be at that size; the screen's state comes back.
+  const TQGraphArea area = area_;
+  const std::vector<TQLabel> labels = labels_;
+  const TGraphScaling scaling = scaling_;
+  if (resized)
+    RescaleGraph(area_, labels_, scaling_, size.width(), size.height());
+  ComputeRanges(area_, curves_);
+  ComputeLayout(area_, size.width(), size.height(), GraphTextMeasure());
+  canvas_ = size;
+  vector_output_ = p.paintEngine() && p.paintEngine()->type() != QPaintEngine::Raster;
+  p.save();
+  p.fillRect(QRect(QPoint(0, 0), size), ToQColor(area_.background_color));
+  paint_layers(p);
+  p.restore();
+  vector_output_ = false;
+  area_ = area;
+  labels_ = labels;
+  scaling_ = scaling;
+  // The points' pixels and marker boxes are those of the screen again, for the mouse.
+  if (resized)
+    RenderGraph();
+  canvas_ = back_buffer_.size();
+}
+
 void TQGraph::paint_layers(QPainter &p) {
   draw_grid(p);
   draw_curves(p);
   draw_margin_bands(p);
   draw_y_axis(p);
   draw_x_axis(p);
+  // A level on the plot's edge (an auto-ranged flat top or bottom) lies under the frame line: the
+  // curves go over it once more, kept within the frame.
+  const TGraphRect &pl = area_.plot;
+  const int w = std::max(area_.x.line_width, area_.y.line_width) / 2;
+  p.save();
+  p.setClipRect(QRect(QPoint(pl.left - w, pl.top - w), QPoint(pl.right + w, pl.bottom + w)));
+  draw_curves(p, true);
+  p.restore();
   draw_titles(p);
   draw_overlay(p);
 }
@@ -292,7 +345,7 @@ void TQGraph::draw_grid(QPainter &p) {
   }
 }
 
-void TQGraph::draw_curves(QPainter &p) {
+void TQGraph::draw_curves(QPainter &p, bool lines_only) {
   p.setBrush(Qt::NoBrush);
   for (int n = 1; n <= kCurveCount; ++n) {
     std::vector<TGraphPoint> &points = curves_[n].points;
@@ -308,10 +361,12 @@ void TQGraph::draw_curves(QPainter &p) {
       const QColor marker = ToQColor(style.marker_color);
       QPoint previous;
       bool first = true;
+      // A vector picture gets each curve's line as one path, drawn over its markers.
+      QPainterPath path;
       for (const TGraphPoint &pt : points) {
         const QPoint here(pt.px, pt.*row);
         // The marker goes down before the line reaches its point.
-        if (style.show_points) {
+        if (style.show_points && !lines_only) {
           const QRect r = to_qrect(pt.*box);
           if (pt.*selected) {
             p.fillRect(QRect(r.left(), r.top(), r.width(), 1), marker);
@@ -322,11 +377,19 @@ void TQGraph::draw_curves(QPainter &p) {
             p.fillRect(r, marker);
           }
         }
-        if (!first && style.show_lines)
+        if (vector_output_ && style.show_lines) {
+          if (first)
+            path.moveTo(here);
+          else
+            path.lineTo(here);
+        } else if (!first && style.show_lines) {
           p.drawLine(previous, here);
+        }
         previous = here;
         first = false;
       }
+      if (!path.isEmpty())
+        p.drawPath(path);
     };
     pass(area_.y.curve[n], area_.yLineWidth, &TGraphPoint::py, &TGraphPoint::y_box, &TGraphPoint::selected_y);
     if (area_.showY2Axis)
@@ -339,7 +402,7 @@ void TQGraph::draw_margin_bands(QPainter &p) {
   // Erases whatever the curves drew outside the plot rectangle.
   const QColor bg = ToQColor(area_.background_color);
   const TGraphRect &pl = area_.plot;
-  const int w = back_buffer_.width(), h = back_buffer_.height();
+  const int w = canvas_.width(), h = canvas_.height();
   p.fillRect(to_qrect({0, pl.bottom, w, h}), bg);
   p.fillRect(to_qrect({0, 0, w, pl.top}), bg);
   p.fillRect(to_qrect({0, 0, pl.left, h}), bg);
@@ -356,13 +419,13 @@ void TQGraph::draw_y_axis(QPainter &p) {
 
   int title_height = 0;
   if (y.show_title) {
-    p.setFont(GraphFont(y.TitleFontSize));
+    set_canvas_font(p, y.TitleFontSize);
     title_height = text_height(p);
     DrawRotatedText(p, area_.gap0, area_.y_title, 90,
                     (pl.bottom + pl.top) / 2 + text_width(p, area_.y_title) / 2);
   }
   p.setPen(make_pen(y.tick_label_color, 1));
-  p.setFont(GraphFont(y.tick_label_font_size));
+  set_canvas_font(p, y.tick_label_font_size);
   const int half = text_height(p) / 2;
   for (int r = 0; r <= y.MajInc; ++r)
     text_out(p, area_.gap0 + title_height + y.gapA, pl.bottom + r * y.pixels_per_major - half,
@@ -372,7 +435,7 @@ void TQGraph::draw_y_axis(QPainter &p) {
     return;
   TQAxis &y2 = area_.y2;
   p.setPen(make_pen(y2.tick_label_color, 1));
-  p.setFont(GraphFont(y2.tick_label_font_size));
+  set_canvas_font(p, y2.tick_label_font_size);
   const int half2 = text_height(p) / 2;
   int last_width = 0;
   for (int r = 0; r <= y.MajInc; ++r) {
@@ -381,7 +444,7 @@ void TQGraph::draw_y_axis(QPainter &p) {
     last_width = text_width(p, text);
   }
   if (y2.show_title) {
-    p.setFont(GraphFont(y2.TitleFontSize));
+    set_canvas_font(p, y2.TitleFontSize);
     DrawRotatedText(p, pl.right + y2.gapA + last_width + y2.gapB, area_.y2_title, 90,
                     (pl.bottom + pl.top) / 2 + text_width(p, area_.y2_title) / 2);
   }
@@ -398,13 +461,13 @@ void TQGraph::draw_x_axis(QPainter &p) {
       {pl.left - w / 2, pl.bottom}, {pl.right, pl.bottom}, {pl.right, pl.top}, {pl.left - w / 2, pl.top}};
   p.drawPolyline(frame, 4);
 
-  const int H = back_buffer_.height();
-  p.setFont(GraphFont(x.TitleFontSize));
+  const int H = canvas_.height();
+  set_canvas_font(p, x.TitleFontSize);
   text_out(p, (pl.left + pl.right) / 2 - text_width(p, area_.x_title) / 2, H - text_height(p) - area_.gap0,
            area_.x_title, bg);
 
   p.setPen(make_pen(x.tick_label_color, 1));
-  p.setFont(GraphFont(x.tick_label_font_size));
+  set_canvas_font(p, x.tick_label_font_size);
   const int row = H - area_.gap0 - text_height(p) - x.gapB - text_height(p);
   const bool log = x.Style == Log;
   for (int r = 0; r <= x.MajInc; ++r) {
@@ -416,10 +479,10 @@ void TQGraph::draw_x_axis(QPainter &p) {
 void TQGraph::draw_titles(QPainter &p) {
   const TGraphRect &pl = area_.plot;
   const QColor bg = ToQColor(area_.background_color);
-  p.setFont(GraphFont(area_.TitleFontSize));
+  set_canvas_font(p, area_.TitleFontSize);
   const int title_height = text_height(p);
   text_out(p, (pl.left + pl.right - text_width(p, area_.Title)) / 2, 5, area_.Title, bg);
-  p.setFont(GraphFont(area_.SubtitleFontSize));
+  set_canvas_font(p, area_.SubtitleFontSize);
   text_out(p, (pl.left + pl.right - text_width(p, area_.Subtitle)) / 2, title_height + 10, area_.Subtitle,
            bg);
 }
@@ -510,9 +573,9 @@ TLabelDialog &TQGraph::LabelDialog() {
 
 void TQGraph::create_menu() {
   static const char *const captions[kGraphMenuItems] = {
-      "Graph Setup (Ctrl-S)", "Add Label (Ctrl-A)", "Edit Label",   "Delete Label",
+      "Graph Setup (Ctrl+S)", "Add Label (Ctrl+A)", "Edit Label",   "Delete Label",
       "Linear Curve Fit",     "Remove Curve Fit",   "Delete Curve", "Deselect Data",
-      "Zoom To Fit (Ctrl-E)", "Zoom Out (Ctrl-B)"};
+      "Zoom To Fit (Ctrl+E)", "Zoom Out (Ctrl+B)"};
   void (TQGraph::*const commands[kGraphMenuItems])() = {
       &TQGraph::GraphSetup,     &TQGraph::AddLabel,       &TQGraph::EditLabel,   &TQGraph::DeleteLabel,
       &TQGraph::LinearCurveFit, &TQGraph::RemoveCurveFit, &TQGraph::DeleteCurve, &TQGraph::DeselectData,

@@ -171,6 +171,10 @@ public:
 
   // The whole frame: ranges, layout, background, then every layer.
   void RenderGraph();
+  // The same frame on another device (a picture file, the printer), `size` in screen pixels
+  // (empty: the size on screen); the painter's scale maps them onto the device. What the screen
+  // shows is left as it was.
+  void RenderTo(QPainter &p, QSize size = {});
 
   // Interaction. The owner forwards here the key presses no focused control used while the
   // graph's page is active. True when the key was one of the graph's.
@@ -230,7 +234,8 @@ private:
   // Layers 3..9 of a frame, drawn over what the buffer holds.
   void paint_layers(QPainter &p);
   void draw_grid(QPainter &p);
-  void draw_curves(QPainter &p);
+  // lines_only: the pass over the frame, which leaves the markers on the edge cut in half.
+  void draw_curves(QPainter &p, bool lines_only = false);
   void draw_margin_bands(QPainter &p);
   void draw_y_axis(QPainter &p);
   void draw_x_axis(QPainter &p);
@@ -255,6 +260,9 @@ private:
   bool never_had_data_ = true;
   bool frame_ready_ = false;
   bool in_align_ = false;
+  // The device being drawn on: its size in screen pixels, and whether it keeps vectors.
+  QSize canvas_;
+  bool vector_output_ = false;
 
   // Interaction state.
   TGraphModals *modals_;

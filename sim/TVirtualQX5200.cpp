@@ -104,8 +104,13 @@ std::uint16_t TVirtualQX5200::volts_to_code(long double volts) const {
 }
 
 std::uint16_t TVirtualQX5200::status_temperature_code() const {
-  // The board's sensor gives 0.5 V at 0 degrees and 10 mV per degree.
-  return volts_to_code(temperature_c * 0.01L + 0.5L);
+  // The board's sensor gives 0.5 V at 0 degrees and 10 mV per degree. A board over temperature
+  // is one whose sensor reads beyond its record's limit, as a real one would.
+  long double celsius = temperature_c;
+  if (const long double limit = record_float(record_max_temp_at);
+      force_over_temperature && std::isfinite(limit))
+    celsius = std::max(celsius, limit + 5);
+  return volts_to_code(celsius * 0.01L + 0.5L);
 }
 
 std::uint16_t TVirtualQX5200::status_sensor_code() const {

@@ -87,9 +87,9 @@ public:
   void set_board_present(bool present);
   bool board_present() const { return board_present_; }
   std::array<std::uint8_t, record_size> record{default_record()};
-  long double temperature_c = 25;  // what the board's sensor sees
-  long double sensor_reading = 12; // in the record's sensor units
-  bool force_over_temperature = false;
+  long double temperature_c = 25;                 // what the board's sensor sees
+  long double sensor_reading = 12;                // in the record's sensor units
+  bool force_over_temperature = false;            // the sensor then reads 5 degrees above lb_max_temp
   std::optional<std::uint8_t> forced_board_state; // e.g. 2, a state the program does not know
 
   // Faults: each counter is the number of coming replies affected (-1: all of them).

@@ -88,12 +88,21 @@ bool wave_file_format(const QCommandLineParser &parser, const QString &path, TWa
 
 bool load_wave_file(const QString &path, const TWaveFileFormat &format, std::vector<TWavePoint> &points,
                     QString &reason) {
+  TSkippedRows skipped;
+  return load_wave_file(path, format, points, skipped, reason);
+}
+
+bool load_wave_file(const QString &path, const TWaveFileFormat &format, std::vector<TWavePoint> &points,
+                    TSkippedRows &skipped, QString &reason) {
   TQGridModel table;
   table.set_auto_number(true);
   table.set_data_separator(format.separator.toLatin1());
   const TGridFileResult result = format.pwl ? load_pwl_file(table, path) : table.load_from_file(path);
   switch (result.status) {
-  case TGridFileResult::Done: table_points(table, points); return true;
+  case TGridFileResult::Done:
+    table_points(table, points);
+    skipped = skipped_rows(table);
+    return true;
   case TGridFileResult::Missing: reason = QStringLiteral("No such file"); return false;
   case TGridFileResult::Failed: reason = result.error; return false;
   }

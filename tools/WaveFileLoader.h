@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TWavePoint.h"
+#include "TablePoints.h"
 
 #include <QChar>
 #include <QCommandLineOption>
@@ -34,6 +35,9 @@ bool wave_file_format(const QString &format_value, const QString &separator_valu
 // read (a PWL file also when a token is not a number or a value has no partner).
 bool load_wave_file(const QString &path, const TWaveFileFormat &format, std::vector<TWavePoint> &points,
                     QString &reason);
+// The same, also telling the rows that held text but gave no point.
+bool load_wave_file(const QString &path, const TWaveFileFormat &format, std::vector<TWavePoint> &points,
+                    TSkippedRows &skipped, QString &reason);
 
 // The --separator values both tools accept ("tab", "comma", "space", "semicolon"); false for
 // another word.

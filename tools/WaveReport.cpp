@@ -1,6 +1,10 @@
 #include "WaveReport.h"
 
 #include "NumberConversion.h"
+#include "WaveNotices.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <charconv>
 #include <cmath>
@@ -44,6 +48,7 @@ QString panel_text(const TQX5200Waveform &w) {
       QStringLiteral("Avg Power : ") + fig(-6, -4, w.average_power(), QStringLiteral("W")),
       QStringLiteral("Energy : ") + fig(-6, -4, w.energy(), QStringLiteral("J")),
       QStringLiteral("P2t : ") + fig(-6, -4, w.p2t(), QStringLiteral("WWs")),
+      QStringLiteral("Limited : %1").arg(w.limited_samples()),
       QStringLiteral("Error : ") + error_text(w),
   };
   QString text;
@@ -82,6 +87,8 @@ std::string statistics_json(const TQX5200Waveform &w) {
       {"pulse_power", w.pulse_power()},
       {"energy", w.energy()},
       {"p2t", w.p2t()},
+      {"limited_samples", static_cast<long double>(w.limited_samples())},
+      {"output_limit", w.output_limit()},
       {"max_time", w.max_time()},
   };
   bool first = true;
@@ -92,4 +99,19 @@ std::string statistics_json(const TQX5200Waveform &w) {
     out += '"' + std::string(name) + "\":" + json_number(value);
   }
   return out + "}";
+}
+
+QString notices_text(const TQX5200Waveform &w, const TSkippedRows &skipped) {
+  QString text;
+  for (const QString &line : {limited_samples_text(w), skipped_rows_text(skipped)})
+    if (!line.isEmpty())
+      text += line + u'\n';
+  return text;
+}
+
+std::string skipped_rows_json(const TSkippedRows &skipped) {
+  const QJsonObject o{{QStringLiteral("count"), qint64(skipped.count)},
+                      {QStringLiteral("first_row"), skipped.first_row},
+                      {QStringLiteral("first_text"), skipped.first_text}};
+  return QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString();
 }

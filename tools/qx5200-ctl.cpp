@@ -1,10 +1,14 @@
 // qx5200-ctl: drives the QX5200 from scripts (list, status, upload, start, stop, run, log, board)
 // over the same driver, transport and HID back ends as the window.
 
+#include "CtlServe.h"
 #include "Delay.h"
 #include "DeviceLock.h"
+#include "DeviceStatus.h"
+#include "FormulaOptions.h"
 #include "HidBackendLinux.h"
 #include "HidControllerClass.h"
+#include "HolderSocket.h"
 #include "QX5200_Driver.h"
 #include "RunLog.h"
 #include "TVirtualQX5200Device.h"
@@ -149,7 +153,8 @@ struct TOptions {
   QString output = QStringLiteral("-");
   QString log;
   bool yes = false;
-  QStringList args; // positional arguments after the command
+  QStringList args;        // positional arguments after the command
+  TFormulaOptions formula; // upload and run: the waveform from a formula instead of a FILE
 };
 
 class TCtl {
@@ -185,7 +190,9 @@ private:
   long double usb_voltage_ = 0;
   TEventWait *waiting_ = nullptr;
   bool interrupted_ = false;
-  QJsonObject result_; // --json: what upload, start and run print as one object
+  bool holder_request_ = false; // status and stop ask the device's holder when refused
+  QString stopped_by_;          // who asked this holder to stop, over its socket
+  QJsonObject result_;          // --json: what upload, start and run print as one object
 };
 
 QString TCtl::name() const {
@@ -210,8 +217,13 @@ int TCtl::connect() {
   driver_->enumerate();
   TQHID *hid = driver_->hid();
   if (!hid->connected()) {
-    if (hid->device_in_use())
-      return fail(exit_in_use, lock_.in_use_text() + QStringLiteral(": wait until it ends, or end it."));
+    if (hid->device_in_use()) {
+      if (holder_request_)
+        return exit_in_use;
+      return fail(exit_in_use,
+                  lock_.in_use_text() + QStringLiteral(": wait until it ends, or end it "
+                                                       "(status and stop still work: they ask it)."));
+    }
     if (hid->permission_denied())
       return fail(exit_no_permission, QStringLiteral("this user may not open the QX5200: ") + udev_fix);
     if (!o_.device.isEmpty())
@@ -325,8 +337,9 @@ QJsonObject TCtl::status_json() const {
 }
 
 int TCtl::status() {
+  holder_request_ = true;
   if (const int r = connect())
-    return r;
+    return r == exit_in_use ? ctl_holder_status(lock_.refused_path(), lock_.in_use_text(), o_.json) : r;
   const TQX5200_DRIVER &d = *driver_;
   if (o_.json) {
     print_json(status_json());
@@ -372,12 +385,22 @@ int TCtl::load_and_build(const QString &file) {
   std::vector<TWavePoint> points;
   QString reason;
   TWaveFileFormat format;
-  if (!wave_file_format(o_.format, o_.separator, file, format, reason))
-    return fail(exit_usage, reason);
-  if (!load_wave_file(file, format, points, reason))
-    return fail(exit_usage, QStringLiteral("%1: %2").arg(file, reason));
-  if (const int r = connect_to_idle_board())
-    return r;
+  TFormulaResult placed;
+  TSkippedRows skipped;
+  if (o_.formula.given) {
+    // The default accuracy follows the board in the device.
+    if (const int r = connect_to_idle_board())
+      return r;
+    if (!formula_wave_points(o_.formula, driver_->load_board().lb_max_value, points, placed, reason))
+      return fail(exit_usage, reason);
+  } else {
+    if (!wave_file_format(o_.format, o_.separator, file, format, reason))
+      return fail(exit_usage, reason);
+    if (!load_wave_file(file, format, points, skipped, reason))
+      return fail(exit_usage, QStringLiteral("%1: %2").arg(file, reason));
+    if (const int r = connect_to_idle_board())
+      return r;
+  }
   driver_->set_repeat_count(o_.repeat);
   driver_->set_points(std::move(points));
   driver_->build_waveform(driver_->sensor_value());
@@ -393,11 +416,22 @@ int TCtl::load_and_build(const QString &file) {
         {QStringLiteral("buffer_count"), w.buffer_count()},
         {QStringLiteral("statistics"),
          QJsonDocument::fromJson(QByteArray::fromStdString(statistics_json(w))).object()},
+        {QStringLiteral("rows_skipped"),
+         QJsonDocument::fromJson(QByteArray::fromStdString(skipped_rows_json(skipped))).object()},
         {QStringLiteral("board"), driver_->load_board().lb_name},
         {QStringLiteral("uploaded"), false},
+        {QStringLiteral("points"),
+         QJsonDocument::fromJson(QByteArray::fromStdString(points_json(w.points()))).array()},
     };
+    if (o_.formula.given) {
+      result_.remove(QStringLiteral("file"));
+      result_.insert(
+          QStringLiteral("formula"),
+          QJsonDocument::fromJson(QByteArray::fromStdString(formula_json(o_.formula, placed))).object());
+    }
   } else {
-    print(panel_text(w));
+    print((o_.formula.given ? formula_summary(placed) : QString()) + panel_text(w) +
+          notices_text(w, skipped));
   }
   if (w.data_error()) {
     const QString where = w.error_type() == TQX5200Waveform::time_not_increasing
@@ -406,7 +440,8 @@ int TCtl::load_and_build(const QString &file) {
     if (o_.json)
       print_json(result_);
     return fail(exit_data_error, QStringLiteral("%1: %2%3 for load board %4: nothing was sent.")
-                                     .arg(file, error_message(w), where, driver_->load_board().lb_name));
+                                     .arg(o_.formula.given ? QStringLiteral("--formula") : file,
+                                          error_message(w), where, driver_->load_board().lb_name));
   }
   return exit_done;
 }
@@ -502,13 +537,35 @@ int TCtl::poll(int interval_ms, double duration, bool until_end, double timeout,
   sigaction(SIGINT, &sa, &old_int);
   sigaction(SIGTERM, &sa, &old_term);
 
+  // While it waits, the holder answers status and stop for other programs.
+  THolderService::THandlers handlers;
+  handlers.status = [this] { return device_status_json(*driver_, lock_.path(), usb_voltage_); };
+  handlers.stop = [this](const QString &who) {
+    stopped_by_ = who;
+    if (waiting_)
+      waiting_->end();
+  };
+  THolderService holder(std::move(handlers));
+  QString reason;
+  if (!holder.listen(lock_.path(), reason))
+    std::fprintf(stderr, "qx5200-ctl: other programs cannot ask for status or stop: %s\n",
+                 reason.toLocal8Bit().constData());
+  bool stopped_remotely = false;
+
   QElapsedTimer clock;
   clock.start();
   int result = exit_done;
-  QString reason;
   for (;;) {
     if (interrupted_ || last_signal)
       break;
+    if (!stopped_by_.isEmpty() && !stopped_remotely) {
+      stopped_remotely = true;
+      if (!driver_->stop_output()) {
+        result = lost();
+        break;
+      }
+      std::fprintf(stderr, "qx5200-ctl: stopped by %s\n", stopped_by_.toLocal8Bit().constData());
+    }
     const bool answered = driver_->query_run_state() && (!log || driver_->read_status());
     if (!answered) {
       result = lost();
@@ -591,8 +648,9 @@ int TCtl::start(bool quiet) {
 }
 
 int TCtl::stop() {
+  holder_request_ = true;
   if (const int r = connect())
-    return r;
+    return r == exit_in_use ? ctl_holder_stop(lock_.refused_path(), lock_.in_use_text(), o_.json) : r;
   if (!driver_->stop_output() || !driver_->query_run_state())
     return lost();
   if (o_.json)
@@ -738,15 +796,16 @@ const QList<TCommand> &commands() {
        "temperature, over-temperature, running.",
        {}},
       {"upload",
-       "FILE",
+       "FILE | --formula EXPR --span START:END",
        "Reads, validates and builds FILE as the window does before START, then uploads it.",
-       {"format", "separator", "repeat"}},
+       {"format", "separator", "repeat", "formula", "span", "accuracy", "points"}},
       {"start", "", "Starts the waveform the device holds.", {"wait", "timeout"}},
       {"stop", "", "Stops the output.", {}},
       {"run",
-       "FILE",
+       "FILE | --formula EXPR --span START:END",
        "Uploads FILE as upload does, then starts it.",
-       {"format", "separator", "repeat", "wait", "timeout", "log", "interval"}},
+       {"format", "separator", "repeat", "wait", "timeout", "log", "interval", "formula", "span", "accuracy",
+        "points"}},
       {"log",
        "",
        "Writes one CSV row (JSON Lines with --json) per status poll.",
@@ -756,6 +815,11 @@ const QList<TCommand> &commands() {
        "Prints the load board record, or writes the fields FILE.json "
        "changes (only with --yes) and reads them back.",
        {"yes"}},
+      {"serve",
+       "",
+       "Holds the device and serves SCPI on TCP (--listen, default 127.0.0.1:5025) and on its "
+       "local socket until SIGTERM or SIGINT.",
+       {"listen", "log"}},
   };
   return list;
 }
@@ -773,7 +837,8 @@ QString general_help() {
       "QX5200), -h/--help (also after a command), -v/--version.\n\n"
       "Exit status: 0 done, 1 waveform data error, 2 usage, 3 no device, 4 no permission, 5 device in use, "
       "6 the device stopped answering, 7 not possible now (no load board, over-temperature, running, "
-      "--timeout passed), 8 the board record read back differs. Interrupted waits end with 128 + signal.\n");
+      "--timeout passed), 8 the board record read back differs, 9 serve cannot listen (port in use). "
+      "Interrupted waits end with 128 + signal.\n");
   return t;
 }
 
@@ -805,8 +870,12 @@ QList<QCommandLineOption> all_options() {
              {QStringLiteral("output"), QStringLiteral("Append the log to FILE instead of standard output."),
               QStringLiteral("FILE")},
              {QStringLiteral("yes"), QStringLiteral("board write: write the changes.")},
+             {QStringLiteral("listen"),
+              QStringLiteral(
+                  "serve: the TCP address and port (default 127.0.0.1:5025; port 0: any free one)."),
+              QStringLiteral("HOST:PORT"), QStringLiteral("127.0.0.1:5025")},
          } +
-         wave_file_options();
+         wave_file_options() + formula_options();
 }
 
 bool is_global(const QString &name) {
@@ -907,7 +976,10 @@ int main(int argc, char *argv[]) {
   if (parser.isSet(QStringLiteral("timeout")) && !o.wait && o.log.isEmpty())
     return fail(exit_usage, QStringLiteral("--timeout goes with --wait"));
 
-  const bool takes_file = command == u"upload" || command == u"run";
+  QString reason;
+  if (!read_formula_options(parser, o.formula, reason))
+    return fail(exit_usage, reason);
+  const bool takes_file = (command == u"upload" || command == u"run") && !o.formula.given;
   const QString sub = command == u"board" && !args.isEmpty() ? args.takeFirst() : QString();
   const qsizetype wanted = takes_file || sub == u"write" ? 1 : 0;
   if (command == u"board" && sub != u"read" && sub != u"write")
@@ -925,19 +997,21 @@ int main(int argc, char *argv[]) {
     backends = [bus = simulated->bus()] { return bus->make_backend(); };
   }
 
+  if (command == u"serve")
+    return ctl_serve({parser.value(QStringLiteral("listen")), o.device, o.log}, std::move(backends));
   TCtl ctl(o, std::move(backends));
   if (command == u"list")
     return ctl.list();
   if (command == u"status")
     return ctl.status();
   if (command == u"upload")
-    return ctl.upload(args.front());
+    return ctl.upload(args.value(0));
   if (command == u"start")
     return ctl.start();
   if (command == u"stop")
     return ctl.stop();
   if (command == u"run")
-    return ctl.run(args.front());
+    return ctl.run(args.value(0));
   if (command == u"log")
     return ctl.log();
   return sub == u"read" ? ctl.board_read() : ctl.board_write(args.front());

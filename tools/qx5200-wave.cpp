@@ -1,12 +1,17 @@
 // qx5200-wave: validates and resamples a waveform file exactly as the window does before START,
 // for scripts and machines without the device.
 
+#include "FormulaOptions.h"
+#include "GraphExport.h"
 #include "LoadBoardRecord.h"
 #include "NumberConversion.h"
 #include "QX5200_Waveform.h"
+#include "TQGraphUnit.h"
 #include "WaveFileLoader.h"
 #include "WaveReport.h"
+#include "WaveformGraph.h"
 
+#include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -14,6 +19,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace {
@@ -66,8 +72,11 @@ bool set_calibration(TCalibration &cal, QStringView key, QStringView text, QStri
   return true;
 }
 
-void print_json(const TQX5200Waveform &w) {
-  std::string out = "{\"data_count\":" + std::to_string(w.data_count());
+void print_json(const TQX5200Waveform &w, const TSkippedRows &skipped, const std::string &formula) {
+  std::string out = "{";
+  if (!formula.empty())
+    out += "\"formula\":" + formula + ',';
+  out += "\"data_count\":" + std::to_string(w.data_count());
   out += ",\"data_error\":" + std::string(w.data_error() ? "true" : "false");
   out += ",\"error_type\":" + std::to_string(w.error_type());
   out += ",\"error_index\":" + std::to_string(w.error_index());
@@ -86,15 +95,45 @@ void print_json(const TQX5200Waveform &w) {
       out += ',';
     out += '[' + json_number(p.time) + ',' + json_number(p.value) + ']';
   }
-  out += "],\"statistics\":" + statistics_json(w);
+  out += "],\"points\":" + points_json(w.points());
+  out += ",\"statistics\":" + statistics_json(w);
+  out += ",\"rows_skipped\":" + skipped_rows_json(skipped);
   out += "}\n";
   std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+// The window's graph of the built waveform, written as the file's extension says.
+bool write_plot(const TQX5200Waveform &w, const QString &file, QSize size, int dpi, QString &reason) {
+  TQGraph graph;
+  graph.resize(size);
+  SetupWaveformGraph(graph);
+  const QString units = w.load_board.lb_units.isEmpty() ? QStringLiteral("V") : w.load_board.lb_units;
+  SetWaveformAxes(graph, w, units);
+  PlotWaveform(graph, w, units);
+  return ExportGraph(graph, file, size, dpi, reason);
+}
+
+bool parse_size(const QString &text, QSize &size) {
+  const QStringList parts = text.toLower().split(u'x');
+  bool w_ok = false, h_ok = false;
+  if (parts.size() == 2)
+    size = QSize(parts[0].toInt(&w_ok), parts[1].toInt(&h_ok));
+  return w_ok && h_ok && size.width() >= 50 && size.height() >= 50 && size.width() <= 20000 &&
+         size.height() <= 20000;
 }
 
 } // namespace
 
 int main(int argc, char *argv[]) {
-  QCoreApplication app(argc, argv);
+  // A plot needs the widgets' painting, drawn offscreen so that no display is needed; the
+  // checks alone stay a plain core program.
+  bool plot = false;
+  for (int i = 1; i < argc; ++i)
+    plot = plot || QByteArray(argv[i]).startsWith("--plot");
+  if (plot)
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  const std::unique_ptr<QCoreApplication> app =
+      plot ? std::make_unique<QApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("qx5200-wave"));
   QCoreApplication::setApplicationVersion(QStringLiteral(QX5200_VERSION));
 
@@ -120,10 +159,23 @@ int main(int argc, char *argv[]) {
       QStringLiteral("calibration"), QStringLiteral("Calibration values: offset, ad_offset, ad_gain."),
       QStringLiteral("KEY=VALUE,..."));
   const QCommandLineOption json_option(QStringLiteral("json"), QStringLiteral("Print one JSON object."));
+  const QCommandLineOption plot_option(
+      QStringLiteral("plot"),
+      QStringLiteral("Also write the program's graph of the waveform to FILE (.png, .svg or .pdf)."),
+      QStringLiteral("FILE"));
+  const QCommandLineOption plot_size_option(
+      QStringLiteral("plot-size"), QStringLiteral("The graph's size in screen pixels (default 450x450)."),
+      QStringLiteral("WIDTHxHEIGHT"), QStringLiteral("450x450"));
+  const QCommandLineOption plot_dpi_option(
+      QStringLiteral("plot-dpi"), QStringLiteral("Resolution of a PNG plot, 48 to 1200 (default 96)."),
+      QStringLiteral("DPI"), QStringLiteral("96"));
   parser.addOptions({help_option, version_option});
   parser.addOptions(wave_file_options());
-  parser.addOptions({repeat_option, sensor_option, board_option, calibration_option, json_option});
-  parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The waveform text file."));
+  parser.addOptions({repeat_option, sensor_option, board_option, calibration_option, json_option, plot_option,
+                     plot_size_option, plot_dpi_option});
+  parser.addOptions(formula_options());
+  parser.addPositionalArgument(QStringLiteral("FILE"),
+                               QStringLiteral("The waveform text file (none with --formula)."));
 
   if (!parser.parse(QCoreApplication::arguments()))
     return fail(parser.errorText());
@@ -135,15 +187,20 @@ int main(int argc, char *argv[]) {
     print(QStringLiteral("qx5200-wave %1\n").arg(QCoreApplication::applicationVersion()));
     return exit_valid;
   }
+  TFormulaOptions formula;
+  QString reason;
+  if (!read_formula_options(parser, formula, reason))
+    return fail(reason);
   const QStringList files = parser.positionalArguments();
-  if (files.size() != 1)
+  if (formula.given && !files.isEmpty())
+    return fail(QStringLiteral("give a FILE or --formula, not both"));
+  if (!formula.given && files.size() != 1)
     return fail(files.isEmpty() ? QStringLiteral("no FILE given")
                                 : QStringLiteral("only one FILE may be given"));
-  const QString path = files.front();
+  const QString path = files.value(0);
 
   TWaveFileFormat format;
-  QString reason;
-  if (!wave_file_format(parser, path, format, reason))
+  if (!formula.given && !wave_file_format(parser, path, format, reason))
     return fail(reason);
 
   bool ok = false;
@@ -154,6 +211,18 @@ int main(int argc, char *argv[]) {
   long double sensor = 0;
   if (!text_to_real(parser.value(sensor_option), sensor, u'.'))
     return fail(QStringLiteral("--sensor: '%1' is not a number").arg(parser.value(sensor_option)));
+
+  QSize plot_size;
+  if (!parse_size(parser.value(plot_size_option), plot_size))
+    return fail(QStringLiteral("--plot-size: '%1' is not WIDTHxHEIGHT, each from 50 to 20000")
+                    .arg(parser.value(plot_size_option)));
+  const int plot_dpi = parser.value(plot_dpi_option).toInt(&ok);
+  if (!ok || plot_dpi < 48 || plot_dpi > 1200)
+    return fail(QStringLiteral("--plot-dpi: '%1' is not a whole number from 48 to 1200")
+                    .arg(parser.value(plot_dpi_option)));
+  const QString plot_file = parser.value(plot_option);
+  if (parser.isSet(plot_option) && GraphFileKind(plot_file) == TGraphFileKind::unknown)
+    return fail(QStringLiteral("--plot: '%1' must end in .png, .svg or .pdf").arg(plot_file));
 
   TQX5200Waveform waveform;
   for (const QString &list : parser.values(board_option)) {
@@ -172,16 +241,25 @@ int main(int argc, char *argv[]) {
   }
 
   std::vector<TWavePoint> points;
-  if (!load_wave_file(path, format, points, reason))
+  TSkippedRows skipped;
+  TFormulaResult placed;
+  if (formula.given) {
+    if (!formula_wave_points(formula, waveform.load_board.lb_max_value, points, placed, reason))
+      return fail(reason);
+  } else if (!load_wave_file(path, format, points, skipped, reason)) {
     return fail(QStringLiteral("%1: %2").arg(path, reason));
+  }
 
   waveform.repeat_count = repeat;
   waveform.set_points(std::move(points));
   waveform.build_waveform(sensor);
 
+  if (parser.isSet(plot_option) && !write_plot(waveform, plot_file, plot_size, plot_dpi, reason))
+    return fail(QStringLiteral("%1: %2").arg(plot_file, reason));
   if (parser.isSet(json_option))
-    print_json(waveform);
+    print_json(waveform, skipped, formula.given ? formula_json(formula, placed) : std::string());
   else
-    print(panel_text(waveform));
+    print((formula.given ? formula_summary(placed) : QString()) + panel_text(waveform) +
+          notices_text(waveform, skipped));
   return waveform.data_error() ? exit_data_error : exit_valid;
 }

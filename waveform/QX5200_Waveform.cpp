@@ -1,5 +1,6 @@
 #include "QX5200_Waveform.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numeric>
 
@@ -90,11 +91,20 @@ bool TQX5200Waveform::check_times() {
   return passed;
 }
 
+long double TQX5200Waveform::output_limit() const {
+  return std::min(load_board.lb_gain, load_board.lb_max_value);
+}
+
 void TQX5200Waveform::compute_statistics(long double sensor_value) {
   average_ = pulse_average_ = pulse_time_ = total_time_ = 0;
   long double area = 0;
+  limited_samples_ = 0;
+  const long double limit = output_limit();
   for (std::size_t i = 0; i < device_points_.size(); ++i) {
     const long double y = device_points_[i].value;
+    // As value_to_dac_code limits it.
+    if (std::fabs(y) > limit)
+      ++limited_samples_;
     if (i == 0) {
       max_value_ = y;
       continue;

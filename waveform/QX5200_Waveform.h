@@ -103,6 +103,11 @@ public:
   long double pulse_power() const { return pulse_power_; }
   long double energy() const { return energy_; }
   long double p2t() const { return p2t_; }
+  // The largest magnitude the board plays: the smaller of its gain and its maximum value. A
+  // sample beyond it is played at the limit.
+  long double output_limit() const;
+  // Device points whose value is beyond output_limit().
+  qsizetype limited_samples() const { return limited_samples_; }
 
   const std::vector<TWaveSegment> &segments() const { return segments_; }
   const std::vector<TWavePoint> &points() const { return points_; }
@@ -146,4 +151,5 @@ private:
   long double pulse_power_ = 0;
   long double energy_ = 0;
   long double p2t_ = 0;
+  qsizetype limited_samples_ = 0;
 };

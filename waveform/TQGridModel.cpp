@@ -1,11 +1,11 @@
 #include "TQGridModel.h"
 
 #include "NumberConversion.h"
+#include "SafeFile.h"
 #include "SplitFunctions.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -571,13 +571,8 @@ TGridFileResult TQGridModel::save_to_file(const QString &file_name) const {
 
 TGridFileResult save_waveform_file(const QString &file_name, const std::function<bool(QIODevice &)> &write) {
   TGridFileResult result;
-  QSaveFile f(file_name);
-  f.setDirectWriteFallback(true);
-  if (!f.open(QIODevice::WriteOnly) || !write(f) || !f.commit()) {
+  if (!save_file_safely(file_name, write, result.error))
     result.status = TGridFileResult::Failed;
-    result.error = f.errorString();
-    f.cancelWriting();
-  }
   return result;
 }
 

@@ -1,5 +1,7 @@
 #include "TQGridUnit.h"
 
+#include "TablePoints.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
@@ -11,6 +13,7 @@
 #include <QStyledItemDelegate>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -31,6 +34,15 @@ public:
   }
 
 protected:
+  // A cell that keeps its row from being a point is marked: such rows are skipped.
+  void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    const auto *table = qobject_cast<const TQGridModel *>(index.model());
+    if (table &&
+        skipped_cell(*table, index.column() + TQGridModel::fixed_cols, index.row() + TQGridModel::fixed_rows))
+      option->backgroundBrush = QColor(255, 205, 205);
+  }
+
   bool eventFilter(QObject *watched, QEvent *event) override {
     if (event->type() == QEvent::ShortcutOverride) {
       auto *key = static_cast<QKeyEvent *>(event);
@@ -77,6 +89,9 @@ TQGrid::TQGrid(QWidget *parent, int col_count, int row_count)
   rows->setSectionsMovable(true);
   rows->setFixedWidth(number_col_width);
   connect(rows, &QHeaderView::sectionMoved, this, &TQGrid::header_section_moved);
+  // The header would place the row before or after the one under the mouse, by which half of it
+  // the drop falls on; the user means the row under the mouse.
+  rows->viewport()->installEventFilter(this);
   QHeaderView *cols = horizontalHeader();
   cols->setSectionResizeMode(QHeaderView::Fixed);
   cols->setSectionsClickable(false);
@@ -268,10 +283,58 @@ void TQGrid::header_section_moved(int logical, int old_visual, int new_visual) {
   reverting_move_ = true;
   verticalHeader()->moveSection(new_visual, old_visual);
   reverting_move_ = false;
-  RowMoved(old_visual + TQGridModel::fixed_rows, new_visual + TQGridModel::fixed_rows);
+  // A drag of the mouse is taken where it was dropped (row_drag_filter); this is a move made
+  // some other way.
+  if (drag_from_ < 0)
+    RowMoved(old_visual + TQGridModel::fixed_rows, new_visual + TQGridModel::fixed_rows);
+}
+
+bool TQGrid::row_drag_filter(QEvent *event) {
+  QHeaderView *rows = verticalHeader();
+  auto *mouse = static_cast<QMouseEvent *>(event);
+  const int y = mouse->position().toPoint().y();
+  switch (event->type()) {
+  case QEvent::MouseButtonPress:
+    drag_from_ = mouse->button() == Qt::LeftButton ? rows->visualIndexAt(y) : -1;
+    drag_to_ = drag_from_;
+    drag_start_y_ = y;
+    dragging_ = false;
+    break;
+  case QEvent::MouseMove:
+    if (drag_from_ >= 0 && (mouse->buttons() & Qt::LeftButton)) {
+      dragging_ = dragging_ || std::abs(y - drag_start_y_) >= QApplication::startDragDistance();
+      // Beyond the last row (or above the first) the drop goes to the row last passed over.
+      if (const int row = rows->visualIndexAt(y); row >= 0)
+        drag_to_ = row;
+    }
+    break;
+  case QEvent::MouseButtonRelease: {
+    if (mouse->button() != Qt::LeftButton || drag_from_ < 0)
+      break;
+    if (const int row = rows->visualIndexAt(y); row >= 0)
+      drag_to_ = row;
+    const int from = drag_from_, to = drag_to_;
+    const bool moved = dragging_ && from != to;
+    // The header finishes its own drag first (and its move is put back), then the rows exchange.
+    rows->viewport()->removeEventFilter(this);
+    QCoreApplication::sendEvent(rows->viewport(), event);
+    rows->viewport()->installEventFilter(this);
+    drag_from_ = -1;
+    dragging_ = false;
+    if (moved)
+      RowMoved(from + TQGridModel::fixed_rows, to + TQGridModel::fixed_rows);
+    return true;
+  }
+  default: break;
+  }
+  return false;
 }
 
 bool TQGrid::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == verticalHeader()->viewport() &&
+      (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseMove ||
+       event->type() == QEvent::MouseButtonRelease))
+    return row_drag_filter(event);
   auto *corner = qobject_cast<QAbstractButton *>(watched);
   if (corner && event->type() == QEvent::Paint) {
     QPainter painter(corner);

@@ -80,10 +80,18 @@ private:
   // heading row or the number column through a selection the user cannot see.
   TGridRect data_selection() const;
   void header_section_moved(int logical, int old_visual, int new_visual);
+  // Follows a drag of a row number in the header's viewport; true when it took the event.
+  bool row_drag_filter(QEvent *event);
 
   TQGridModel *model_;
   TQGridUndo *undo_;
   TGridRect selection_{1, 1, 1, 1};
   EditTriggers edit_triggers_;
   bool reverting_move_ = false;
+  // The row-number drag under way: the row pressed, the row under the mouse, whether the mouse
+  // has gone far enough to make it a drag (visual row indices; -1 when none).
+  int drag_from_ = -1;
+  int drag_to_ = -1;
+  int drag_start_y_ = 0;
+  bool dragging_ = false;
 };

@@ -2,6 +2,9 @@
 
 #include "TWavePoint.h"
 
+#include <QChar>
+#include <QString>
+
 #include <vector>
 
 class TQGridModel;
@@ -14,3 +17,23 @@ void table_points(const TQGridModel &table, std::vector<TWavePoint> &points);
 // The point one row holds by that rule; false when it holds none. For reads that stop early or
 // need the row of a point.
 bool table_row_point(const TQGridModel &table, int row, TWavePoint &point);
+
+// Whether the table holds a point at all; stops at the first one.
+bool table_has_point(const TQGridModel &table);
+
+// For a table without a point: the other of "." and "," when its rows would give points with
+// that as the decimal separator (a file or a paste from a system that writes numbers the other
+// way). A null QChar otherwise.
+QChar foreign_decimal_separator(const TQGridModel &table);
+
+// Rows that hold text in their time or value cell but give no point (a typo, a unit, a missing
+// value): skipped like empty rows, but worth saying. first_row is the table row (1 for the first
+// row under the headings), first_text the text of its first cell that is not a number.
+struct TSkippedRows {
+  qsizetype count = 0;
+  int first_row = 0;
+  QString first_text;
+};
+TSkippedRows skipped_rows(const TQGridModel &table);
+// Whether the cell (grid coordinates) is a time or value cell that is not a number in such a row.
+bool skipped_cell(const TQGridModel &table, int col, int row);

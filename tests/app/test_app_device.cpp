@@ -13,6 +13,7 @@
 #include "TQGraphUnit.h"
 #include "TQGridUnit.h"
 #include "TVirtualQX5200Device.h"
+#include "full_disk.h"
 #include "localized.h"
 #include "tqhid_unit.h"
 
@@ -53,6 +54,12 @@ struct FakeDialogs : TWindowDialogs {
     positions << pos;
   }
   void error(QWidget *, const QString &text) override { infos << QStringLiteral("error: ") + text; }
+  // Each question takes the next answer (-1 when none is left: Cancel).
+  QList<int> choices;
+  int choose(QWidget *, const QString &text, const QStringList &) override {
+    infos << QStringLiteral("question: ") + text;
+    return choices.isEmpty() ? -1 : choices.takeFirst();
+  }
   int exec(QDialog &dialog) override {
     ++execs;
     if (on_exec)
@@ -178,9 +185,13 @@ private slots:
     QVERIFY2(QRegularExpression(QStringLiteral("^12[.,]0\\dV 25C$")).match(panel(3)).hasMatch(),
              qPrintable(panel(3)));
     QCOMPARE(panel(4), QString(" OK"));
+    QVERIFY(!bt_waveform_start()->isEnabled());
+    QVERIFY(bt_waveform_start()->toolTip().contains("fewer than two points"));
     // No waveform yet: the axes are set for the board.
     QCOMPARE(ui<TQGraph>("graph")->yTitle(), QString("Current"));
     QCOMPARE(ui<TQGraph>("graph")->yUnits(), QString("A"));
+    QCOMPARE(ui<TQGraph>("graph")->GraphArea().y2.Units, QString("A")); // the second axis says "Current" too
+    QCOMPARE(ui<TQGraph>("graph")->GraphArea().yLineWidth, 1);          // Graph Setup's box is not empty
     QCOMPARE(ui<TQGraph>("graph")->xRange(), -1);
     // The start-up zeroed the output and then the idle poll takes over.
     QCOMPARE(model().dac_code, w_->driver->normalized_to_dac_code(0));
@@ -600,6 +611,41 @@ private slots:
     QCOMPARE(low2, -100.0);
   }
 
+  // A change made while the waveform plays is only checked: no box, no page change, the figures
+  // show the result and a notice says what the device plays.
+  void edit_during_a_run_is_checked_quietly() {
+    plug_device();
+    QVERIFY(connect_window());
+    fill_table(long_pulse);
+    ui<TNumEdit>("ne_waveform_repeat_count")->setValue(0);
+    bt_waveform_start()->click();
+    QVERIFY(QTest::qWaitFor([this] { return model().is_playing(); }, 3000));
+    w_->show();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    QTabBar *tabs = ui<QTabWidget>("PageControl1")->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(TForm1::page_data).center());
+    TQGrid *grid = ui<TQGrid>("sg_data");
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                      grid->visualRect(grid->grid()->index(2, 0)).center());
+    QTest::keyClicks(grid, "0"); // row 3 at 0 s, before row 2
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTRY_COMPARE(ui<QLabel>("lb_status")->text(), QString("Time Data"));
+    QVERIFY(ui<QLabel>("status_message")->text().contains("plays the earlier waveform"));
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(TForm1::page_graph).center());
+    QVERIFY(ticks(2));
+    QCOMPARE(ui<QTabWidget>("PageControl1")->currentIndex(), int(TForm1::page_graph));
+    QVERIFY(dialogs_->infos.isEmpty());
+    QVERIFY(model().is_playing());
+    QCOMPARE(bt_waveform_start()->text(), QString("STOP"));
+    QVERIFY(bt_waveform_start()->isEnabled());
+    // Once stopped, START says what is wrong.
+    bt_waveform_start()->click();
+    QVERIFY(QTest::qWaitFor([this] { return bt_waveform_start()->text() == "START"; }, 3000));
+    bt_waveform_start()->click();
+    QCOMPARE(dialogs_->infos.size(), 1);
+    QVERIFY(dialogs_->infos[0].startsWith("Time Data Not Increasing"));
+  }
+
   void over_temperature_blocks_start() {
     plug_device();
     QVERIFY(connect_window());
@@ -716,7 +762,21 @@ private slots:
     QCOMPARE(dlg->ne_load_board_gain->Value(), 100.0);
     QCOMPARE(dlg->ne_load_board_max_power->Value(), 50.0);
     QVERIFY(dlg->cb_rtz->isChecked());
-    QVERIFY(!dlg->ne_load_board_gain->isEnabled());
+    // Read-only rather than greyed out, whole numbers whole, each unit beside its field.
+    QVERIFY(dlg->ne_load_board_gain->isEnabled() && dlg->ne_load_board_gain->isReadOnly());
+    QVERIFY(dlg->le_serial_number->isEnabled() && dlg->le_serial_number->isReadOnly());
+    auto unit_of = [dlg](QWidget *field) {
+      for (QLabel *l : dlg->gb_load_board->findChildren<QLabel *>())
+        if (l->geometry().top() == field->geometry().top() &&
+            l->geometry().left() > field->geometry().right())
+          return l->text();
+      return QString("<none>");
+    };
+    QCOMPARE(dlg->ne_load_board_max_value->text(), QString("100"));
+    QCOMPARE(unit_of(dlg->ne_load_board_max_value), QString("A"));
+    QCOMPARE(unit_of(dlg->ne_load_board_monitor_gain), QString("V/A"));
+    QCOMPARE(unit_of(dlg->ne_load_board_max_p2t), QString("WWs"));
+    QCOMPARE(unit_of(dlg->ne_load_board_gain), QString("<none>"));
     QVERIFY(!dlg->bt_read_eeprom->isVisible() && !dlg->bt_write_eeprom->isVisible());
     QCOMPARE(model().command_count(8), serials + 1);
     // After it closes the window re-reads the record and zeroes the output.
@@ -788,14 +848,23 @@ private slots:
 
     item("sim_over_temperature_on")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return panel(3).endsWith(" Temp"); }, 3000));
+    QVERIFY2(panel(3).endsWith(" 85C Temp"), qPrintable(panel(3))); // above the board's 80 degrees
     QVERIFY(item("sim_over_temperature_off")->isEnabled());
     item("sim_over_temperature_off")->trigger();
+    // A board pulled during a run ends it, and that is said.
+    fill_table(long_pulse);
+    ui<TNumEdit>("ne_waveform_repeat_count")->setText(" 0 "); // pasted with blanks
+    QVERIFY(QTest::qWaitFor([this] { return bt_waveform_start()->isEnabled(); }, 3000));
+    bt_waveform_start()->click();
+    QVERIFY(QTest::qWaitFor([this] { return model().is_playing(); }, 3000));
     item("sim_remove_board")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return panel(2) == "----"; }, 3000));
+    QVERIFY(ui<QLabel>("status_message")->text().contains("the load board was removed"));
     item("sim_insert_board")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return w_->load_board_ready(); }, 3000));
     item("sim_unplug")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return panel(0).startsWith(" Waiting For QX5200"); }, 3000));
+    QCOMPARE(bt_waveform_start()->toolTip(), QString("No QX5200 is connected"));
     QVERIFY(item("sim_plug")->isEnabled());
     item("sim_plug")->trigger();
     QVERIFY(QTest::qWaitFor([this] { return w_->device_connected(); }, 5000));
@@ -820,38 +889,153 @@ private slots:
     QVERIFY(!other.acquire(device_->hid_device()->path()));
   }
 
-  // Turned on and off with its shortcut: the file is asked for once, rows follow the ticks, and
-  // turning it on again appends to the same file.
+  // Levels beyond LB1's 100 A still play, at 100 A, and rows that are no point are still
+  // skipped, but both are said on START: the panel, a notice, and the skipped rows' cells marked.
+  void limits_and_skipped_rows_are_said() {
+    plug_device();
+    QVERIFY(connect_window());
+    w_->show();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    fill_table({{0, 0}, {1e-6, 150}, {2e-6, 150}, {3e-6, 0}});
+    TQGrid *grid = ui<TQGrid>("sg_data");
+    grid->set_cell(1, 5, QStringLiteral("abc"));
+    grid->set_cell(2, 5, QStringLiteral("1"));
+    grid->set_cell(1, 6, localized("4e-5"));
+    grid->set_changed(true);
+    QTest::mouseClick(bt_waveform_start(), Qt::LeftButton);
+    const qsizetype limited = w_->driver->waveform().limited_samples();
+    QVERIFY(limited > 2);
+    QCOMPARE(ui<QLabel>("lb_limited_samples")->text(), QString::number(limited));
+    QCOMPARE(ui<QLabel>("status_message")->text(),
+             QStringLiteral("%1 samples are limited to the load board's maximum of 100 A; 2 rows skipped: "
+                            "row 5 \"abc\"")
+                 .arg(limited));
+    QVERIFY(ticks(1));
+    QVERIFY2(model().command_count(33) == 1u,
+             qPrintable(ui<QLabel>("lb_status")->text())); // played all the same
+    ui<QTabWidget>("PageControl1")->setCurrentIndex(TForm1::page_data);
+    const QImage shot = grid->viewport()->grab().toImage();
+    auto marked = [&](int col, int row) {
+      const QRect cell = grid->visualRect(grid->grid()->index(row - 1, col - 1));
+      return shot.pixelColor(cell.left() + 2, cell.bottom() - 2) == QColor(255, 205, 205);
+    };
+    QVERIFY(marked(1, 5));
+    QVERIFY(!marked(2, 5));
+    QVERIFY(marked(2, 6));
+    QVERIFY(!marked(1, 6));
+    QVERIFY(!marked(1, 4));
+    QVERIFY(!marked(1, 7)); // empty rows are not skipped rows
+  }
+
+  // Turned on and off with its shortcut, each start asks: the same file again (appended, one
+  // header) or a new one (an existing log is appended to or replaced, as answered). Rows hold
+  // only what the tick read: no sensor or temperature during a run or without a board.
   void run_log_follows_the_ticks() {
     plug_device();
     QVERIFY(connect_window());
     w_->show();
     QVERIFY(QTest::qWaitForWindowActive(w_.get()));
     const QString path = dir_.filePath(QStringLiteral("run.csv"));
-    dialogs_->save_answer = path;
     auto *label = w_->findChild<QLabel *>(QStringLiteral("run_log_panel"));
     auto rows = [&path] {
       QFile f(path);
       return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts)
                                          : QStringList();
     };
-    for (int round = 1; round <= 2; ++round) {
+    auto log_ticks = [&](int n) {
       QTest::keyClick(w_.get(), Qt::Key_R, Qt::ControlModifier);
       QVERIFY(ui<TRunLogMenu>("run_log")->logging());
       QCOMPARE(label->text(), QStringLiteral(" Log: ") + path);
-      dialogs_->save_answer.clear(); // asked once only
-      const qsizetype before = rows().size();
-      QVERIFY(ticks(3));
+      QVERIFY(ticks(n));
       QTest::keyClick(w_.get(), Qt::Key_R, Qt::ControlModifier);
       QVERIFY(!ui<TRunLogMenu>("run_log")->logging());
       QVERIFY(label->isHidden());
-      QVERIFY(rows().size() >= before + 3);
-    }
-    const QStringList lines = rows();
-    QCOMPARE(lines.count(QString::fromLatin1(TRunLog::csv_header()).trimmed()), 1);
-    const QRegularExpression row(QStringLiteral(R"(^[0-9T:.Z-]+,\d+\.\d{3},0,12\.\d+,V,2[45]\.\d+,0,1$)"));
-    for (const QString &line : lines.mid(1))
-      QVERIFY2(row.match(line).hasMatch(), qPrintable(line));
+    };
+    const QString header = QString::fromLatin1(TRunLog::csv_header()).trimmed();
+    dialogs_->save_answer = path;
+    log_ticks(3); // a new file
+    const qsizetype first = rows().size();
+    QVERIFY(first >= 4);
+    const QRegularExpression board(QStringLiteral(R"(^[0-9T:.Z-]+,\d+\.\d{3},0,12\.\d+,V,2[45]\.\d+,0,1$)"));
+    for (const QString &line : rows().mid(1))
+      QVERIFY2(board.match(line).hasMatch(), qPrintable(line));
+    dialogs_->save_answer.clear();
+    dialogs_->choices = {0}; // Append
+    QFile cut(path);         // a row cut off
+    QVERIFY(cut.open(QIODevice::Append) && cut.write("2026") == 4);
+    cut.close();
+    log_ticks(3);
+    QVERIFY(rows().size() >= first + 3);
+    QCOMPARE(rows().count(header), 1);
+    QCOMPARE(rows()[first], QStringLiteral("2026"));
+    dialogs_->choices = {-1}; // Cancel: nothing starts
+    QTest::keyClick(w_.get(), Qt::Key_R, Qt::ControlModifier);
+    QVERIFY(!ui<TRunLogMenu>("run_log")->logging());
+    dialogs_->save_answer = path;
+    dialogs_->choices = {1, 1}; // New File..., the same name, Replace
+    fill_table(short_pulse);
+    ui<TNumEdit>("ne_waveform_repeat_count")->setValue(0); // until stopped
+    bt_waveform_start()->click();
+    QVERIFY(QTest::qWaitFor([this] { return w_->driver->is_running(); }, 5000));
+    log_ticks(2);
+    bt_waveform_start()->click(); // STOP
+    QCOMPARE(dialogs_->infos.size(), 4);
+    QVERIFY(dialogs_->infos[3].contains("already holds a log"));
+    const QStringList replaced = rows();
+    QCOMPARE(replaced.front(), header);
+    const QRegularExpression unread(QStringLiteral(R"(^[0-9T:.Z-]+,\d+\.\d{3},1,,,,,$)"));
+    for (const QString &line : replaced.mid(1))
+      QVERIFY2(unread.match(line).hasMatch(), qPrintable(line));
+    QVERIFY(QTest::qWaitFor([this] { return !w_->driver->is_running(); }, 5000));
+    model().set_board_present(false);
+    dialogs_->choices = {0};
+    log_ticks(3);
+    QVERIFY2(rows().last().endsWith(QStringLiteral(",0,,,,0,0")), qPrintable(rows().last()));
+  }
+
+  // A log that cannot be made is said in a message and the status bar; one that fails while a
+  // waveform runs stops with a notice, and the run goes on to its end.
+  void run_log_on_a_full_disk() {
+    TFullDisk disk;
+    QX5200_REQUIRE_FULL_DISK(disk);
+    plug_device();
+    QVERIFY(connect_window());
+    w_->show();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    auto *label = w_->findChild<QLabel *>(QStringLiteral("run_log_panel"));
+    // An old log that ends at a page boundary: the next row needs room the disk does not have.
+    const QString path = disk.path(QStringLiteral("run.csv"));
+    const QByteArray header = TRunLog::csv_header();
+    write_file(path, header + QByteArray(4095 - header.size(), 'x') + '\n', 0);
+    fill_table(short_pulse);
+    ui<TNumEdit>("ne_waveform_repeat_count")->setValue(0); // until stopped
+    bt_waveform_start()->click();
+    QVERIFY(QTest::qWaitFor([this] { return w_->driver->is_running(); }, 5000));
+    disk.fill();
+    dialogs_->save_answer = path;
+    dialogs_->choices = {0}; // Append
+    QTest::keyClick(w_.get(), Qt::Key_R, Qt::ControlModifier);
+    QVERIFY(QTest::qWaitFor([&] { return !ui<TRunLogMenu>("run_log")->logging(); }, 5000));
+    QVERIFY(w_->driver->is_running());
+    QCOMPARE(
+        ui<QLabel>("status_message")->text(),
+        QStringLiteral("The run log \"%1\" stopped: No space left on device. The waveform goes on running.")
+            .arg(path));
+    QCOMPARE(label->text(), QStringLiteral(" Log stopped: No space left on device"));
+    QVERIFY(!ui<QAction>("ac_run_log")->isChecked());
+    QVERIFY(ticks(2));
+    QVERIFY(w_->driver->is_running());
+    QCOMPARE(model().command_count(27), 0u); // never stopped
+    dialogs_->save_answer = disk.path(QStringLiteral("new.csv"));
+    dialogs_->choices = {1};
+    QTest::keyClick(w_.get(), Qt::Key_R, Qt::ControlModifier);
+    QVERIFY(!ui<TRunLogMenu>("run_log")->logging());
+    QCOMPARE(dialogs_->infos.last(),
+             QStringLiteral("error: The run log \"%1\" could not be written: No space left on device.\n"
+                            "Nothing is logged.")
+                 .arg(dialogs_->save_answer));
+    QCOMPARE(label->text(), QStringLiteral(" Log: %1: No space left on device").arg(dialogs_->save_answer));
+    QVERIFY(!QFile::exists(dialogs_->save_answer));
   }
 
   void service_buttons_read_and_write_the_record() {

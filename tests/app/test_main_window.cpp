@@ -1,6 +1,7 @@
 // The main window: start state, pages and Edit actions, the separator choice, START's
 // availability, file Open/Save with the watched file, and the about box.
 #include "../graph/graph_test_support.h"
+#include "GraphShareMenu.h"
 #include "QX5200_Driver.h"
 #include "QX5200_unit.h"
 #include "TCircularBufferUnit.h"
@@ -8,6 +9,7 @@
 #include "TPulsePage.h"
 #include "TQGridUnit.h"
 #include "about_box_unit.h"
+#include "full_disk.h"
 #include "localized.h"
 #include "table_helpers.h"
 
@@ -21,9 +23,12 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPrinter>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSet>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -228,7 +233,7 @@ private slots:
     }
     w_->ac_addExecute();
     QCOMPARE(bt_waveform_start()->isEnabled(), enabled);
-    QCOMPARE(bt_waveform_start()->toolTip(), points == 2 ? QString("No QX5200 is connected") : QString());
+    QCOMPARE(bt_waveform_start()->toolTip(), QString("No QX5200 is connected"));
   }
 
   void delete_leaves_selection_on_heading_cell() {
@@ -266,6 +271,47 @@ private slots:
     QCOMPARE(dialogs_->errors.size(), 1);
     QVERIFY(dialogs_->errors.first().contains(bad));
     QCOMPARE(w_->watched_file_name(), good);
+  }
+
+  // On a full disk neither Save nor Export PWL harms a file: the old one keeps its bytes, a new
+  // name leaves nothing, no temporary file stays, and the message names the file and the cause.
+  void save_on_a_full_disk_data() {
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("save over a file") << "ac_data_save"
+                                      << "good.csv";
+    QTest::newRow("save to a new name") << "ac_data_save"
+                                        << "new.csv";
+    QTest::newRow("export over a file") << "ac_export_pwl"
+                                        << "good.csv";
+    QTest::newRow("export to a new name") << "ac_export_pwl"
+                                          << "new.pwl";
+  }
+  void save_on_a_full_disk() {
+    QFETCH(QString, action);
+    QFETCH(QString, name);
+    TFullDisk disk;
+    QX5200_REQUIRE_FULL_DISK(disk);
+    const QByteArray good = "Time,Value\r\n0,1\r\n1,2\r\n"; // 23 bytes
+    QFile f(disk.path("good.csv"));
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(good) == good.size());
+    f.close();
+    disk.fill();
+    sg_data()->set_cell(1, 1, "0");
+    sg_data()->set_cell(2, 1, "5");
+    sg_data()->set_cell(1, 2, localized("1e-3"));
+    sg_data()->set_cell(2, 2, "5");
+    const QString path = disk.path(name);
+    const bool existed = QFile::exists(path);
+    dialogs_->save_answer = path;
+    ui<QAction>(action)->trigger();
+    QCOMPARE(
+        dialogs_->errors,
+        QStringList{QString("The file \"%1\" could not be saved: No space left on device.\n%2")
+                        .arg(path, existed ? "The file on disk was left as it was." : "No file was made.")});
+    QCOMPARE(read_all(disk.path("good.csv")), good);
+    QCOMPARE(QDir(disk.path({})).entryList(QDir::Files | QDir::Hidden), (QStringList{"filler", "good.csv"}));
+    QCOMPARE(w_->watched_file_name(), QString());
   }
 
   void open_loads_and_watches() {
@@ -376,23 +422,71 @@ private slots:
     ui<TQGraph>("graph")->setModals(nullptr);
   }
 
-  // A file that gives no points is reported with the separator used and the one that would read it.
+  // A file that gives no points keeps the table and is reported with the separator used and the
+  // one that would read it, or with the decimal separator its numbers need.
   void empty_load_is_reported() {
+    show_page(TForm1::page_data);
     const QString name = dir_.filePath("comma.csv");
     write_file(name, "t,v\r\n0,0\r\n1,1\r\n2,0\r\n");
+    sg_data()->set_cell(1, 1, "keep");
+    const QStringList before = rows_of(*sg_data()->grid());
     ui<QButtonGroup>("rg_data_separator_items")->button(2)->click(); // Space
     dialogs_->open_answer = name;
-    w_->ac_load_dataExecute();
+    ui<QAction>("ac_load_data")->trigger();
     QCOMPARE(dialogs_->infos.size(), 1);
     QVERIFY(dialogs_->infos[0].contains("comma.csv"));
     QVERIFY(dialogs_->infos[0].contains("space separator"));
     QVERIFY2(dialogs_->infos[0].contains("comma separator it gives 3 points"),
              qPrintable(dialogs_->infos[0]));
     QCOMPARE(ui<QButtonGroup>("rg_data_separator_items")->checkedId(), 2); // the choice stays the user's
+    QCOMPARE(rows_of(*sg_data()->grid()), before);
+    QVERIFY(!ui<QAction>("ac_undo")->isEnabled()); // nothing to undo
     write_file(name, QByteArray("\x01\x02junk\r\n", 8));
-    w_->ac_load_dataExecute();
+    ui<QAction>("ac_load_data")->trigger();
     QCOMPARE(dialogs_->infos.size(), 2);
     QVERIFY(!dialogs_->infos[1].contains("gives"));
+    // Decimals the system does not write: "0,5" under C, "0.5" under a comma locale.
+    const QChar foreign = locale_decimal_separator() == u',' ? u'.' : u',';
+    write_file(name, QString("t;v\r\n0;0#1\r\n1#5;2\r\n").replace(u'#', foreign).toUtf8());
+    for (int item : {4, 0}) { // Semicolon, then LTSpice (tab)
+      ui<QButtonGroup>("rg_data_separator_items")->button(item)->click();
+      ui<QAction>("ac_load_data")->trigger();
+      const QString &text = dialogs_->infos.last();
+      QVERIFY2(text.contains(QString("written with \"%1\" as decimal separator").arg(foreign)),
+               qPrintable(text));
+      QCOMPARE(text.contains("choose Semicolon"), item == 0);
+      QCOMPARE(rows_of(*sg_data()->grid()), before);
+    }
+    QCOMPARE(w_->watched_file_name(), QString());
+    QGuiApplication::clipboard()->setText(QString("0\t1#2\r\n1\t2#5\r\n").replace(u'#', foreign));
+    click_cell(1, 1);
+    keys(Qt::CTRL | Qt::Key_V);
+    QVERIFY(ui<QLabel>("status_message")->text().contains(QString("\"%1\" as decimal").arg(foreign)));
+  }
+
+  // The figures follow each change at once on any page, and a change's box is shown once: an
+  // Open undone and redone does not say its trouble again.
+  void figures_follow_each_change_and_boxes_show_once() {
+    const QString name = dir_.filePath("late.txt");
+    write_file(name, "t\tv\r\n0\t0\r\n2e-6\t1\r\n1e-6\t1\r\n3e-6\t0\r\n");
+    show_page(TForm1::page_graph);
+    dialogs_->open_answer = name;
+    ui<QAction>("ac_load_data")->trigger(); // taken to the Data page with the box
+    QCOMPARE(dialogs_->infos.size(), 1);
+    QCOMPARE(ui<QLabel>("lb_status")->text(), QString("Time Data"));
+    keys(Qt::CTRL | Qt::Key_Z);
+    QCOMPARE(ui<QLabel>("lb_status")->text(), QString("No Data"));
+    keys(Qt::CTRL | Qt::Key_Y);
+    QCOMPARE(ui<QLabel>("lb_status")->text(), QString("Time Data"));
+    QCOMPARE(dialogs_->infos.size(), 1);
+    ui<QAction>("ac_sort_rows")->trigger(); // reported in a box of its own
+    QTRY_COMPARE(ui<QLabel>("lb_status")->text(), QString("None"));
+    QCOMPARE(ui<QLabel>("lb_data_points")->text() == "0", false);
+    QVERIFY(!ui<QLabel>("lb_average")->text().isEmpty());
+    keys(Qt::CTRL | Qt::ALT | Qt::Key_D);
+    QTRY_COMPARE(ui<QLabel>("lb_status")->text(), QString("No Data"));
+    QCOMPARE(ui<QLabel>("lb_average")->text(), QString());
+    QCOMPARE(dialogs_->infos.size(), 2);
   }
 
   void failed_open_keeps_table_and_watch() {
@@ -423,7 +517,7 @@ private slots:
     QTest::addColumn<int>("item");      // and after it
     QTest::addColumn<QString>("value"); // the value cell of row 1
     QTest::newRow("semicolon csv, Comma chosen")
-        << QStringList{"de.csv"} << QByteArray("Zeit;Strom\r\n0;1,5\r\n") << 1 << 4 << "1,5";
+        << QStringList{"de.csv"} << QByteArray("Zeit;Strom\r\n0;15\r\n") << 1 << 4 << "15";
     QTest::newRow("comma csv, Semicolon chosen")
         << QStringList{"en.csv"} << QByteArray("t,v\r\n0,2\r\n") << 4 << 1 << "2";
     QTest::newRow("space txt, LTSpice chosen")
@@ -465,8 +559,7 @@ private slots:
     QCOMPARE(sg_data()->cell(2, 1), value);
     QCOMPARE(w_->watched_file_name(), dir_.filePath(names.front()));
     QVERIFY(dialogs_->errors.isEmpty());
-    // "3 files were dropped; only the first...". ("1,5" gives no point under a '.' locale, which
-    // is reported too.)
+    // "3 files were dropped; only the first...".
     QCOMPARE(dialogs_->infos.filter("dropped").size(), names.size() > 1 ? 1 : 0);
   }
 
@@ -500,6 +593,42 @@ private slots:
     QCOMPARE(dialogs_->filters, QStringList({"SPICE PWL (*.pwl)", "Any File (*)"}));
     QCOMPARE(read_all(name), QByteArray("0 0\r\n0.001 2.5\r\n0.002 0\r\n"));
     QCOMPARE(w_->watched_file_name(), QString()); // an export is not the table's file
+  }
+
+  // Export Graph, Copy Graph and Print give the graph as it is shown; a failed export is said.
+  void share_the_graph() {
+    const QString svg = dir_.filePath("graph.svg");
+    dialogs_->save_answer = svg;
+    ui<QAction>("ac_export_graph")->trigger();
+    QCOMPARE(dialogs_->filters.first(), QString("PNG Image (*.png)"));
+    QVERIFY(read_all(svg).contains(">Waveform</text>"));
+    dialogs_->save_answer = dir_.filePath("missing-folder/graph.pdf");
+    ui<QAction>("ac_export_graph")->trigger();
+    QCOMPARE(dialogs_->errors.size(), 1);
+
+    ui<TQGraph>("graph")->PopupMenu()->actions().last()->trigger(); // Copy Graph
+    const QMimeData *copied = QApplication::clipboard()->mimeData();
+    QCOMPARE(qvariant_cast<QImage>(copied->imageData()).size(), ui<TQGraph>("graph")->size());
+    QVERIFY(copied->data("image/svg+xml").contains("<svg"));
+
+    const QString pdf = dir_.filePath("printed.pdf");
+    auto *share = w_->findChild<TGraphShareMenu *>("share_menu");
+    share->ask_printer = [&](QPrinter &printer) {
+      printer.setOutputFormat(QPrinter::PdfFormat);
+      printer.setOutputFileName(pdf);
+      return true;
+    };
+    ui<QAction>("ac_print")->trigger();
+    const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
+    if (pdftotext.isEmpty())
+      QSKIP("pdftotext (poppler-utils) not installed: the printed page is not read");
+    QProcess text;
+    text.start(pdftotext, {pdf, "-"});
+    QVERIFY(text.waitForFinished(60000));
+    const QByteArray page = text.readAllStandardOutput();
+    QCOMPARE(page.count('\f'), 1); // one page
+    for (const char *part : {"Waveform", "(not saved)", "Data Points : 0", "Error : None"})
+      QVERIFY2(page.contains(part), page.constData());
   }
 
   void oversized_paste_is_reported() {

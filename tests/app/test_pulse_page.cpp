@@ -184,11 +184,12 @@ void TestPulsePage::number_text_data() {
   QTest::newRow("0.00001 plain") << 0.00001 << "0.00001";
   QTest::newRow("0.0000123 plain") << 0.0000123 << "0.0000123";
   QTest::newRow("negative plain") << -0.00005 << "-0.00005";
-  QTest::newRow("below 0.00001") << 0.0000099 << "9.9E-6";
-  QTest::newRow("0.5 us") << 0.0000005 << "5E-7";
+  QTest::newRow("below 0.00001") << 0.0000099 << "0.0000099";
+  QTest::newRow("0.5 us") << 0.0000005 << "0.0000005";
+  QTest::newRow("1.25 ns") << -1.25e-9 << "-0.00000000125";
   QTest::newRow("sum rounded to 15 digits") << 0.1 + 0.2 << "0.3";
   QTest::newRow("15 digits") << 123456789012345.0 << "123456789012345";
-  QTest::newRow("16 digits") << 1234567890123456.0 << "1.23456789012346E15";
+  QTest::newRow("16 digits") << 1234567890123456.0 << "1234567890123460";
 }
 
 void TestPulsePage::number_text() {
@@ -346,6 +347,10 @@ void TestPulsePage::damaged_picture_leaves_the_page_working() {
   // The picture comes from the resources, decoded at start.
   QVERIFY(p.page.picture_shown());
   QCOMPARE(p.page.im_pulse->pixmap().size(), QSize(447, 199));
+  // On a screen scaled by 1.25 it is resampled to the screen's pixels, at the same place.
+  const QPixmap scaled = picture_for_ratio(p.page.im_pulse->pixmap().toImage(), 1.25);
+  QCOMPARE(scaled.size(), QSize(559, 249));
+  QCOMPARE(scaled.deviceIndependentSize().toSize(), QSize(447, 199));
 
   QVERIFY(!p.page.set_picture_data(data));
   QVERIFY(!p.page.picture_shown());

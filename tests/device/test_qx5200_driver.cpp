@@ -1,5 +1,7 @@
 #include "QX5200_Driver.h"
+#include "RunLog.h"
 #include "TVirtualQX5200Device.h"
+#include "full_disk.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -86,6 +88,7 @@ private slots:
   void conversions();
   void delay_waits_and_nests();
   void simulated_device_back_end();
+  void run_log_on_a_full_disk();
 };
 
 void TestQX5200Driver::constructor_values() {
@@ -174,6 +177,7 @@ void TestQX5200Driver::status_board_states() {
   rig.driver.load_board().lb_offset = 3;
   rig.driver.load_board().lb_sensor_gain = 25;
   rig.model.forced_board_state = std::uint8_t(state);
+  rig.model.force_over_temperature = false; // the sensor reads temperature_c again
   rig.model.temperature_c = 40;
   QVERIFY(rig.driver.read_status());
   QCOMPARE(rig.driver.load_board_present(), present);
@@ -663,6 +667,50 @@ void TestQX5200Driver::simulated_device_back_end() {
     QCOMPARE(d.load_board().lb_name, QStringLiteral("LB1"));
     QVERIFY(simulated->model().command_count(35) > 0);
   }
+}
+
+namespace {
+QByteArray file_bytes(const QString &path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+}
+} // namespace
+
+// On a full disk: a new log leaves no file, a replaced one keeps the old bytes, and a row that
+// does not fit is taken back so the file still ends with a whole row.
+void TestQX5200Driver::run_log_on_a_full_disk() {
+  TFullDisk disk;
+  QX5200_REQUIRE_FULL_DISK(disk);
+  Rig rig;
+  QVERIFY(rig.driver.read_status());
+  const QString old_path = disk.path(QStringLiteral("old.csv"));
+  const QString new_path = disk.path(QStringLiteral("new.csv"));
+  const QByteArray old_bytes = TRunLog::csv_header() + "2026-12-09T03:31:20.874Z,1.000,0,12.5,V,25,0,1\n";
+  QFile f(old_path);
+  QVERIFY(f.open(QIODevice::WriteOnly) && f.write(old_bytes) == old_bytes.size());
+  f.close();
+  TRunLog kept;
+  QString reason;
+  QVERIFY(kept.open(old_path, TRunLog::csv, TRunLog::append, reason));
+  disk.fill();
+  for (const auto mode : {TRunLog::replace, TRunLog::append}) {
+    TRunLog log;
+    QVERIFY(!log.open(new_path, TRunLog::csv, mode, reason));
+    QCOMPARE(reason, QStringLiteral("No space left on device"));
+    QCOMPARE(log.error_number(), ENOSPC);
+    QVERIFY(!QFile::exists(new_path));
+    QVERIFY(!log.open(old_path, TRunLog::csv, TRunLog::replace, reason));
+    QCOMPARE(file_bytes(old_path), old_bytes);
+  }
+  // Rows until the page the old file ends in is full.
+  int rows = 0;
+  while (kept.write_row(rig.driver, reason) && rows < 1000)
+    ++rows;
+  QCOMPARE(reason, QStringLiteral("No space left on device"));
+  const QByteArray after = file_bytes(old_path);
+  QVERIFY(after.startsWith(old_bytes));
+  QVERIFY(after.endsWith('\n'));
+  QCOMPARE(after.count('\n'), old_bytes.count('\n') + rows);
 }
 
 QTEST_GUILESS_MAIN(TestQX5200Driver)

@@ -4,6 +4,9 @@
 #include "graph_test_support.h"
 #include "localized.h"
 
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QTest>
 
@@ -49,6 +52,29 @@ void TestGraphDialogs::min_edit_in_range_units() {
   };
   g.GraphSetup();
   QCOMPARE(g.xMaxVal(), 0.0025005);
+
+  // A typed Min not below its Max is refused at the field; mended, it is taken.
+  g.setYAutoRange(false);
+  m.axis = [](TAxisDlg &d) {
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    for (auto [edit, text] : {std::pair{d.neYMin, "20"}, {d.neYMax, "5"}}) {
+      edit->clear();
+      QTest::keyClicks(edit, QString::fromLatin1(text));
+    }
+    QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+    QCOMPARE(d.lbRangeError->text(), QStringLiteral("Y Axis 1: Min must be below Max."));
+    QVERIFY(d.lbRangeError->isVisible());
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(d.neYMin));
+    QCOMPARE(d.result(), int(QDialog::Rejected));
+    QTest::keyClicks(d.neYMin, QStringLiteral("2"));
+    QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+    QVERIFY(!d.lbRangeError->isVisible());
+    d.hide();
+  };
+  g.GraphSetup();
+  QCOMPARE(g.yMinVal(), 2.0);
+  QCOMPARE(g.yMaxVal(), 5.0);
 }
 
 void TestGraphDialogs::unchecking_y_log_restores_counts() {
@@ -98,6 +124,17 @@ void TestGraphDialogs::curve_colour_changes_one_curve() {
   }
   m.axis = [](TAxisDlg &d) {
     QCOMPARE(d.cb_YColor[9]->Selected(), 0x090909);
+    // Each box says which curve it colours.
+    for (QGroupBox *group : {d.gbYAxis, d.gbY2Axis})
+      for (int k = 1; k <= 10; ++k) {
+        QLabel *label = nullptr;
+        for (QLabel *l : group->findChildren<QLabel *>())
+          if (l->text() == QStringLiteral("Data %1").arg(k))
+            label = l;
+        QVERIFY(label);
+        QCOMPARE(label->buddy(),
+                 static_cast<QWidget *>(group == d.gbYAxis ? d.cb_YColor[k] : d.cb_Y2Color[k]));
+      }
     d.cb_YColor[9]->setSelected(0x0000FF);
     d.OKBtn->click();
   };

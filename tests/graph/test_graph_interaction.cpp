@@ -85,9 +85,9 @@ private slots:
 
 void TestGraphInteraction::menu_items() {
   TQGraph g;
-  const QStringList captions = {"Graph Setup (Ctrl-S)", "Add Label (Ctrl-A)", "Edit Label",   "Delete Label",
+  const QStringList captions = {"Graph Setup (Ctrl+S)", "Add Label (Ctrl+A)", "Edit Label",   "Delete Label",
                                 "Linear Curve Fit",     "Remove Curve Fit",   "Delete Curve", "Deselect Data",
-                                "Zoom To Fit (Ctrl-E)", "Zoom Out (Ctrl-B)"};
+                                "Zoom To Fit (Ctrl+E)", "Zoom Out (Ctrl+B)"};
   QCOMPARE(g.PopupMenu()->actions().size(), qsizetype(kGraphMenuItems));
   for (int i = 0; i < kGraphMenuItems; ++i) {
     QCOMPARE(g.PopupMenu()->actions()[i]->text(), captions[i]);

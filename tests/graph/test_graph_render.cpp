@@ -1,8 +1,13 @@
 // The chart control's frames, checked on pixels of the back buffer and of the widget.
+#include "GraphExport.h"
 #include "TQGraphUnit.h"
 
 #include <QFontInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QXmlStreamReader>
 
 #include <cmath>
 
@@ -38,6 +43,13 @@ bool near_colour(const QImage &img, int x, int y, QColor c, int radius = 0) {
   return false;
 }
 
+// Where the mapping puts curve 1's second point on the current frame.
+int ValueToPixel_px(const TQGraph &g) {
+  TGraphPoint p = g.Curve(1).points[1];
+  ValueToPixel(g.GraphArea(), p, 6);
+  return p.px;
+}
+
 QString at(int x, int y) { return QStringLiteral("(%1,%2)").arg(x).arg(y); }
 
 } // namespace
@@ -56,6 +68,7 @@ private slots:
   void resize_rescales_and_moves_labels();
   void align_follows_parent();
   void sample_picture();
+  void exported_pictures();
 };
 
 void TestGraphRender::arial_is_metric_compatible() {
@@ -113,6 +126,17 @@ void TestGraphRender::plot_frame_where_layout_puts_it() {
   // Inside and outside the frame: background.
   QCOMPARE(img.pixelColor(pl.left + 10, pl.top + 10), QColor(Qt::white));
   QCOMPARE(img.pixelColor(pl.right + 5, my), QColor(Qt::white));
+
+  // An auto-ranged flat top lies on the top edge: the curve is drawn over the frame line there.
+  g.ClearCurve(1);
+  for (double x : {0.0, 1.0, 9.0, 10.0})
+    g.AddPoint(1, x, x == 0 || x == 10 ? 0 : 4, 0);
+  g.setYAutoRange(true);
+  g.Redraw();
+  const TGraphRect &top = g.GraphArea().plot;
+  QCOMPARE(g.Curve(1).points[1].py, top.top);
+  QCOMPARE(g.BackBuffer().pixelColor((top.left + top.right) / 2, top.top), QColor(Qt::red));
+  QVERIFY(near_colour(g.BackBuffer(), top.right, (top.top + top.bottom) / 2, green, 1)); // frame elsewhere
 }
 
 void TestGraphRender::y2_pass_uses_y2_row_and_colours() {
@@ -288,6 +312,71 @@ void TestGraphRender::sample_picture() {
   QVERIFY(g.BackBuffer().save(path));
   g.setShowY2Axis(true);
   QVERIFY(g.BackBuffer().save(QString(path).replace(QStringLiteral(".png"), QStringLiteral("-y2.png"))));
+}
+
+// PNG, SVG and PDF come from the frame's own drawing: the same pixels, the curves as paths and
+// the texts as text, one page; a failed export leaves the file as it was.
+void TestGraphRender::exported_pictures() {
+  TQGraph g;
+  make_plain(g);
+  g.setXTitle(QStringLiteral("Time"));
+  g.AddPoint(1, 1, 1, 0);
+  g.AddPoint(1, 9, 9, 0);
+  TQLabel label;
+  label.X = 200;
+  label.Y = 100;
+  label.Text = QStringLiteral("my label");
+  g.Labels().push_back(label);
+  g.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&g));
+  g.Redraw();
+  const QImage shown = g.grab().toImage().convertToFormat(QImage::Format_RGB32);
+  QCOMPARE(GraphImage(g).convertToFormat(QImage::Format_RGB32), shown);
+  const QImage sharp = GraphImage(g, {}, 192);
+  QCOMPARE(sharp.size(), QSize(900, 900));
+  QCOMPARE(sharp.dotsPerMeterX(), 7559);
+  // Another size is laid out for that size and leaves the screen's frame alone.
+  QCOMPARE(GraphImage(g, QSize(600, 300)).size(), QSize(600, 300));
+  QCOMPARE(g.Curve(1).points[1].px, ValueToPixel_px(g));
+
+  QXmlStreamReader xml(GraphSvg(g));
+  QStringList texts;
+  int red_paths = 0;
+  QString stroke;
+  while (!xml.atEnd()) {
+    if (xml.readNext() != QXmlStreamReader::StartElement)
+      continue;
+    if (xml.name() == u"g")
+      stroke = xml.attributes().value("stroke").toString();
+    else if (xml.name() == u"path" && stroke == u"#ff0000")
+      ++red_paths;
+    else if (xml.name() == u"text")
+      texts << xml.readElementText().trimmed();
+  }
+  QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+  QCOMPARE(red_paths, 2); // one path, drawn under the frame and once more over it
+  for (const char *text : {"Time", "Efficiency", "8.0", "my label"})
+    QVERIFY2(texts.contains(QString::fromLatin1(text)), qPrintable(texts.join(u'|')));
+
+  QTemporaryDir dir;
+  QString reason;
+  const QString pdf = dir.filePath(QStringLiteral("graph.PDF"));
+  QVERIFY2(ExportGraph(g, pdf, {}, 96, reason), qPrintable(reason));
+  const QString pdfinfo = QStandardPaths::findExecutable(QStringLiteral("pdfinfo"));
+  if (pdfinfo.isEmpty()) {
+    qWarning("pdfinfo (poppler-utils) not installed: the PDF's page count is not checked");
+  } else {
+    QProcess info;
+    info.start(pdfinfo, {pdf});
+    QVERIFY(info.waitForFinished(60000));
+    QVERIFY2(info.readAllStandardOutput().contains("Pages:           1\n"), "one page");
+  }
+  QFile old(dir.filePath(QStringLiteral("old.svg")));
+  QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+  old.close();
+  QVERIFY(!ExportGraph(g, dir.filePath(QStringLiteral("old.txt")), {}, 96, reason));
+  QVERIFY(!ExportGraph(g, dir.filePath(QStringLiteral("missing/x.svg")), {}, 96, reason));
+  QVERIFY(old.open(QIODevice::ReadOnly) && old.readAll() == "old");
 }
 
 QTEST_MAIN(TestGraphRender)

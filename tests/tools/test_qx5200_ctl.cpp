@@ -1,8 +1,12 @@
 // qx5200-ctl run as separate processes against --simulate: each command's output and exit
 // status, the device lock between two processes, and the log file after SIGTERM and SIGKILL.
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -60,6 +64,45 @@ QStringList complete_rows(const QString &path, bool &partial_tail) {
   return lines;
 }
 
+// A SCPI client of `serve`: what it sends, and the answer lines it has received.
+struct Client {
+  QTcpSocket socket;
+  QByteArray got;
+  bool open(quint16 port) {
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    return socket.waitForConnected(ceiling_ms);
+  }
+  // The first n answer lines, once they are all there.
+  QString lines(int n) {
+    QElapsedTimer t;
+    t.start();
+    while (got.count('\n') < n && t.elapsed() < ceiling_ms &&
+           socket.state() == QAbstractSocket::ConnectedState) {
+      socket.waitForReadyRead(100);
+      got += socket.readAll();
+    }
+    return QString::fromUtf8(got);
+  }
+};
+
+// `serve --simulate` on a free port, in a runtime folder of its own; the port it printed.
+quint16 start_server(QProcess &p, const QTemporaryDir &dir, const QStringList &more = {}) {
+  start(p, dir, QStringList{"serve", "--listen", "127.0.0.1:0"} + more);
+  QElapsedTimer t;
+  t.start();
+  while (!p.canReadLine() && t.elapsed() < ceiling_ms && p.state() != QProcess::NotRunning)
+    p.waitForReadyRead(100);
+  const QRegularExpression re(
+      QStringLiteral(R"(^Serving QX5200 5200 on 127\.0\.0\.1:(\d+) and .*\.sock\n$)"));
+  const auto m = re.match(QString::fromUtf8(p.readLine()));
+  return m.hasMatch() ? quint16(m.captured(1).toUInt()) : 0;
+}
+
+QByteArray block(const QByteArray &text) {
+  const QByteArray n = QByteArray::number(text.size());
+  return '#' + QByteArray::number(n.size()) + n + text;
+}
+
 } // namespace
 
 class TestQx5200Ctl : public QObject {
@@ -70,9 +113,16 @@ private slots:
   void commands();
   void lock_and_log_end_data();
   void lock_and_log_end();
+  void serve_data();
+  void serve();
+  void serve_clients();
+  void holder_stop();
 
 private:
   QTemporaryDir dir;
+  QTemporaryDir serve_dir; // the server's device lock is its own
+  QProcess server;
+  quint16 port = 0;
 };
 
 void TestQx5200Ctl::initTestCase() {
@@ -113,6 +163,11 @@ void TestQx5200Ctl::commands_data() {
   row("upload power json", {"upload", "--repeat", "2", "--json", "power.txt"}, 1,
       R"("error":"Max Power".*"uploaded":false)");
   row("upload missing", {"upload", "none.txt"}, 2, "^$", "none.txt: No such file");
+  row("upload formula", {"upload", "--json", "--formula", "2*square(t, 1m, 0.5)", "--span", "0:2m"}, 0,
+      R"("formula":\{"accuracy":0\.1,[^}]*"jumps":4,.*"points":\[\[0,2\],\[5e-04,2\],\[5e-04,0\],)"
+      R"(\[0\.001,0\],\[0\.001,2\],.*"uploaded":true)");
+  row("run formula syntax", {"run", "--formula", "sin(t", "--span", "0:1m"}, 2, "^$",
+      "Missing parenthesis \\(at character 6\\)");
   row("upload bad separator", {"upload", "--separator", "pipe", "good.txt"}, 2, "^$",
       "'pipe' is not tab, comma, space or semicolon");
   row("run wait", {"run", "--wait", "--json", "good.txt"}, 0,
@@ -183,11 +238,10 @@ void TestQx5200Ctl::lock_and_log_end() {
   bool partial = false;
   QTRY_VERIFY_WITH_TIMEOUT(complete_rows(path, partial).size() >= 3, ceiling_ms);
 
-  const Run refused = run(dir, {"status"});
-  QCOMPARE(refused.exit_code, 5);
-  QVERIFY2(refused.err.contains(
-               QStringLiteral("QX5200 5200 is in use by qx5200-ctl (pid %1)").arg(holder.processId())),
-           qPrintable(refused.err));
+  // status never needs the device twice: the holder answers it.
+  const Run status = run(dir, {"status"});
+  QCOMPARE(status.exit_code, 0);
+  QVERIFY2(status.out.contains(QStringLiteral("Serial: 5200\n")), qPrintable(status.err));
 
   const qsizetype seen = complete_rows(path, partial).size();
   QCOMPARE(::kill(pid_t(holder.processId()), signal), 0);
@@ -205,6 +259,144 @@ void TestQx5200Ctl::lock_and_log_end() {
     QVERIFY2(row_re.match(row).hasMatch(), qPrintable(row));
 
   QCOMPARE(run(dir, {"status"}).exit_code, 0);
+}
+
+void TestQx5200Ctl::serve_data() {
+  QTest::addColumn<QByteArray>("send");
+  QTest::addColumn<int>("lines");
+  QTest::addColumn<QString>("answer"); // a regular expression for what came back
+  auto row = [](const char *name, const QByteArray &send, int lines, const char *answer) {
+    QTest::newRow(name) << send << lines << QString::fromUtf8(answer);
+  };
+  const QByteArray pulse = "WAV:DATA 0,0,1e-3,0.5,2e-3,0\n";
+  row("identity, any case, long and short", "*idn?\nsystem:error:next?;:syst:err?\n", 2,
+      R"(^QUOR LABS,QX5200,5200,2\.15\n0,"No error";0,"No error"\n$)");
+  row("status bytes", "FOO\n*ESR?\n*STB?\n*CLS\n*STB?;*ESR?\n", 3, "^32\n4\n0;0\n$");
+  row("error queue",
+      "OUTP MAYBE\nWAV:REP 70000\n*IDN? 1\nWAV:DATA 0,0,1\nWAV:DATA #0ab\nWAV:REP 1XYZ\n"
+      "WAV:DATA 1,2\nOUTP,1\nSYST:ERR:COUN?\nSYST:ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?\n",
+      2,
+      R"(^8\n-224,"Illegal parameter value;ON, OFF, 1 or 0";-222,"Data out of range;0 to 65535";)"
+      R"(-108,"Parameter not allowed;\*IDN\?";-109,"Missing parameter;a time without its value";)"
+      R"(-161,"Invalid block data;[^"]+";-131,"Invalid suffix;'1XYZ'";-222,"Data out of range;No Data";)"
+      R"(-102,"Syntax error;[^"]+";0,"No error"\n$)");
+  row("points and figures", pulse + "WAV:POIN?;ERR?;REP?\nWAV:VAL?\nWAV:STAT?\nOUTP:COND?\n", 4,
+      R"(^3;0,0,0,"None";1\n\{"data_count":3,"data_error":false,"error_type":0,"error_index":0,"error":"None",)"
+      R"("buffer_count":\d+,"statistics":\{"sampled_data_count":(\d+),"max_value":0\.5,.*"max_time":[0-9.e-]+\}\}\n)"
+      R"(\1,0\.5(,[-0-9.e]+){14}\nREADY\n$)");
+  row("SI suffixes", "WAV:DATA 0,0,1MS,500M,2ms,0\nWAV:DATA?\n", 1, "^0,0,0\\.001,0\\.5,0\\.002,0\n$");
+  row("table block", "WAV:SEP COMM;DATA " + block("t,v\n0,0\n1e-3,0.5\n2e-3,0\n") + ";:WAV:POIN?;SEP?\n", 1,
+      "^3;COMM\n$");
+  row("PWL block", "WAV:FORM PWL;DATA " + block("PWL(0 0\n+ 1m 0.5\n+ 2m 0)") + ";:WAV:DATA?;FORM?\n", 1,
+      "^0,0,0\\.001,0\\.5,0\\.002,0;PWL\n$");
+  row("bad PWL block", "WAV:FORM PWL;DATA " + block("0 0 1m") + "\nWAV:POIN?;:SYST:ERR?\n", 1,
+      R"(^3;-200,"Execution error;[^"]+"\n$)");
+  row("over the power limit", "WAV:DATA 0,5,1e-3,5.5,2e-3,5;REP 2\nOUTP ON\nOUTP:COND?;:SYST:ERR?;ERR?\n", 1,
+      R"(^DATAERROR;-221,"Settings conflict;Maximum Power Exceeded for load board LB1";-221,"Settings )"
+      R"(conflict;Maximum Power Exceeded for load board LB1"\n$)");
+  row("output", pulse + "WAV:REP 0\nOUTP ON\nOUTP?;:OUTP:COND?\nOUTP OFF\nOUTP:STAT?;:SYST:ERR?\n", 2,
+      R"(^1;RUNNING\n0;0,"No error"\n$)");
+  row("measurements", "MEAS:SENS?;TEMP?;OTEM?;VOLT:USB?\n", 1, R"(^12\.\d+;2[45]\.\d+;0;4\.98\d*\n$)");
+  row("board", "BOAR:PRES?;REC?\nSTAT:DEV?\n", 2,
+      R"(^1;\{"gain":100,.*"name":"LB1".*\}\n\{"board":\{.*"running":false,"sensor_units":"V".*"serial":5200,.*\}\n$)");
+  row("board is read only", "BOAR:REC 1\nSYST:ERR?\n", 1,
+      R"(^-113,"Undefined header;BOAR:REC has no )"
+      R"(setting form|^-113,"Undefined header;BOAR:REC is a query only")");
+  row("reset", pulse + "WAV:REP 3;FORM PWL\n*RST\nWAV:POIN?;REP?;FORM?;SEP?\n", 1, "^0;1;TABL;TAB\n$");
+  row("oversize line", QByteArray(70000, 'A') + "\n*IDN?\nSYST:ERR?\n", 2,
+      R"(^QUOR LABS,QX5200.*\n-223,"Too much data;a line holds at most 65536 bytes and a block 4194304"\n$)");
+  row("oversize block", "*RST\nWAV:DATA " + block(QByteArray(5000000, '\n')) + "\nSYST:ERR?\nWAV:POIN?\n", 2,
+      R"(^-223,"Too much data;[^"]+"\n0\n$)");
+}
+
+void TestQx5200Ctl::serve() {
+  QFETCH(QByteArray, send);
+  QFETCH(int, lines);
+  QFETCH(QString, answer);
+  if (!port) {
+    QVERIFY(serve_dir.isValid());
+    port = start_server(server, serve_dir);
+    QVERIFY(port);
+  }
+  Client c;
+  QVERIFY(c.open(port));
+  c.socket.write(send);
+  const QString got = c.lines(lines);
+  QVERIFY2(QRegularExpression(answer, QRegularExpression::DotMatchesEverythingOption).match(got).hasMatch(),
+           qPrintable(got.left(2000)));
+}
+
+// A run waiting in one process is stopped through its holder socket by another.
+void TestQx5200Ctl::holder_stop() {
+  QTemporaryDir own;
+  QProcess holder;
+  start(holder, own, {"run", "--repeat", "0", "--wait", dir.filePath(QStringLiteral("good.txt"))});
+  QString socket;
+  QTRY_VERIFY_WITH_TIMEOUT(
+      !(socket = QDir(own.path()).entryList({QStringLiteral("*.lock.sock")}, QDir::System).value(0))
+           .isEmpty(),
+      ceiling_ms);
+  QLocalSocket s;
+  s.connectToServer(own.filePath(socket));
+  QVERIFY(s.waitForConnected(ceiling_ms));
+  s.write("STAT:DEV?\nOUTP OFF;*OPC?\n");
+  QByteArray got;
+  QTRY_VERIFY_WITH_TIMEOUT((got += s.readAll()).count('\n') == 2, ceiling_ms);
+  QVERIFY2(got.contains("\"running\":true") && got.endsWith("}\n1\n"), got.constData());
+  QTRY_COMPARE_WITH_TIMEOUT(holder.state(), QProcess::NotRunning, ceiling_ms);
+  QCOMPARE(holder.exitCode(), 0);
+  QVERIFY(
+      QString::fromUtf8(holder.readAllStandardError())
+          .contains(
+              QStringLiteral("stopped by test_qx5200_ctl (pid %1)").arg(QCoreApplication::applicationPid())));
+}
+
+// Several clients, one going away mid-block, and the port and address checks of start-up.
+void TestQx5200Ctl::serve_clients() {
+  QVERIFY(port);
+  Client a, b;
+  QVERIFY(a.open(port) && b.open(port));
+  a.socket.write("*RST\n*OPC?\nWAV:DATA #3100 0 0 1e-3 0.5");
+  QCOMPARE(a.lines(1), QStringLiteral("1\n"));
+  a.socket.abort();
+  // Errors are each client's own; every query of each is answered, in order.
+  b.socket.write("FOO\n");
+  Client c;
+  QVERIFY(c.open(port));
+  QByteArray many_b, many_c;
+  for (int i = 0; i < 200; ++i) {
+    many_b += "WAV:POIN?\n";
+    many_c += "*IDN?;:MEAS:SENS?\n";
+  }
+  b.socket.write(many_b);
+  c.socket.write(many_c + "SYST:ERR?\n");
+  const QStringList from_b = b.lines(200).split(u'\n');
+  const QStringList from_c = c.lines(201).split(u'\n');
+  QCOMPARE(from_b.count(QStringLiteral("0")), 200); // the abandoned block applied nothing
+  QCOMPARE(from_c.filter(QRegularExpression(QStringLiteral("^QUOR LABS,QX5200,5200,2\\.15;12\\."))).size(),
+           200);
+  QCOMPARE(from_c.at(200), QStringLiteral("0,\"No error\""));
+
+  // The port taken: a clear refusal, and the device untouched.
+  QProcess second;
+  start(second, dir, {"serve", "--listen", QStringLiteral("127.0.0.1:%1").arg(port)});
+  QVERIFY(second.waitForFinished(ceiling_ms));
+  QCOMPARE(second.exitCode(), 9);
+  QVERIFY(QString::fromUtf8(second.readAllStandardError())
+              .contains(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(port)));
+
+  QTemporaryDir wide_dir;
+  QProcess wide;
+  start(wide, wide_dir, {"serve", "--listen", "0.0.0.0:0"});
+  QTRY_VERIFY_WITH_TIMEOUT(wide.canReadLine(), ceiling_ms);
+  QByteArray warning;
+  QTRY_VERIFY_WITH_TIMEOUT((warning += wide.readAllStandardError()).contains("SCPI has no authentication"),
+                           ceiling_ms);
+  for (QProcess *p : {&wide, &server}) {
+    QCOMPARE(::kill(pid_t(p->processId()), SIGTERM), 0);
+    QVERIFY(p->waitForFinished(ceiling_ms));
+    QCOMPARE(p->exitCode(), 0);
+  }
 }
 
 QTEST_GUILESS_MAIN(TestQx5200Ctl)

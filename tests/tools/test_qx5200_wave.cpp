@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 #include <cmath>
 
@@ -49,6 +50,7 @@ class TestQx5200Wave : public QObject {
 private slots:
   void initTestCase() { QVERIFY(dir.isValid()); }
   void example_words();
+  void formula_points_and_their_errors();
   void error_state_data();
   void error_state();
   void separators_data();
@@ -58,6 +60,7 @@ private slots:
   void usage_errors();
   void help_and_version_data();
   void help_and_version();
+  void plot();
 
 private:
   QTemporaryDir dir;
@@ -84,10 +87,40 @@ void TestQx5200Wave::example_words() {
     QCOMPARE(pts[i].toArray()[1].toDouble(), expected[i][1]);
   }
   const QJsonObject st = o["statistics"].toObject();
-  QCOMPARE(st.size(), 16);
+  QCOMPARE(st.size(), 18);
   QCOMPARE(st["sampled_data_count"].toInt(), 3);
+  QCOMPARE(st["limited_samples"].toInt(-1), 0);
+  QCOMPARE(st["output_limit"].toDouble(), 5.0);
+  QCOMPARE(o["rows_skipped"].toObject(),
+           (QJsonObject{{"count", 2}, {"first_row", 2}, {"first_text", "not"}}));
   QVERIFY(std::fabs(st["max_time"].toDouble() - 1.00015e-3) < 1e-15);
   QCOMPARE(st["min_dx"].toDouble(), 200e-9);
+  QCOMPARE(o["points"].toArray(),
+           (QJsonArray{QJsonArray{0, 0}, QJsonArray{1e-7, 1}, QJsonArray{1.00005e-3, 1}}));
+}
+
+void TestQx5200Wave::formula_points_and_their_errors() {
+  Run r = run({"--json", "--formula", "t < 1m ? 0 : 2", "--span", "0:2m"});
+  QCOMPARE(r.exit_code, 0);
+  QJsonObject o = json(r);
+  QCOMPARE(o["points"].toArray(),
+           (QJsonArray{QJsonArray{0, 0}, QJsonArray{1e-3, 0}, QJsonArray{1e-3, 2}, QJsonArray{2e-3, 2}}));
+  QCOMPARE(o["formula"].toObject()["jumps"].toInt(), 1);
+  QCOMPARE(o["formula"].toObject()["accuracy"].toDouble(), 2e-3); // 0.1% of the range
+  QCOMPARE(o["data_count"].toInt(), 4);
+
+  r = run({"--json", "--formula", "5*sin(2*pi*1k*t)", "--span", "1m:2m", "--points", "5"});
+  QCOMPARE(r.exit_code, 0);
+  const QJsonArray pts = json(r)["points"].toArray();
+  QCOMPARE(pts.size(), 5);
+  QCOMPARE(pts[4].toArray()[0].toDouble(), 2e-3);
+  QVERIFY(std::fabs(pts[1].toArray()[1].toDouble() - 5) < 1e-12);
+
+  r = run({"--formula", "5*sin(2*pi*x)", "--span", "0:1m"});
+  QCOMPARE(r.exit_code, 2);
+  QVERIFY(r.out.isEmpty());
+  QVERIFY2(r.err.contains(QStringLiteral("at character 12)\n  5*sin(2*pi*x)\n             ^\n")),
+           qPrintable(r.err));
 }
 
 void TestQx5200Wave::error_state_data() {
@@ -160,16 +193,21 @@ void TestQx5200Wave::separators() {
 }
 
 void TestQx5200Wave::statistics_panel() {
-  const QString path = write_file(dir, "panel.txt", {"t\tv", "0\t0", "100e-9\t1", "1.00005e-3\t1"});
-  Run r = run({"--board", "units=A", path});
+  const QString path =
+      write_file(dir, "panel.txt", {"t\tv", "0\t0", "100e-9\t1", "5 A\t1", "1.00005e-3\t1", "", "x"});
+  Run r = run({"--board", "units=A,gain=100,max_value=0.5", path});
   QCOMPARE(r.exit_code, 0);
   const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
-  QCOMPARE(lines.size(), 12);
+  QCOMPARE(lines.size(), 15);
+  QCOMPARE(lines[11], QStringLiteral("Limited : 2"));
+  QCOMPARE(lines[13],
+           QStringLiteral("2 samples are limited to the load board's maximum of ") + localized("0.5 A"));
+  QCOMPARE(lines[14], QStringLiteral("2 rows skipped: row 3 \"5 A\""));
   QCOMPARE(lines[0], QStringLiteral("Data Points : 3"));
   QCOMPARE(lines[1], QStringLiteral("Max dY : ") + localized("1.00 A"));
   QCOMPARE(lines[4], QStringLiteral("Min dt : 200 ns"));
   QCOMPARE(lines[5], QStringLiteral("Max dy/dt : ") + localized("5.00 A/us"));
-  QCOMPARE(lines[11], QStringLiteral("Error : None"));
+  QCOMPARE(lines[12], QStringLiteral("Error : None"));
   const QString bad = write_file(dir, "bad.txt", {"t\tv", "0\t0", "2e-3\t1", "1e-3\t0"});
   r = run({bad});
   QCOMPARE(r.exit_code, 1);
@@ -193,6 +231,22 @@ void TestQx5200Wave::usage_errors_data() {
   QTest::newRow("board field") << QStringList{"--board", "colour=red", "x.csv"} << "colour";
   QTest::newRow("calibration") << QStringList{"--calibration", "offset", "x.csv"} << "offset";
   QTest::newRow("unknown option") << QStringList{"--fast", "x.csv"} << "fast";
+  QTest::newRow("formula, no span") << QStringList{"--formula", "t"} << "--formula needs --span START:END";
+  QTest::newRow("span") << QStringList{"--formula", "t", "--span", "0-1m"} << "'0-1m' is not START:END";
+  QTest::newRow("accuracy and points")
+      << QStringList{"--formula", "t", "--span", "0:1m", "--accuracy", "1m", "--points", "9"}
+      << "exclude each other";
+  QTest::newRow("formula and file") << QStringList{"--formula", "t", "--span", "0:1m", "x.csv"} << "not both";
+  QTest::newRow("span, no formula") << QStringList{"--span", "0:1m", "x.csv"} << "--span goes with --formula";
+  QTest::newRow("too many points") << QStringList{"--formula", "sin(2*pi*50k*t)", "--span",
+                                                  "0:10m",     "--accuracy",      "1u"}
+                                   << "would fit";
+  QTest::newRow("plot type") << QStringList{"--plot", "a.gif", "x.csv"} << "a.gif";
+  QTest::newRow("plot size") << QStringList{"--plot", "a.png", "--plot-size", "9x9", "x.csv"} << "9x9";
+  QTest::newRow("plot dpi") << QStringList{"--plot", "a.png", "--plot-dpi", "2", "x.csv"} << "--plot-dpi";
+  QTest::newRow("plot folder") << QStringList{"--plot", dir.filePath("none/a.svg"),
+                                              write_file(dir, "p.txt", {"T V", "0\t1", "1e-3\t0"})}
+                               << "none/a.svg";
 }
 
 void TestQx5200Wave::usage_errors() {
@@ -228,6 +282,36 @@ void TestQx5200Wave::help_and_version() {
   } else {
     QCOMPARE(r.out, starts); // one line, nothing else
   }
+}
+
+// Without a display: the picture is drawn offscreen whatever platform the caller asked for.
+void TestQx5200Wave::plot() {
+  const QString wave = write_file(dir, "plot.txt", {"Time\tValue", "0\t0", "1e-3\t1", "2e-3\t0"});
+  const QString png = dir.filePath("plot.png"), svg = dir.filePath("plot.svg");
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.remove("DISPLAY");
+  env.remove("WAYLAND_DISPLAY");
+  env.insert("QT_QPA_PLATFORM", "xcb");
+  p.setProcessEnvironment(env);
+  for (const QStringList &args :
+       {QStringList{"--plot", png, "--plot-size", "600x400", wave}, QStringList{"--plot", svg, wave}}) {
+    p.start(QStringLiteral(QX5200_WAVE), args);
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(p.readAllStandardOutput().contains("Data Points"));
+  }
+  QFile f(png);
+  QVERIFY(f.open(QIODevice::ReadOnly));
+  const QByteArray head = f.read(24); // the PNG signature, then IHDR: width and height
+  QVERIFY(head.startsWith("\x89PNG"));
+  QCOMPARE(qFromBigEndian<quint32>(head.constData() + 16), 600u);
+  QCOMPARE(qFromBigEndian<quint32>(head.constData() + 20), 400u);
+  QFile s(svg);
+  QVERIFY(s.open(QIODevice::ReadOnly));
+  const QByteArray text = s.readAll();
+  for (const char *part : {"<path", ">Waveform</text>", ">Time (us)</text>", ">Voltage (V)</text>"})
+    QVERIFY2(text.contains(part), part);
 }
 
 QTEST_GUILESS_MAIN(TestQx5200Wave)

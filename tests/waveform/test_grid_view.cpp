@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QHeaderView>
 #include <QSignalSpy>
+#include <QUndoStack>
 #include <QtTest>
 
 namespace {
@@ -41,17 +42,36 @@ private slots:
   }
   void cleanup() { grid_.reset(); }
 
-  void dragging_row_7_onto_row_2_exchanges_them() {
+  // The row a number is dropped on is the row it lands at, wherever in that row it falls.
+  void dragging_a_row_exchanges_it_with_the_row_dropped_on_data() {
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<int>("offset"); // pixels into the target row
+    for (int to : {6, 3, 2})
+      for (int offset : {2, 10, 17})
+        QTest::addRow("%d onto %d at %d", to == 2 ? 7 : 2, to, offset) << (to == 2 ? 7 : 2) << to << offset;
+  }
+  void dragging_a_row_exchanges_it_with_the_row_dropped_on() {
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(int, offset);
     grid_->set_changed(false);
     QHeaderView *rows = grid_->verticalHeader();
-    rows->moveSection(6, 1); // what the header does when row 7 is dropped on row 2
-    QCOMPARE(grid_->cell(1, 2), QString("t7"));
-    QCOMPARE(grid_->cell(2, 7), QString("v2"));
-    QCOMPARE(grid_->cell(1, 3), QString("t3"));
-    QCOMPARE(grid_->cell(1, 6), QString("t6"));
-    QCOMPARE(rows->visualIndex(6), 6); // the header itself stays in order
-    QCOMPARE(rows->visualIndex(1), 1);
+    auto at = [&](int row, int dy) {
+      return QPoint(rows->width() / 2, rows->sectionViewportPosition(row - 1) + dy);
+    };
+    QTest::mousePress(rows->viewport(), Qt::LeftButton, {}, at(from, 10));
+    QTest::mouseMove(rows->viewport(), at((from + to) / 2, offset));
+    QTest::mouseMove(rows->viewport(), at(to, offset));
+    QTest::mouseRelease(rows->viewport(), Qt::LeftButton, {}, at(to, offset));
+    for (int r = 1; r <= 8; ++r) {
+      const int expected = r == from ? to : r == to ? from : r;
+      QCOMPARE(grid_->cell(1, r), QString("t%1").arg(expected));
+      QCOMPARE(grid_->cell(2, r), QString("v%1").arg(expected));
+      QCOMPARE(rows->visualIndex(r - 1), r - 1); // the header itself stays in order
+    }
     QVERIFY(grid_->changed());
+    QCOMPARE(grid_->undo()->stack()->count(), 1);
   }
 
   void copy_selection_puts_tab_and_crlf_text() {

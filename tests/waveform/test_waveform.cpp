@@ -1,11 +1,15 @@
+#include "Formula.h"
 #include "QX5200_Waveform.h"
 
 #include "wave_points.h"
 
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <numbers>
 
 using Words = QList<int>;
 
@@ -75,6 +79,11 @@ private slots:
   void period_grid_data();
   void period_grid();
   void grid_periods_keep_their_code();
+  void formula_stays_within_its_accuracy();
+  void formula_refusals_data();
+  void formula_refusals();
+  void too_many_formula_points_names_an_accuracy_that_fits();
+  void formula_numbers_and_even_points();
 };
 
 void TestWaveform::time_check_data() {
@@ -360,6 +369,165 @@ void TestWaveform::grid_periods_keep_their_code() {
     const long double p = TQX5200Waveform::code_to_period(k);
     if (TQX5200Waveform::period_to_code(p) != k || TQX5200Waveform::round_period_up(p) != p)
       QFAIL(qPrintable(QStringLiteral("grid period %1").arg(k)));
+  }
+}
+
+// The line through the placed points, checked against the exact curve at 20001 times; within
+// 50 ns of a jump the line is the step itself.
+void TestWaveform::formula_stays_within_its_accuracy() {
+  const double pi = std::numbers::pi;
+  struct Case {
+    const char *expression;
+    double end, accuracy;
+    std::function<double(double)> exact;
+    std::vector<double> jumps;
+  };
+  const std::vector<Case> cases = {
+      {"5*sin(2*pi*1k*t)", 10e-3, 10e-3, [&](double t) { return 5 * std::sin(2 * pi * 1e3 * t); }, {}},
+      {"5*exp(-t/1m)", 10e-3, 10e-3, [](double t) { return 5 * std::exp(-t / 1e-3); }, {}},
+      {"t < 1.234567m ? 1 : 3+2k*t",
+       2e-3,
+       1e-3,
+       [](double t) { return t < 1.234567e-3 ? 1 : 3 + 2e3 * t; },
+       {1.2346e-3}},
+      {"4*square(t, 1m, 0.25)",
+       2e-3,
+       1e-3,
+       [](double t) { return std::fmod(t, 1e-3) < 0.25e-3 ? 4 : 0; },
+       {0.25e-3, 1e-3, 1.25e-3, 2e-3}},
+      {"2*saw(t, 400u)",
+       1e-3,
+       1e-3,
+       [](double t) { return 2 * std::fmod(t, 400e-6) / 400e-6; },
+       {400e-6, 800e-6}},
+      {"1 + 2*step(t, 333.7m) + 0.5*sin(2*pi*t)",
+       1,
+       1e-3,
+       [&](double t) { return 1 + (t >= 0.3337 ? 2 : 0) + 0.5 * std::sin(2 * pi * t); },
+       {0.3337}},
+      {"ramp(t, 1m, 3m) + tri(t, 4m)",
+       4e-3,
+       1e-3,
+       [](double t) {
+         const double p = t / 4e-3 - std::floor(t / 4e-3);
+         return std::clamp((t - 1e-3) / 2e-3, 0.0, 1.0) + (p < 0.5 ? 2 * p : 2 - 2 * p);
+       },
+       {}},
+  };
+  for (const Case &c : cases) {
+    TFormulaRequest r;
+    r.expression = QString::fromLatin1(c.expression);
+    r.end = c.end;
+    r.accuracy = c.accuracy;
+    TFormulaResult res;
+    QVERIFY2(place_formula(r, res), qPrintable(res.error.message));
+    const auto &p = res.points;
+    QCOMPARE(res.jumps, int(c.jumps.size()));
+    for (double at : c.jumps) {
+      const auto step = std::adjacent_find(p.begin(), p.end(), [&](const TWavePoint &a, const TWavePoint &b) {
+        return a.time == b.time && std::fabs(double(a.time) - at) < 1e-9;
+      });
+      QVERIFY2(step != p.end() || std::fabs(double(p.back().time) - at) < 1e-9, c.expression);
+    }
+    std::size_t i = 0;
+    for (int k = 0; k <= 20000; ++k) {
+      const long double t = c.end * k / 20000;
+      while (i + 2 < p.size() && p[i + 1].time <= t)
+        ++i;
+      const TWavePoint &a = p[i], &b = p[i + 1];
+      const bool near_jump = std::any_of(c.jumps.begin(), c.jumps.end(),
+                                         [&](double at) { return std::fabs(double(t) - at) <= 60e-9; });
+      if (near_jump || b.time == a.time)
+        continue;
+      const double line = double(a.value + (b.value - a.value) * (t - a.time) / (b.time - a.time));
+      if (std::fabs(line - c.exact(double(t))) > c.accuracy * 1.001)
+        QFAIL(qPrintable(QStringLiteral("%1 at t = %2: %3, exact %4")
+                             .arg(c.expression)
+                             .arg(double(t))
+                             .arg(line)
+                             .arg(c.exact(double(t)))));
+    }
+  }
+}
+
+void TestWaveform::formula_refusals_data() {
+  QTest::addColumn<QString>("expression");
+  QTest::addColumn<double>("end");
+  QTest::addColumn<QString>("message");
+  QTest::addColumn<int>("position");
+  QTest::newRow("unknown name") << "2*x + 1" << 1e-3 << "Unexpected token \"x\" found. (at character 3)" << 2;
+  QTest::newRow("open parenthesis") << "5*sin(2*pi*t" << 1e-3 << "Missing parenthesis (at character 13)"
+                                    << 12;
+  QTest::newRow("unit letters") << "1ms*t" << 1e-3 << "Unexpected token \"ms\" found. (at character 2)" << 1;
+  QTest::newRow("two results") << "t, 2*t" << 1e-3 << "The formula gives 2 values; it must give one" << -1;
+  QTest::newRow("not ASCII") << QStringLiteral("2\u00b5*t") << 1e-3 << "(at character 2)" << 1;
+  QTest::newRow("infinite at the start") << "ln(t)" << 1e-3 << "The formula is infinite at t = 0 s" << -1;
+  QTest::newRow("not a number later")
+      << "sqrt(1m - t)" << 2e-3 << "The formula is not a number at t = 0.00100005 s" << -1;
+  QTest::newRow("period zero") << "square(t, 0, 0.5)" << 1e-3 << "The formula is not a number at t = 0 s"
+                               << -1;
+  QTest::newRow("empty span") << "t" << 0.0 << "The span must end at least 5e-08 s after its start" << -1;
+}
+
+void TestWaveform::formula_refusals() {
+  QFETCH(QString, expression);
+  QFETCH(double, end);
+  QFETCH(QString, message);
+  QFETCH(int, position);
+  TFormulaRequest r;
+  r.expression = expression;
+  r.end = end;
+  TFormulaResult res;
+  QVERIFY(!place_formula(r, res));
+  QVERIFY2(res.error.message.contains(message), qPrintable(res.error.message));
+  QCOMPARE(res.error.position, position);
+  QVERIFY(res.points.empty());
+}
+
+void TestWaveform::too_many_formula_points_names_an_accuracy_that_fits() {
+  TFormulaRequest r;
+  r.expression = QStringLiteral("sin(2*pi*50k*t)");
+  r.end = 10e-3L;
+  r.accuracy = 1e-5L;
+  TFormulaResult res;
+  QVERIFY(!place_formula(r, res));
+  QVERIFY(res.needed_points > formula_max_points);
+  QVERIFY2(res.error.message.contains(QString::number(res.needed_points)), qPrintable(res.error.message));
+  QVERIFY(res.fitting_accuracy > r.accuracy);
+  r.accuracy = res.fitting_accuracy;
+  QVERIFY2(place_formula(r, res), qPrintable(res.error.message));
+  QVERIFY(res.points.size() <= std::size_t(formula_max_points));
+
+  // No accuracy makes 10000 jumps fit.
+  r.expression = QStringLiteral("square(t, 1u, 0.5)");
+  QVERIFY(!place_formula(r, res));
+  QCOMPARE(res.fitting_accuracy, 0.0L);
+  QVERIFY2(res.error.message.contains(QStringLiteral("shorter span")), qPrintable(res.error.message));
+}
+
+void TestWaveform::formula_numbers_and_even_points() {
+  const QList<QPair<QString, long double>> good = {{"2.5u", 2.5e-6L}, {"1meg", 1e6L},   {"1M", 1e-3L},
+                                                   {"-3k", -3e3L},    {".5e-3", 5e-4L}, {"7", 7}};
+  for (const auto &[text, expected] : good) {
+    long double v = 0;
+    QVERIFY2(formula_number(text, v), qPrintable(text));
+    QCOMPARE(double(v), double(expected));
+  }
+  for (const char *bad : {"1ms", "1,5", "", "k", "1e", "inf", "2.5 u"}) {
+    long double v = 0;
+    QVERIFY2(!formula_number(QString::fromLatin1(bad), v), bad);
+  }
+  TFormulaRequest r;
+  r.expression = QStringLiteral("1k*t + 1");
+  r.start = 1e-3L;
+  r.end = 3e-3L;
+  r.points = 5;
+  TFormulaResult res;
+  QVERIFY(place_formula(r, res));
+  QCOMPARE(res.points.size(), std::size_t(5));
+  for (int i = 0; i < 5; ++i) {
+    QCOMPARE(double(res.points[std::size_t(i)].time), 1e-3 + i * 0.5e-3);
+    QCOMPARE(double(res.points[std::size_t(i)].value), 2 + i * 0.5);
   }
 }
 

@@ -8,7 +8,9 @@
 #include "NumberConversion.h"
 #include "PwlFile.h"
 #include "QX5200_Driver.h"
+#include "RecentFiles.h"
 #include "RunLogMenu.h"
+#include "Settings.h"
 #include "TCircularBufferUnit.h"
 #include "TEngineeringEditUnit.h"
 #include "TNumEditUnit.h"
@@ -121,6 +123,7 @@ TForm1::TForm1(QWidget *parent, std::unique_ptr<THidBackend> backend)
   about_box = new Tabout_box(this);
   about_box->setObjectName(QStringLiteral("about_box"));
   new TFileDropCatcher(this, [this](const QStringList &files) { open_dropped_files(files); });
+  new TWindowKeeper(*this, [this] { return settings_; });
   FormCreate();
 }
 
@@ -322,6 +325,10 @@ void TForm1::build_layout() {
       },
       this);
   // "Delete Curve" hides the curve until the waveform is plotted again.
+  connect(graph, &TQGraph::GraphSetupChanged, this, [this] {
+    if (settings_)
+      settings_->store_graph(graph->GraphArea());
+  });
   connect(graph, &TQGraph::OnDeleteCurve, this, [this](int curve) {
     graph->ClearCurve(curve);
     graph->Redraw();
@@ -374,15 +381,21 @@ void TForm1::build_actions() {
   make(HelpContents1, "HelpContents1", "&Contents", QKeySequence::HelpContents,
        &TForm1::HelpContents1Execute);
   make(ac_about, "ac_about", "&About...", {}, &TForm1::ac_aboutExecute);
+  make(ac_reset_settings, "ac_reset_settings", "&Reset Settings", {}, &TForm1::ac_reset_settingsExecute);
 
   share_menu = new TGraphShareMenu(
       *this, *graph,
-      {[this] { return dialogs_->save_file_name(this, GraphFileFilters(), QStringLiteral("png")); },
+      {[this] { return ask_file(TSettings::export_folder, true, GraphFileFilters(), QStringLiteral("png")); },
        [this](QDialog &d) { return dialogs_->exec(d); },
        [this](const QString &text) { dialogs_->error(this, text); }, [this] { return print_lines(); }});
   share_menu->setObjectName(QStringLiteral("share_menu"));
   QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
   file->addAction(ac_load_data);
+  QMenu *recent = file->addMenu(QStringLiteral("Open &Recent"));
+  recent->setObjectName(QStringLiteral("recent_menu"));
+  recent_files = new TRecentFiles(
+      this, recent, [this](const TRecentFile &f) { open_recent_file(f); },
+      [this](const QString &text) { dialogs_->information(this, text, message_position()); });
   file->addAction(ac_data_save);
   file->addAction(ac_export_pwl);
   file->addAction(share_menu->export_action());
@@ -408,7 +421,15 @@ void TForm1::build_actions() {
   run_log->setObjectName(QStringLiteral("run_log"));
   QMenu *help = menuBar()->addMenu(QStringLiteral("He&lp"));
   help->addAction(HelpContents1);
+  help->addAction(ac_reset_settings);
   help->addAction(ac_about);
+  // F10 opens the File menu, with or without a window manager that would.
+  auto *menu_key = new QAction(this);
+  menu_key->setObjectName(QStringLiteral("ac_menu_bar"));
+  menu_key->setShortcut(QKeySequence(Qt::Key_F10));
+  connect(menu_key, &QAction::triggered, this,
+          [this] { menuBar()->setActiveAction(menuBar()->actions().constFirst()); });
+  addAction(menu_key);
   sg_data->addActions(edit_actions());
 
   // The menu bar lies outside the client area the layout is measured in. The window opens at
@@ -537,6 +558,63 @@ void TForm1::rg_data_separatorClick(int item) {
   dialog_filters_ = data_separator_filters(item);
   dialog_filters_.insert(1, QString::fromLatin1(pwl_filter));
   dialog_default_ext_ = QString::fromLatin1(separator_items[item].default_ext);
+  if (settings_)
+    settings_->set_data_separator(item);
+}
+
+void TForm1::select_data_separator(int item) {
+  if (item < 0 || item >= separator_item_count)
+    return;
+  rg_data_separator_items->button(item)->setChecked(true);
+  rg_data_separatorClick(item);
+}
+
+void TForm1::open_recent_file(const TRecentFile &file) {
+  select_data_separator(file.separator);
+  load_data_file(file.path);
+}
+
+QString TForm1::ask_file(int folder, bool save, const QStringList &filters, const QString &suffix) {
+  return in_folder(folder, [&] {
+    return save ? dialogs_->save_file_name(this, filters, suffix)
+                : dialogs_->open_file_name(this, filters, suffix);
+  });
+}
+
+QString TForm1::in_folder(int folder, const std::function<QString()> &ask) {
+  const auto kind = TSettings::TFolder(folder);
+  dialogs_->start_folder = settings_ ? settings_->folder(kind) : QString();
+  const QString name = ask();
+  if (settings_ && !name.isEmpty())
+    settings_->set_folder(kind, QFileInfo(name).absolutePath());
+  return name;
+}
+
+void TForm1::use_settings(TSettings *settings) {
+  settings_ = nullptr; // nothing is written back while the remembered values are applied
+  if (!settings)
+    return;
+  if (!graph_defaults_)
+    graph_defaults_ = std::make_unique<TQGraphArea>(graph->GraphArea());
+  select_data_separator(settings->data_separator());
+  settings->load_graph(graph->GraphArea());
+  graph->Redraw();
+  restore_window_geometry(*this, *settings);
+  settings_ = settings;
+  recent_files->set_settings(settings);
+  if (!settings->notice().isEmpty())
+    show_status_message(settings->notice());
+}
+
+void TForm1::ac_reset_settingsExecute() {
+  if (!settings_)
+    return;
+  settings_->reset();
+  settings_->store_graph(*graph_defaults_);
+  TSettings *settings = settings_;
+  use_settings(settings);
+  resize(minimumSize());
+  show_status_message(QStringLiteral("Settings reset to the defaults."));
 }
 
 QPoint TForm1::message_position() const { return frameGeometry().topLeft() + QPoint(200, 200); }
@@ -549,7 +627,7 @@ qint64 TForm1::file_age(const QString &file_name) {
 }
 
 void TForm1::ac_load_dataExecute() {
-  const QString name = dialogs_->open_file_name(this, dialog_filters_, dialog_default_ext_);
+  const QString name = ask_file(TSettings::open_folder, false, dialog_filters_, dialog_default_ext_);
   if (!name.isEmpty())
     load_data_file(name);
 }
@@ -585,6 +663,7 @@ void TForm1::load_data_file(const QString &file_name) {
   watched_file_name_ = file_name;
   watched_file_age_ = age;
   sg_data->undo()->record(TGridStepKind::open, tr("Open"), previous, file_name);
+  recent_files->add({file_name, rg_data_separator_items->checkedId()});
   after_table_change(TGridStepKind::open);
   // Said for a file opened now, not for an undo or redo that brings one back.
   if (driver->data_count() == 0)
@@ -658,13 +737,14 @@ void TForm1::show_new_waveform() { graph->ShowWhole(); }
 void TForm1::ac_data_saveExecute() {
   if (!apply_field_edits(tr("Save")))
     return;
-  const QString name = dialogs_->save_file_name(this, dialog_filters_, dialog_default_ext_);
+  const QString name = ask_file(TSettings::save_folder, true, dialog_filters_, dialog_default_ext_);
   if (name.isEmpty())
     return;
   if (!save_table(name, is_pwl_file_name(name)))
     return;
   watched_file_name_ = name;
   watched_file_age_ = file_age(name);
+  recent_files->add({name, rg_data_separator_items->checkedId()});
 }
 
 void TForm1::ac_export_pwlExecute() {

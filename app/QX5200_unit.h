@@ -6,6 +6,7 @@
 #include <QMainWindow>
 
 #include <array>
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -25,9 +26,13 @@ class TQGrid;
 class TQGraph;
 class TQX5200_DRIVER;
 class TGraphShareMenu;
+class TRecentFiles;
 class TRunLogMenu;
+class TSettings;
 class TWaveformNotices;
 class TTableChangeWatch;
+struct TQGraphArea;
+struct TRecentFile;
 class Tabout_box;
 class Tdlg_hardware;
 enum class TGridStepKind;
@@ -87,6 +92,15 @@ public:
   void close_window();
   void HelpContents1Execute();
   void ac_aboutExecute();
+  void ac_reset_settingsExecute();
+
+  // What the window remembers between runs (main gives the user's; without, nothing is kept).
+  // The remembered values are applied at once. Not owned.
+  void use_settings(TSettings *settings);
+  TSettings *settings() const { return settings_; }
+  // Runs a file dialog starting in the folder last used for its kind (TSettings::TFolder), and
+  // remembers the folder of the file chosen.
+  QString in_folder(int folder, const std::function<QString()> &ask);
 
   // Opens a SPICE PWL file by its ".pwl" extension, any other as a table file.
   void load_data_file(const QString &file_name);
@@ -165,6 +179,11 @@ private:
   void sg_dataSelectCell();
   void sg_dataStepApplied(TGridStepKind kind, const QVariant &context);
   void rg_data_separatorClick(int item);
+  // Checks a Data Separator item and applies it, as a click does.
+  void select_data_separator(int item);
+  void open_recent_file(const TRecentFile &file);
+  // A file dialog starting in the folder last used for its kind (TSettings::TFolder).
+  QString ask_file(int folder, bool save, const QStringList &filters, const QString &suffix);
   // Reports a repair of the table and, when it changed anything, brings the waveform up to date.
   void table_repaired(int count, const QString &message);
   void timerTimer();
@@ -247,12 +266,17 @@ private:
   QAction *ac_hardware = nullptr;
   QAction *HelpContents1 = nullptr;
   QAction *ac_about = nullptr;
+  QAction *ac_reset_settings = nullptr;
 
   // Owned objects, named likewise.
   TRunLogMenu *run_log = nullptr;
   TWaveformNotices *waveform_notices = nullptr;
   TTableChangeWatch *table_watch = nullptr;
   TGraphShareMenu *share_menu = nullptr;
+  TRecentFiles *recent_files = nullptr;
+  TSettings *settings_ = nullptr;
+  // The graph's choices as the program sets them up, for Reset Settings.
+  std::unique_ptr<TQGraphArea> graph_defaults_;
   TQGraph *graph = nullptr;
   TCircularBuffer *command_queue = nullptr;
   Tdlg_hardware *dlg_hardware = nullptr;

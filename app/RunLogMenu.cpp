@@ -2,6 +2,7 @@
 
 #include "QX5200_Driver.h"
 #include "QX5200_unit.h"
+#include "Settings.h"
 #include "WindowDialogs.h"
 
 #include <QAction>
@@ -41,7 +42,9 @@ bool TRunLogMenu::choose_file(QString &name, TRunLog::TOpenMode &mode) {
       return true;
     }
   }
-  name = dialogs.append_file_name(&window_, {QStringLiteral("Run Log (*.csv)")}, QStringLiteral("csv"));
+  name = window_.in_folder(TSettings::run_log_folder, [&] {
+    return dialogs.append_file_name(&window_, {QStringLiteral("Run Log (*.csv)")}, QStringLiteral("csv"));
+  });
   if (name.isEmpty())
     return false;
   mode = TRunLog::replace;

@@ -15,8 +15,9 @@ QString TQtWindowDialogs::run(QWidget *parent, bool save, const QStringList &fil
   dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   dialog.setNameFilters(filters);
   dialog.setDefaultSuffix(default_suffix);
-  if (!directory_.isEmpty())
-    dialog.setDirectory(directory_);
+  const QString folder = start_folder.isEmpty() ? directory_ : start_folder;
+  if (!folder.isEmpty())
+    dialog.setDirectory(folder);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
     return {};
   const QString name = dialog.selectedFiles().constFirst();

@@ -23,6 +23,8 @@ public:
   virtual void error(QWidget *parent, const QString &text) = 0;
   // Shows one of the window's own dialogs modally.
   virtual int exec(QDialog &dialog);
+  // The folder the next file dialog starts in; empty: the last one it showed.
+  QString start_folder;
   // A question answered with one of `buttons` or Cancel: the index of the button, -1 for Cancel.
   virtual int choose(QWidget *parent, const QString &text, const QStringList &buttons);
   // A file to write to that may exist: whether to append to it or replace it is asked afterwards.

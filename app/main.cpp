@@ -3,6 +3,7 @@
 #include "HidBackendLinux.h"
 #include "QX5200_Driver.h"
 #include "QX5200_unit.h"
+#include "Settings.h"
 #include "SimulatorMenu.h"
 #include "TVirtualQX5200Device.h"
 
@@ -11,6 +12,7 @@
 #include <QCoreApplication>
 #include <QIcon>
 
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -23,6 +25,8 @@ void add_options(QCommandLineParser &parser) {
   parser.addOption(QCommandLineOption(
       QStringLiteral("simulate"),
       QStringLiteral("Run against a virtual QX5200 with load board LB1, with a Simulator menu.")));
+  parser.addOption(QCommandLineOption(QStringLiteral("reset-settings"),
+                                      QStringLiteral("Forget every remembered setting, then exit.")));
 }
 
 } // namespace
@@ -38,6 +42,14 @@ int main(int argc, char *argv[]) {
       QCommandLineParser parser;
       add_options(parser);
       parser.process(cli);
+      return 0;
+    }
+    // Needs no display either: a program whose settings keep it from starting can be mended.
+    if (arg == "--reset-settings") {
+      QCoreApplication cli(argc, argv);
+      const std::unique_ptr<TSettings> settings = TSettings::user();
+      settings->reset();
+      std::printf("qx5200: settings reset to the defaults (%s)\n", qPrintable(settings->file_name()));
       return 0;
     }
   }
@@ -64,12 +76,15 @@ int main(int argc, char *argv[]) {
 
   // One program per device: the window waits while another program holds it.
   TDeviceLock lock(QStringLiteral("qx5200"));
+  const std::unique_ptr<TSettings> settings = TSettings::user(); // outlives the window
   TForm1 window(nullptr, std::move(backend));
   // The window uploads what it likes: a waveform qx5200-ctl uploaded earlier is no longer known.
   lock.set_clears_upload_stamp(true);
   lock.attach(window.driver->hid());
   if (simulated)
     add_simulator_menu(window, *simulated);
+  // Remembered choices only: no file is opened and nothing is sent to the device at start.
+  window.use_settings(settings.get());
   window.show();
   return app.exec();
 }

@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QResizeEvent>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -105,6 +106,25 @@ void set_canvas_font(QPainter &p, int size) {
   if (dpi != kCanvasDpi && dpi > 0)
     font.setPointSizeF(font.pointSizeF() * kCanvasDpi / dpi);
   p.setFont(font);
+}
+
+// An axis's range as the mouse moves it: zoomed by `factor` about `at`, or shifted by `shift`
+// of its span; a logarithmic axis in decades. Only the graph's view changes, never the data.
+void view_axis(TQAxis &axis, double at, double factor, double shift) {
+  const bool log = axis.Style == Log && axis.MinVal > 0 && axis.MaxVal > 0 && at > 0;
+  auto to = [log](double v) { return log ? std::log10(v) : v; };
+  auto from = [log](double v) { return log ? std::pow(10.0, v) : v; };
+  double lo = to(axis.MinVal), hi = to(axis.MaxVal);
+  const double c = to(at);
+  lo = c - (c - lo) * factor;
+  hi = c + (hi - c) * factor;
+  const double d = (hi - lo) * shift;
+  const double new_lo = from(lo + d), new_hi = from(hi + d);
+  if (!std::isfinite(new_lo) || !std::isfinite(new_hi) || !(new_hi > new_lo))
+    return;
+  axis.MinVal = new_lo;
+  axis.MaxVal = new_hi;
+  axis.AutoRange = 0;
 }
 
 } // namespace
@@ -633,6 +653,11 @@ void TQGraph::mousePressEvent(QMouseEvent *event) {
     modals_->Popup(*menu_, event->globalPosition().toPoint());
     return;
   }
+  if (event->button() == Qt::MiddleButton && !never_had_data_) {
+    panning_ = true;
+    last_mouse_ = pos;
+    return;
+  }
   if (event->button() != Qt::LeftButton)
     return;
   bool hit = false;
@@ -672,6 +697,18 @@ void TQGraph::show_frame() {
 
 void TQGraph::mouseMoveEvent(QMouseEvent *event) {
   const QPoint pos = event->position().toPoint();
+  if (panning_ && (event->buttons() & Qt::MiddleButton)) {
+    // The data follows the mouse.
+    const TGraphRect &pl = area_.plot;
+    const QPoint d = pos - last_mouse_;
+    last_mouse_ = pos;
+    if (pl.right != pl.left)
+      view_axis(area_.x, area_.x.MinVal, 1, -double(d.x()) / (pl.right - pl.left));
+    if (pl.top != pl.bottom)
+      view_axis(area_.y, area_.y.MinVal, 1, -double(d.y()) / (pl.top - pl.bottom));
+    set_zoomed();
+    return;
+  }
   if (event->buttons() & Qt::LeftButton) {
     if (dragging_labels_) {
       const QPoint d = pos - last_mouse_;
@@ -731,6 +768,8 @@ void TQGraph::hide_readout() {
 }
 
 void TQGraph::mouseReleaseEvent(QMouseEvent *event) {
+  if (event->button() == Qt::MiddleButton)
+    panning_ = false;
   if (event->button() != Qt::LeftButton)
     return;
   bool changed = false;
@@ -765,7 +804,35 @@ void TQGraph::mouseReleaseEvent(QMouseEvent *event) {
     Redraw();
 }
 
-void TQGraph::mouseDoubleClickEvent(QMouseEvent *) { readout_frozen_ = !readout_frozen_; }
+void TQGraph::mouseDoubleClickEvent(QMouseEvent *) {
+  // Zoomed, a double-click goes back to the whole data; otherwise it freezes the read-out.
+  if (zoomed_)
+    ZoomToFit();
+  else
+    readout_frozen_ = !readout_frozen_;
+}
+
+void TQGraph::set_zoomed() {
+  zoomed_ = true;
+  items_[miZoomToFit]->setVisible(true);
+  Redraw();
+}
+
+void TQGraph::wheelEvent(QWheelEvent *event) {
+  const int delta = event->angleDelta().y();
+  if (never_had_data_ || delta == 0) {
+    event->ignore();
+    return;
+  }
+  // One notch of the wheel (120) shows 80 % of the span, about the value under the cursor.
+  const double factor = std::pow(0.8, delta / 120.0);
+  const QPoint pos = event->position().toPoint();
+  double x = 0, y = 0;
+  PixelToValue(area_, pos.x(), pos.y(), x, y);
+  view_axis(event->modifiers() & Qt::ControlModifier ? area_.y : area_.x,
+            event->modifiers() & Qt::ControlModifier ? y : x, factor, 0);
+  set_zoomed();
+}
 
 bool TQGraph::HitTestData(int x, int y, TMouseData &hit) const {
   const QPoint at(x, y);
@@ -827,9 +894,12 @@ void TQGraph::SelectInBox(bool additive) {
 void TQGraph::GraphSetup() {
   axis_dialog_->Settings = area_;
   modals_->ShowAxisDialog(*axis_dialog_);
-  if (!axis_dialog_->Cancelled)
+  const bool changed = !axis_dialog_->Cancelled;
+  if (changed)
     area_ = axis_dialog_->Settings;
   Redraw();
+  if (changed)
+    emit GraphSetupChanged();
 }
 
 void TQGraph::AddLabel() {

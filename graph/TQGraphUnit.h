@@ -214,6 +214,8 @@ public:
 signals:
   void OnMouseOverData(TQGraph *sender);
   void OnMouseExitData(TQGraph *sender);
+  // The Graph Setup dialog was left with OK.
+  void GraphSetupChanged();
   // Asks the owner to delete a data curve (1..10); the graph itself removes nothing.
   void OnDeleteCurve(int curve);
 
@@ -225,6 +227,8 @@ protected:
   void mouseMoveEvent(QMouseEvent *event) override;
   void mouseReleaseEvent(QMouseEvent *event) override;
   void mouseDoubleClickEvent(QMouseEvent *event) override;
+  // The wheel zooms x about the cursor (with Ctrl, y); a middle-button drag pans.
+  void wheelEvent(QWheelEvent *event) override;
 
 private:
   template <class T, class V> void set_redraw(T &field, const V &value) {
@@ -283,5 +287,7 @@ private:
   int fit_count_ = 0;
   int hovered_curve_ = 0;
   bool zoomed_ = false;
+  bool panning_ = false;
+  void set_zoomed();
   TMouseData mouse_data_;
 };

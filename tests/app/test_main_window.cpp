@@ -631,6 +631,14 @@ private slots:
       QVERIFY2(page.contains(part), page.constData());
   }
 
+  void f10_opens_the_menu_bar() {
+    show_page(TForm1::page_graph);
+    QTest::keyClick(w_.get(), Qt::Key_F10);
+    QTRY_VERIFY(QApplication::activePopupWidget() != nullptr);
+    QCOMPARE(QApplication::activePopupWidget(), w_->menuBar()->actions().first()->menu());
+    QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+  }
+
   void oversized_paste_is_reported() {
     QString text;
     while (text.size() <= TQGridModel::paste_limit)

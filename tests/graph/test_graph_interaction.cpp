@@ -72,6 +72,7 @@ private slots:
   void hover_read_out();
   void double_click_freezes_read_out();
   void zoom_box_and_zoom_to_fit();
+  void wheel_and_middle_drag();
   void small_band_does_not_zoom();
   void rubber_band_keeps_ranges_while_dragged();
   void zoom_out_waits_for_first_point();
@@ -289,6 +290,50 @@ void TestGraphInteraction::zoom_box_and_zoom_to_fit() {
   f.g.setYAutoRange(false);
   f.g.ZoomToFit(); // not zoomed any more: nothing
   QVERIFY(!f.g.yAutoRange());
+}
+
+// The wheel zooms about the value under the cursor (Ctrl: y), a middle drag pans, and a
+// double-click then shows the whole data again; the points themselves never change.
+void TestGraphInteraction::wheel_and_middle_drag() {
+  Fixture f;
+  f.g.setYAutoRange(false);
+  f.g.AddPoint(1, 1, 1, 0);
+  f.g.AddPoint(1, 9, 9, 0);
+  f.g.Redraw();
+  const TGraphRect pl = f.g.GraphArea().plot;
+  auto wheel = [&](QPoint at, int delta, Qt::KeyboardModifiers mods) {
+    QWheelEvent e(at, f.g.mapToGlobal(at), {}, {0, delta}, Qt::NoButton, mods, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&f.g, &e);
+  };
+  const QPoint quarter(pl.left + (pl.right - pl.left) / 4, (pl.top + pl.bottom) / 2);
+  double x = 0, y = 0;
+  PixelToValue(f.g.GraphArea(), quarter.x(), quarter.y(), x, y);
+  const double ratio = (x - f.g.xMinVal()) / (f.g.xMaxVal() - x);
+  wheel(quarter, 120, {});
+  QCOMPARE(f.g.xMaxVal() - f.g.xMinVal(), 10 * 0.8);
+  QVERIFY(std::abs((x - f.g.xMinVal()) / (f.g.xMaxVal() - x) - ratio) < 1e-9); // the cursor's value stays
+  QCOMPARE(f.g.yMinVal(), 0.0);
+  QCOMPARE(f.g.yMaxVal(), 10.0);
+  QVERIFY(f.g.MenuItem(miZoomToFit)->isVisible());
+  wheel(quarter, -240, Qt::ControlModifier);
+  QCOMPARE(f.g.yMaxVal() - f.g.yMinVal(), 10 / 0.64);
+
+  const TGraphRect pp = f.g.GraphArea().plot; // the labels of the new y range moved it
+  const double x_span = f.g.xMaxVal() - f.g.xMinVal(), x_min = f.g.xMinVal();
+  const QPoint from((pp.left + pp.right) / 2, (pp.top + pp.bottom) / 2);
+  QTest::mousePress(&f.g, Qt::MiddleButton, {}, from);
+  QTest::mouseMove(&f.g, from + QPoint((pp.right - pp.left) / 2, 0));
+  QTest::mouseRelease(&f.g, Qt::MiddleButton, {}, from + QPoint((pp.right - pp.left) / 2, 0));
+  const int moved = (pp.right - pp.left) / 2;
+  QVERIFY2(std::abs(f.g.xMinVal() - (x_min - x_span * moved / (pp.right - pp.left))) < 1e-9,
+           qPrintable(QString::number(f.g.xMinVal() - x_min)));
+  QCOMPARE(f.g.Curve(1).points[1].x, 9.0);
+
+  double_click(f.g, from);
+  QVERIFY(f.g.xAutoRange() && f.g.yAutoRange());
+  QCOMPARE(f.g.xMinVal(), 1.0);
+  QCOMPARE(f.g.xMaxVal(), 9.0);
+  QVERIFY(!f.g.ReadOutFrozen());
 }
 
 void TestGraphInteraction::small_band_does_not_zoom() {

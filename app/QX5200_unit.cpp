@@ -12,6 +12,7 @@
 #include "RunLogMenu.h"
 #include "Settings.h"
 #include "TCircularBufferUnit.h"
+#include "TEngineeringEditUnit.h"
 #include "TFormulaPage.h"
 #include "TNumEditUnit.h"
 #include "TPulsePage.h"
@@ -322,6 +323,7 @@ void TForm1::build_layout() {
     sg_data->undo()->record(TGridStepKind::pulse, tr("Use Formula"));
     after_table_change(TGridStepKind::pulse);
   });
+  connect(pulse_page, &TPulsePage::EditRefused, this, &TForm1::field_refused);
   connect(sg_data->undo(), &TQGridUndo::step_applied, this, &TForm1::sg_dataStepApplied);
   // The figures follow every change of the table at once, whatever page is shown.
   table_watch = new TTableChangeWatch(
@@ -508,6 +510,7 @@ bool TForm1::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
 }
 
 void TForm1::PageControl1Change(int index) {
+  pulse_page->apply_pending_edits();
   if (index == page_graph) {
     disable_edit_actions();
     update_waveform();
@@ -746,6 +749,8 @@ QString TForm1::separator_name(int item) const {
 void TForm1::show_new_waveform() { graph->ShowWhole(); }
 
 void TForm1::ac_data_saveExecute() {
+  if (!apply_field_edits(tr("Save")))
+    return;
   const QString name = ask_file(TSettings::save_folder, true, dialog_filters_, dialog_default_ext_);
   if (name.isEmpty())
     return;
@@ -757,6 +762,8 @@ void TForm1::ac_data_saveExecute() {
 }
 
 void TForm1::ac_export_pwlExecute() {
+  if (!apply_field_edits(tr("Export")))
+    return;
   const QString name = dialogs_->save_file_name(
       this, {QString::fromLatin1(pwl_filter), QStringLiteral("Any File (*)")}, QStringLiteral("pwl"));
   if (name.isEmpty())
@@ -970,6 +977,18 @@ void TForm1::show_status_message(const QString &text) {
   status_message_timer->start(status_message_ms);
 }
 
+bool TForm1::apply_field_edits(const QString &action) {
+  TEngineeringEdit *refused = pulse_page->apply_pending_edits();
+  if (refused)
+    field_refused(refused, action);
+  return !refused;
+}
+
+void TForm1::field_refused(TEngineeringEdit *field, const QString &action) {
+  PageControl1->setCurrentIndex(page_pulse_generator);
+  show_status_message(pulse_page->refuse_for(field, action));
+}
+
 void TForm1::end_status_message() {
   status_message_timer->stop();
   status_message->hide();
@@ -1021,7 +1040,11 @@ void TForm1::bt_waveform_startClick() {
       bt_waveform_start->setText(QStringLiteral("START"));
       update_start_button();
     }
-  } else if (!ne_waveform_repeat_count->check_text(ne_waveform_repeat_count->text())) {
+  } else if (!apply_field_edits(tr("START"))) {
+    return;
+  } else if (!ne_waveform_repeat_count->check_text(ne_waveform_repeat_count->text()) ||
+             !ne_waveform_repeat_count->text_acceptable()) {
+    // An empty count would read as 0, which plays until stopped.
     // Pasted or dropped text skips the field's check; the device takes the count's low 16 bits,
     // so "-1" would play 65535 times.
     show_status_message(

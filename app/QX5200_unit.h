@@ -19,6 +19,7 @@ class QStatusBar;
 class QTabWidget;
 class QTimer;
 class TCircularBuffer;
+class TEngineeringEdit;
 class TFormulaPage;
 class TNumEdit;
 class TPulsePage;
@@ -148,6 +149,9 @@ public:
   // Why START cannot be pressed now (its tooltip), empty when it can.
   QString start_blocked_reason() const;
   void show_status_message(const QString &text);
+  // Takes every typed field value not yet taken before `action` reads the fields or the table;
+  // false, with a notice and the field selected, when one holds text that is no value.
+  bool apply_field_edits(const QString &action);
   void end_status_message();
   void enable_edit_actions();
   void disable_edit_actions();
@@ -202,6 +206,7 @@ private:
   static QString engineering(long double value, const QString &unit);
   static QString time_text(long double seconds);
   void start_dropped(int check);
+  void field_refused(TEngineeringEdit *field, const QString &action);
   void show_running();
   // Panel 0 while no device is connected.
   QString search_panel_text();

@@ -5,6 +5,7 @@
 #include "NumberConversion.h"
 #include "QX5200_Waveform.h"
 #include "TEngineeringEditUnit.h"
+#include "TNumEditUnit.h"
 #include "TQGridModel.h"
 
 #include <QFile>
@@ -205,7 +206,33 @@ QPixmap picture_for_ratio(const QImage &image, qreal ratio) {
 
 bool TPulsePage::picture_shown() const { return !im_pulse->pixmap().isNull(); }
 
-void TPulsePage::Button1Click() { build_pulse(); }
+TEngineeringEdit *TPulsePage::apply_pending_edits() {
+  TEngineeringEdit *refused = nullptr;
+  for (TEngineeringEdit *e : durations())
+    if (!e->apply_edit() && !refused)
+      refused = e;
+  for (TEngineeringEdit *e : levels())
+    if (!e->apply_edit() && !refused)
+      refused = e;
+  return refused;
+}
+
+QString TPulsePage::refuse_for(TEngineeringEdit *field, const QString &action) {
+  field->number_field()->setFocus();
+  field->number_field()->selectAll();
+  const QString text = field->Text();
+  return text.isEmpty() ? tr("%1 refused: %2 is empty; type a value.").arg(action, field->Caption())
+                        : tr("%1 refused: %2 holds \"%3\", which is not a value it can take.")
+                              .arg(action, field->Caption(), text);
+}
+
+void TPulsePage::Button1Click() {
+  if (TEngineeringEdit *refused = apply_pending_edits()) {
+    emit EditRefused(refused, tr("Update Data"));
+    return;
+  }
+  build_pulse();
+}
 
 void TPulsePage::pulse_value_change() {
   apply_load_board_limits();

@@ -40,6 +40,12 @@ public:
   bool set_picture_data(const QByteArray &data);
   bool picture_shown() const;
 
+  // Takes what was typed into the fields and not yet taken, as Enter does. A field whose text is
+  // no number stays as typed: the first such field is returned, nullptr when every edit is in.
+  TEngineeringEdit *apply_pending_edits();
+  // The notice that `action` was refused for `field`'s text; selects the field for mending.
+  QString refuse_for(TEngineeringEdit *field, const QString &action);
+
   void Button1Click();
   void pulse_value_change();
   void build_pulse();
@@ -78,6 +84,8 @@ public:
 signals:
   // The table holds a new pulse: the window validates, plots and reports it.
   void UpdateWaveform();
+  // "Update Data" found a field whose text is no number.
+  void EditRefused(TEngineeringEdit *field, const QString &action);
 
 protected:
   void showEvent(QShowEvent *event) override;

@@ -29,7 +29,11 @@ TEngineeringEdit::TEngineeringEdit(QWidget *parent) : QWidget(parent) {
   prefix_ = new QComboBox(this);
   prefix_->setGeometry(45, kCaptionHeight + 2, 45, 20);
 
-  connect(number_, &TNumEdit::OnValueChange, this, &TEngineeringEdit::OnValueChange);
+  // A typed mantissa is held to MaxValue as a chosen prefix is: an empty field takes any first digit.
+  connect(number_, &TNumEdit::OnValueChange, this, [this] {
+    apply_limit();
+    emit OnValueChange();
+  });
   connect(number_, &QLineEdit::textChanged, this, &TEngineeringEdit::OnChange);
   connect(prefix_, &QComboBox::activated, this, &TEngineeringEdit::prefix_chosen);
   rebuild_prefix_list();
@@ -125,6 +129,12 @@ void TEngineeringEdit::prefix_chosen(int index) {
   emit OnValueChange();
   emit OnChange();
 }
+
+bool TEngineeringEdit::edit_pending() const { return number_->edit_pending(); }
+
+bool TEngineeringEdit::apply_edit() { return number_->apply_edit(); }
+
+bool TEngineeringEdit::text_acceptable() const { return number_->text_acceptable(); }
 
 QString TEngineeringEdit::Text() const { return number_->text(); }
 

@@ -29,6 +29,11 @@ public:
   // FirstBase is ignored.
   void setValue(double x);
 
+  // Typed text not yet taken as the value; see TNumEdit.
+  bool edit_pending() const;
+  bool apply_edit();
+  bool text_acceptable() const;
+
   QString Text() const;
   void setText(const QString &text);
   bool AllowNegative() const { return allow_negative_; }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -44,7 +45,41 @@ qsizetype digits_from(const QString &s, char16_t first) {
 
 } // namespace
 
-TNumEdit::TNumEdit(QWidget *parent) : QLineEdit(parent) {}
+TNumEdit::TNumEdit(QWidget *parent) : QLineEdit(parent) {
+  // Pasting, dropping and the field's own undo change the text without a key of ours.
+  connect(this, &QLineEdit::textEdited, this, [this] { edit_pending_ = true; });
+}
+
+bool TNumEdit::text_acceptable() const {
+  const QString t = text();
+  if (t.isEmpty() || t == u"-" || (!allow_negative_ && t.startsWith(u'-')))
+    return false;
+  if (data_type_ == tInteger || data_type_ == tHex) {
+    bool whole = false;
+    const double v = leading_integer(t, data_type_ == tHex ? 16 : 10, &whole);
+    return whole && std::fabs(v) <= max_value_;
+  }
+  long double v = 0;
+  return text_to_real(t, v, point()) &&
+         std::fabs(v) <= static_cast<long double>(std::numeric_limits<double>::max());
+}
+
+bool TNumEdit::apply_edit() {
+  if (!edit_pending_)
+    return true;
+  if (!text_acceptable())
+    return false;
+  edit_pending_ = false;
+  emit OnValueChange();
+  return true;
+}
+
+// Leaving the field (Tab, a click elsewhere, a menu, another page) takes what was typed, as Enter
+// does: a value on show is never silently not the value.
+void TNumEdit::focusOutEvent(QFocusEvent *event) {
+  QLineEdit::focusOutEvent(event);
+  apply_edit();
+}
 
 QChar TNumEdit::point() const { return locale_decimal_separator(); }
 
@@ -207,17 +242,28 @@ bool TNumEdit::setValue(double v) {
     ok = s.size() <= maxLength() && (allow_negative_ || !s.startsWith(u'-')) && magnitude_ok(s);
   else if (ok)
     ok = check_text(s);
-  if (ok)
+  if (ok) {
     setText(s);
+    edit_pending_ = false;
+  }
   return ok;
 }
 
 void TNumEdit::keyPressEvent(QKeyEvent *event) {
   if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
     event->accept();
+    edit_pending_ = false;
     emit OnValueChange();
     return;
   }
+  // A typed key that replaces a selection sets the text as the program would.
+  const QString before = text();
+  handle_key(event);
+  if (text() != before)
+    edit_pending_ = true;
+}
+
+void TNumEdit::handle_key(QKeyEvent *event) {
   // Clipboard, undo and selection shortcuts keep working; their text passes no check.
   if (event->matches(QKeySequence::Paste) || event->matches(QKeySequence::Copy) ||
       event->matches(QKeySequence::Cut) || event->matches(QKeySequence::SelectAll) ||

@@ -41,6 +41,16 @@ public:
   double MaxValue() const { return max_value_; }
   void setMaxValue(double v) { max_value_ = v; }
 
+  // Whether the user changed the text since it was last taken as the value (Enter, leaving the
+  // field, apply_edit) or written by the program.
+  bool edit_pending() const { return edit_pending_; }
+  // Takes typed text as the value as Enter does, when an edit is pending. Text that is no number
+  // of the field's kind is left pending, and the result is false.
+  bool apply_edit();
+  // Whether the text is wholly a number the field can take: not empty, of its kind and sign, and
+  // for whole-number kinds within MaxValue.
+  bool text_acceptable() const;
+
   // The candidate-text check of the field's kind, against the field's current text.
   bool check_text(const QString &candidate) const;
   // Whether `c` may be typed into a field of this kind (Backspace included).
@@ -54,8 +64,10 @@ signals:
 
 protected:
   void keyPressEvent(QKeyEvent *event) override;
+  void focusOutEvent(QFocusEvent *event) override;
 
 private:
+  void handle_key(QKeyEvent *event);
   void refuse(QChar ch);
 
 private:
@@ -69,4 +81,5 @@ private:
   bool allow_negative_ = false;
   TNumEditType data_type_ = tInteger;
   double max_value_ = 0;
+  bool edit_pending_ = false;
 };

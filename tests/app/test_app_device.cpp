@@ -8,6 +8,7 @@
 #include "RunLogMenu.h"
 #include "SimulatorMenu.h"
 #include "TCircularBufferUnit.h"
+#include "TEngineeringEditUnit.h"
 #include "TNumEditUnit.h"
 #include "TQGraphUnit.h"
 #include "TQGridUnit.h"
@@ -395,6 +396,53 @@ private slots:
         std::abs(int(w_->driver->value_to_dac_code(0.5)) - int(w_->driver->value_to_dac_code(0)));
     QVERIFY(expected > 100 && expected < 1000);
     // Words for the wrong gain would be off by half or by a hundred times, not by rounding.
+    QVERIFY2(std::abs(peak_code_swing() - expected) <= 3, qPrintable(QString::number(peak_code_swing())));
+  }
+
+  void typed_level_is_played_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("tab");
+    QTest::newRow("type 5, Tab, START") << "5" << true;
+    QTest::newRow("type 5, click START") << "5" << false;
+    QTest::newRow("empty field refuses START") << "" << true;
+  }
+
+  // What the field shows is what the device plays, whether or not Enter was pressed.
+  void typed_level_is_played() {
+    QFETCH(QString, typed);
+    QFETCH(bool, tab);
+    plug_device();
+    QVERIFY(connect_window());
+    w_->show();
+    w_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    auto *tabs = ui<QTabWidget>("PageControl1");
+    QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(2).center());
+    TNumEdit *y2 = ui<TEngineeringEdit>("ee_pulse_y2")->number_field();
+    for (const QString &text : {QString("50"), typed}) {
+      QTest::mouseDClick(y2, Qt::LeftButton);
+      QTest::keyClick(y2, Qt::Key_A, Qt::ControlModifier);
+      QTest::keyClick(y2, Qt::Key_Delete);
+      QTest::keyClicks(y2, text);
+      if (text == "50")
+        QTest::keyClick(y2, Qt::Key_Return);
+    }
+    QVERIFY(
+        QTest::qWaitFor([this] { return w_->load_board_ready() && bt_waveform_start()->isEnabled(); }, 5000));
+    if (tab)
+      QTest::keyClick(y2, Qt::Key_Tab);
+    QTest::mouseClick(bt_waveform_start(), Qt::LeftButton);
+    if (typed.isEmpty()) {
+      QVERIFY(ticks(2));
+      QCOMPARE(model().command_count(33), 0u);
+      QVERIFY2(ui<QLabel>("status_message")->text().startsWith("START refused: Y2 is empty"),
+               qPrintable(ui<QLabel>("status_message")->text()));
+      QCOMPARE(QApplication::focusWidget(), y2);
+      return;
+    }
+    QVERIFY(QTest::qWaitFor([this] { return model().command_count(33) == 1; }, 5000));
+    const int expected =
+        std::abs(int(w_->driver->value_to_dac_code(5)) - int(w_->driver->value_to_dac_code(0)));
     QVERIFY2(std::abs(peak_code_swing() - expected) <= 3, qPrintable(QString::number(peak_code_swing())));
   }
 

@@ -31,6 +31,13 @@ QString write_file(const QTemporaryDir &dir, const QString &name, const QStringL
 
 Run run(const QStringList &args) {
   QProcess p;
+  // A plot starts a GUI application, which warns on stderr without a runtime folder (as under
+  // cron or CI); the lines checked here are the program's own.
+  static const QTemporaryDir runtime;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  if (!env.contains(QStringLiteral("XDG_RUNTIME_DIR")))
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+  p.setProcessEnvironment(env);
   p.start(QStringLiteral(QX5200_WAVE), args);
   Run r;
   if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit)

@@ -430,7 +430,11 @@ void Run::ctl_processes() {
   check(wait_for([&] { return holder.canReadLine() || holder.state() == QProcess::NotRunning; }, 10000) &&
             holder.state() == QProcess::Running,
         QStringLiteral("the first qx5200-ctl log did not start logging"));
-  const QString refused = ctl({QStringLiteral("status")}, 5);
+  // The holder answers status for the second program; anything else is refused with its name.
+  const QString asked = ctl({QStringLiteral("status"), QStringLiteral("--json")}, 0);
+  check(asked.contains(QStringLiteral("\"serial\":5200")),
+        QStringLiteral("the holder answered status with: ") + asked);
+  const QString refused = ctl({QStringLiteral("start")}, 5);
   check(refused.contains(
             QStringLiteral("QX5200 5200 is in use by qx5200-ctl (pid %1)").arg(holder.processId())),
         QStringLiteral("the second qx5200-ctl said: ") + refused);

@@ -1,6 +1,8 @@
 #include "QX5200_unit.h"
 
+#include "CloseGuard.h"
 #include "FileDrop.h"
+#include "FileWatch.h"
 #include "GraphExport.h"
 #include "GraphShareMenu.h"
 #include "Hardware_Dialog.h"
@@ -27,6 +29,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QDialog>
 #include <QDir>
@@ -121,6 +124,12 @@ TForm1::TForm1(QWidget *parent, std::unique_ptr<THidBackend> backend)
   dlg_hardware->setObjectName(QStringLiteral("dlg_hardware"));
   build_layout();
   build_actions();
+  file_watch = new TFileWatch(*this, {[this] { return close_guard->modified(); },
+                                      [this](const QString &file) { return load_data_file(file); }});
+  close_guard = new TCloseGuard(*this, *sg_data->undo()->stack(),
+                                {[this] { sg_data->undo()->record(TGridStepKind::edit, tr("Edit")); },
+                                 [this] { return save_data(false); }, [this] { return !timer->isActive(); },
+                                 [this] { return watched_file_name(); }});
   about_box = new Tabout_box(this);
   about_box->setObjectName(QStringLiteral("about_box"));
   new TFileDropCatcher(this, [this](const QStringList &files) { open_dropped_files(files); });
@@ -138,7 +147,6 @@ TForm1::~TForm1() {
 void TForm1::set_dialogs(std::unique_ptr<TWindowDialogs> dialogs) { dialogs_ = std::move(dialogs); }
 
 void TForm1::build_layout() {
-  setWindowTitle(QStringLiteral("QX5200 Waveform Generator"));
   QFont font(QStringLiteral("Tahoma"));
   font.setPixelSize(11);
   setFont(font);
@@ -458,9 +466,7 @@ QList<QAction *> TForm1::edit_actions() const {
 }
 
 void TForm1::FormCreate() {
-  file_watch_enabled_ = true;
-  watched_file_name_.clear();
-  watched_file_age_ = 0;
+  file_watch->watch({}, 0);
   waveform_valid_ = false;
   device_connected_ = false;
   load_board_ready_ = false;
@@ -527,8 +533,7 @@ void TForm1::sg_dataStepApplied(TGridStepKind kind, const QVariant &context) {
   if (kind == TGridStepKind::open) {
     // The watch follows the table back to the file it was read from, from its state on disk now:
     // a later change of the file reloads it, an earlier one does not undo the undo.
-    watched_file_name_ = context.toString();
-    watched_file_age_ = watched_file_name_.isEmpty() ? 0 : file_age(watched_file_name_);
+    file_watch->watch(context.toString(), file_age(context.toString()));
   }
   {
     // An Open undone or redone brings back a table whose trouble was said when it was opened;
@@ -633,12 +638,9 @@ void TForm1::ac_reset_settingsExecute() {
 
 QPoint TForm1::message_position() const { return frameGeometry().topLeft() + QPoint(200, 200); }
 
-qint64 TForm1::file_age(const QString &file_name) {
-  const QFileInfo info(file_name);
-  if (!info.exists())
-    return -1;
-  return info.lastModified().toMSecsSinceEpoch();
-}
+qint64 TForm1::file_age(const QString &file_name) { return TFileWatch::age_of(file_name); }
+QString TForm1::watched_file_name() const { return file_watch->file_name(); }
+qint64 TForm1::watched_file_age() const { return file_watch->file_age(); }
 
 void TForm1::ac_load_dataExecute() {
   const QString name = ask_file(TSettings::open_folder, false, dialog_filters_, dialog_default_ext_);
@@ -650,8 +652,8 @@ void TForm1::ac_undoExecute() { sg_data->undo()->undo(); }
 
 void TForm1::ac_redoExecute() { sg_data->undo()->redo(); }
 
-void TForm1::load_data_file(const QString &file_name) {
-  const QString previous = watched_file_name_;
+bool TForm1::load_data_file(const QString &file_name) {
+  const QString previous = watched_file_name();
   const qint64 age = file_age(file_name);
   // A file that gives no point does not take the place of the table (copies share the texts).
   TQGridModel &table = *sg_data->grid();
@@ -664,7 +666,7 @@ void TForm1::load_data_file(const QString &file_name) {
     // The table and the watch stay as they were.
     dialogs_->error(this, tr("The file \"%1\" could not be read: %2.\nThe table was not changed.")
                               .arg(QDir::toNativeSeparators(file_name), result.error));
-    return;
+    return false;
   }
   if (result.status == TGridFileResult::Done && !table_has_point(table)) {
     const QChar decimal = foreign_decimal_separator(table);
@@ -672,16 +674,17 @@ void TForm1::load_data_file(const QString &file_name) {
     table.set_encoding(kept_encoding, kept_bom);
     table.set_changed(kept_changed);
     report_empty_load(file_name, decimal);
-    return;
+    return false;
   }
-  watched_file_name_ = file_name;
-  watched_file_age_ = age;
+  file_watch->watch(file_name, age);
   sg_data->undo()->record(TGridStepKind::open, tr("Open"), previous, file_name);
+  close_guard->saved();
   recent_files->add({file_name, rg_data_separator_items->checkedId()});
   after_table_change(TGridStepKind::open);
   // Said for a file opened now, not for an undo or redo that brings one back.
   if (driver->data_count() == 0)
     report_empty_load(file_name, {});
+  return true;
 }
 
 // A file that gave no points: say so, and what would read it (the choices stay the user's).
@@ -748,17 +751,21 @@ QString TForm1::separator_name(int item) const {
 
 void TForm1::show_new_waveform() { graph->ShowWhole(); }
 
-void TForm1::ac_data_saveExecute() {
+void TForm1::ac_data_saveExecute() { save_data(true); }
+
+bool TForm1::save_data(bool ask_name) {
   if (!apply_field_edits(tr("Save")))
-    return;
-  const QString name = ask_file(TSettings::save_folder, true, dialog_filters_, dialog_default_ext_);
-  if (name.isEmpty())
-    return;
-  if (!save_table(name, is_pwl_file_name(name)))
-    return;
-  watched_file_name_ = name;
-  watched_file_age_ = file_age(name);
+    return false;
+  const QString name = ask_name || watched_file_name().isEmpty()
+                           ? ask_file(TSettings::save_folder, true, dialog_filters_, dialog_default_ext_)
+                           : watched_file_name();
+  sg_data->undo()->record(TGridStepKind::edit, tr("Edit")); // the state saved is a step's
+  if (name.isEmpty() || !save_table(name, is_pwl_file_name(name)))
+    return false;
+  file_watch->watch(name, file_age(name));
+  close_guard->saved();
   recent_files->add({name, rg_data_separator_items->checkedId()});
+  return true;
 }
 
 void TForm1::ac_export_pwlExecute() {
@@ -900,6 +907,12 @@ void TForm1::ac_delete_allExecute() {
 }
 
 void TForm1::close_window() { close(); }
+
+void TForm1::closeEvent(QCloseEvent *event) {
+  pulse_page->apply_pending_edits(); // a typed value counts, as on leaving its field
+  if (!close_guard->may_close())
+    event->ignore();
+}
 
 void TForm1::ac_hardwareExecute() { command_queue->put(queue_hardware); }
 
@@ -1296,7 +1309,7 @@ void TForm1::plot_waveform() {
 }
 
 QStringList TForm1::print_lines() const {
-  const QString file = watched_file_name_.isEmpty() ? QStringLiteral("(not saved)") : watched_file_name_;
+  const QString file = watched_file_name().isEmpty() ? QStringLiteral("(not saved)") : watched_file_name();
   return QStringList{file, QLocale().toString(QDateTime::currentDateTime(), QLocale::LongFormat)} +
          panel_lines(pn_statistics);
 }
@@ -1343,15 +1356,8 @@ void TForm1::timerTimer() {
   // Replies are awaited with the message loop running; the next tick must not start inside.
   timer->stop();
 
-  if (!driver->is_running() && file_watch_enabled_ && !watched_file_name_.isEmpty() &&
-      QFileInfo::exists(watched_file_name_)) {
-    const qint64 age = file_age(watched_file_name_);
-    if (age != watched_file_age_) {
-      // Taken as seen first: a file that cannot be read is reported once, not on every tick.
-      watched_file_age_ = age;
-      load_data_file(watched_file_name_);
-    }
-  }
+  if (!driver->is_running())
+    file_watch->tick();
 
   if (!device_connected_) {
     driver->enumerate();

@@ -19,7 +19,9 @@ class QStatusBar;
 class QTabWidget;
 class QTimer;
 class TCircularBuffer;
+class TCloseGuard;
 class TEngineeringEdit;
+class TFileWatch;
 class TFormulaPage;
 class TNumEdit;
 class TPulsePage;
@@ -66,8 +68,8 @@ public:
   QList<QAction *> edit_actions() const;
 
   // Watched data file (the one last opened or saved) and its file age when last read or written.
-  QString watched_file_name() const { return watched_file_name_; }
-  qint64 watched_file_age() const { return watched_file_age_; }
+  QString watched_file_name() const;
+  qint64 watched_file_age() const;
   // Filters and default extension both file dialogs get (set by the Data Separator choice).
   QStringList dialog_filters() const { return dialog_filters_; }
   QString dialog_default_ext() const { return dialog_default_ext_; }
@@ -103,8 +105,12 @@ public:
   // remembers the folder of the file chosen.
   QString in_folder(int folder, const std::function<QString()> &ask);
 
-  // Opens a SPICE PWL file by its ".pwl" extension, any other as a table file.
-  void load_data_file(const QString &file_name);
+  // Opens a SPICE PWL file by its ".pwl" extension, any other as a table file; true when the
+  // table took it.
+  bool load_data_file(const QString &file_name);
+  // Saves the table to its file, or to a name asked for when `ask_name` or it has none; false
+  // when not saved (cancelled, refused or failed, the failure said).
+  bool save_data(bool ask_name);
   // Files dropped on the window: the first is opened, with the separator its extension chooses.
   void open_dropped_files(const QStringList &files);
   void open_dropped_file(const QString &file_name);
@@ -169,6 +175,7 @@ signals:
 
 protected:
   void keyPressEvent(QKeyEvent *event) override;
+  void closeEvent(QCloseEvent *event) override;
 
 private:
   void build_layout();
@@ -275,6 +282,8 @@ private:
   TRunLogMenu *run_log = nullptr;
   TWaveformNotices *waveform_notices = nullptr;
   TTableChangeWatch *table_watch = nullptr;
+  TFileWatch *file_watch = nullptr;
+  TCloseGuard *close_guard = nullptr;
   TGraphShareMenu *share_menu = nullptr;
   TRecentFiles *recent_files = nullptr;
   TSettings *settings_ = nullptr;
@@ -288,9 +297,6 @@ private:
   std::unique_ptr<TWindowDialogs> dialogs_;
   QDialog *help_viewer_ = nullptr;
 
-  bool file_watch_enabled_ = true;
-  QString watched_file_name_;
-  qint64 watched_file_age_ = 0;
   bool waveform_valid_ = false;
   bool errors_said_ = false;
 

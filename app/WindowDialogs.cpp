@@ -53,15 +53,31 @@ void TQtWindowDialogs::error(QWidget *parent, const QString &text) {
 
 int TWindowDialogs::exec(QDialog &dialog) { return dialog.exec(); }
 
-int TWindowDialogs::choose(QWidget *parent, const QString &text, const QStringList &buttons) {
+namespace {
+
+int question(QWidget *parent, const QString &text, const QStringList &buttons, bool cancel) {
   QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(), text, QMessageBox::NoButton,
                   parent);
   QList<QAbstractButton *> choices;
   for (const QString &caption : buttons)
     choices << box.addButton(caption, QMessageBox::AcceptRole);
-  box.addButton(QMessageBox::Cancel);
+  if (cancel)
+    box.addButton(QMessageBox::Cancel);
+  else if (!choices.isEmpty())
+    box.setEscapeButton(choices.back());
   if (!choices.isEmpty())
     box.setDefaultButton(qobject_cast<QPushButton *>(choices.front()));
   box.exec();
-  return int(choices.indexOf(box.clickedButton()));
+  const int chosen = int(choices.indexOf(box.clickedButton()));
+  return cancel || chosen >= 0 ? chosen : int(choices.size()) - 1;
+}
+
+} // namespace
+
+int TWindowDialogs::choose(QWidget *parent, const QString &text, const QStringList &buttons) {
+  return question(parent, text, buttons, true);
+}
+
+int TWindowDialogs::ask(QWidget *parent, const QString &text, const QStringList &buttons) {
+  return question(parent, text, buttons, false);
 }

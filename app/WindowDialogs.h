@@ -27,6 +27,9 @@ public:
   QString start_folder;
   // A question answered with one of `buttons` or Cancel: the index of the button, -1 for Cancel.
   virtual int choose(QWidget *parent, const QString &text, const QStringList &buttons);
+  // A question answered with one of `buttons` and nothing else: the index of the button; Escape
+  // or closing the box gives the last.
+  virtual int ask(QWidget *parent, const QString &text, const QStringList &buttons);
   // A file to write to that may exist: whether to append to it or replace it is asked afterwards.
   virtual QString append_file_name(QWidget *parent, const QStringList &filters,
                                    const QString &default_suffix) {

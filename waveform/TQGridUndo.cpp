@@ -154,6 +154,9 @@ void TQGridUndo::trim() {
   stack_->clear();
   for (auto &[text, data] : kept)
     stack_->push(new TGridStep(this, text, std::move(data)));
+  // The saved state's place is lost with the old stack: no undo leads back to "saved" (clear
+  // took the empty stack as the saved state).
+  stack_->resetClean();
 }
 
 qint64 TQGridUndo::held_bytes() const {

@@ -26,6 +26,7 @@
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabBar>
@@ -56,7 +57,10 @@ struct FakeDialogs : TWindowDialogs {
   void error(QWidget *, const QString &text) override { infos << QStringLiteral("error: ") + text; }
   // Each question takes the next answer (-1 when none is left: Cancel).
   QList<int> choices;
-  int choose(QWidget *, const QString &text, const QStringList &) override {
+  bool real_questions = false; // the real message box, for a test to click
+  int choose(QWidget *parent, const QString &text, const QStringList &buttons) override {
+    if (real_questions)
+      return TWindowDialogs::choose(parent, text, buttons);
     infos << QStringLiteral("question: ") + text;
     return choices.isEmpty() ? -1 : choices.takeFirst();
   }
@@ -71,6 +75,28 @@ struct FakeDialogs : TWindowDialogs {
     const int result = dialog.exec();
     QObject::disconnect(c);
     return result;
+  }
+};
+
+// Clicks the button captioned with the next answer in each message box; other boxes are closed.
+struct BoxAnswers : QObject {
+  QStringList answers, texts;
+  QTimer poll;
+  explicit BoxAnswers(QStringList a) : answers(std::move(a)) {
+    connect(&poll, &QTimer::timeout, this, [this] {
+      auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+      if (!box || !box->isVisible())
+        return;
+      for (QAbstractButton *button : box->buttons())
+        if (!answers.isEmpty() && button->text() == answers.front()) {
+          texts << box->text();
+          answers.removeFirst();
+          return QTest::mouseClick(button, Qt::LeftButton);
+        }
+      texts << QStringLiteral("unexpected: ") + box->text();
+      box->reject();
+    });
+    poll.start(10);
   }
 };
 
@@ -692,19 +718,20 @@ private slots:
   void file_watch_reloads_the_watched_file() {
     plug_device();
     QVERIFY(connect_window());
+    TQGrid *grid = ui<TQGrid>("sg_data");
     const QString opened = dir_.filePath("opened.txt");
     const QString saved = dir_.filePath("saved.txt");
     write_file(opened, "Time\tValue\r\n0\t0\r\n1e-5\t1\r\n2e-5\t0\r\n", 100);
     dialogs_->open_answer = opened;
     w_->ac_load_dataExecute();
-    QCOMPARE(ui<TQGrid>("sg_data")->cell(2, 2), QString("1"));
+    QCOMPARE(grid->cell(2, 2), QString("1"));
     QVERIFY(ticks(1));
-    QCOMPARE(ui<TQGrid>("sg_data")->cell(2, 2), QString("1"));
+    QCOMPARE(grid->cell(2, 2), QString("1"));
 
-    // Another program rewrites the file.
+    // Another program rewrites the file: read again, and said.
     write_file(opened, "Time\tValue\r\n0\t0\r\n1e-5\t2\r\n2e-5\t0\r\n", 50);
-    QVERIFY(ticks(1));
-    QCOMPARE(ui<TQGrid>("sg_data")->cell(2, 2), QString("2"));
+    QTRY_COMPARE_WITH_TIMEOUT(grid->cell(2, 2), QString("2"), 10000);
+    QCOMPARE(ui<QLabel>("status_message")->text(), QString("opened.txt changed on disk and was read again"));
     QCOMPARE(ui<QLabel>("lb_status")->text(), QString("None"));
     QCOMPARE(ui<TQGraph>("graph")->GraphArea().y.MaxVal, 2.0);
 
@@ -712,17 +739,78 @@ private slots:
     dialogs_->save_answer = saved;
     w_->ac_data_saveExecute();
     write_file(saved, "Time\tValue\r\n0\t0\r\n1e-5\t3\r\n2e-5\t0\r\n", 10);
-    QVERIFY(ticks(1));
-    QCOMPARE(ui<TQGrid>("sg_data")->cell(2, 2), QString("3"));
+    QTRY_COMPARE_WITH_TIMEOUT(grid->cell(2, 2), QString("3"), 10000);
     QVERIFY(dialogs_->infos.isEmpty());
 
+    // An edit not saved is never read over unasked; keeping it is asked once for that change.
+    w_->show();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    QTabBar *tabs = ui<QTabWidget>("PageControl1")->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(TForm1::page_data).center());
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                      grid->visualRect(grid->grid()->index(1, 1)).center());
+    QTest::keyClicks(grid, "7");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTRY_COMPARE(grid->cell(2, 2), QString("7"));
+    QCOMPARE(w_->windowHandle()->title(), QString("QX5200 Waveform Generator - saved.txt*"));
+    BoxAnswers answers({"Keep my edits", "Reload from disk"});
+    write_file(saved, "Time\tValue\r\n0\t0\r\n1e-5\t4\r\n2e-5\t0\r\n", 5);
+    QTRY_COMPARE_WITH_TIMEOUT(answers.texts.size(), 1, 10000);
+    QVERIFY(ticks(3)); // no second question for the same change
+    QVERIFY(answers.texts[0].startsWith("saved.txt changed on disk; the table has edits not saved."));
+    QCOMPARE(grid->cell(2, 2), QString("7"));
+    write_file(saved, "Time\tValue\r\n0\t0\r\n1e-5\t5\r\n2e-5\t0\r\n", 1);
+    QTRY_COMPARE_WITH_TIMEOUT(grid->cell(2, 2), QString("5"), 10000);
+    QVERIFY(!w_->isWindowModified() && answers.texts.size() == 2);
+    w_->activateWindow(); // offscreen gives the activation back to no window when a box closes
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    QTest::keyClick(w_.get(), Qt::Key_Z, Qt::ControlModifier); // one step back
+    QCOMPARE(grid->cell(2, 2), QString("7"));
+    QVERIFY(w_->isWindowModified());
+
     // A watched name that turns into something unreadable is reported once, not every tick.
+    QTest::keyClick(w_.get(), Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier); // watched as saved
     QVERIFY(QFile::remove(saved));
     QVERIFY(QDir(dir_.path()).mkdir("saved.txt"));
+    QTRY_COMPARE_WITH_TIMEOUT(dialogs_->infos.size(), 1, 10000);
     QVERIFY(ticks(3));
     QCOMPARE(dialogs_->infos.size(), 1);
     QVERIFY(dialogs_->infos[0].startsWith("error: "));
-    QCOMPARE(ui<TQGrid>("sg_data")->cell(2, 2), QString("3"));
+    QCOMPARE(grid->cell(2, 2), QString("7"));
+  }
+
+  // A close while the device plays asks whether to stop it, then whether to save the table; only
+  // once both are answered is anything done, and Cancel in either keeps it all as it was.
+  void close_during_a_run_data() {
+    QTest::addColumn<QStringList>("answers");
+    QTest::addColumn<bool>("playing");
+    QTest::newRow("cancel") << QStringList{"Cancel"} << true;
+    QTest::newRow("stop, discard") << QStringList{"Stop the waveform and quit", "Discard"} << false;
+    QTest::newRow("stop, cancel") << QStringList{"Stop the waveform and quit", "Cancel"} << true;
+    QTest::newRow("leave, save") << QStringList{"Quit and leave it running", "Save As..."} << true;
+  }
+  void close_during_a_run() {
+    QFETCH(QStringList, answers);
+    QFETCH(bool, playing);
+    plug_device();
+    QVERIFY(connect_window());
+    fill_table(short_pulse);
+    ui<TNumEdit>("ne_waveform_repeat_count")->setValue(0);
+    bt_waveform_start()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(w_->driver->is_running(), 10000);
+    w_->show();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    dialogs_->real_questions = true;
+    dialogs_->save_answer = dir_.filePath("run.txt");
+    BoxAnswers boxes(answers);
+    QTest::keyClick(w_.get(), Qt::Key_Q, Qt::ControlModifier);
+    const QStringList asked{"The QX5200 is playing a waveform.\nQuitting the program does not stop it.",
+                            "Save the changes to the table?"};
+    QCOMPARE(boxes.texts, asked.mid(0, answers.size()));
+    QCOMPARE(w_->isVisible(), answers.last() == "Cancel");
+    QCOMPARE(model().is_playing(), playing);
+    QCOMPARE(model().command_count(27), playing ? 0u : 1u);
+    QCOMPARE(QFile::exists(dir_.filePath("run.txt")), answers.endsWith("Save As..."));
   }
 
   void unplug_during_upload_then_replug() {

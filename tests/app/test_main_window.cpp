@@ -98,7 +98,7 @@ private slots:
   void cleanup() { w_.reset(); }
 
   void start_state() {
-    QCOMPARE(w_->windowTitle(), QString("QX5200 Waveform Generator"));
+    QCOMPARE(w_->windowTitle(), QString("QX5200 Waveform Generator[*]"));
     QCOMPARE(ui<QTabWidget>("PageControl1")->currentIndex(), int(TForm1::page_graph));
     QCOMPARE(ui<QTabWidget>("PageControl1")->tabText(0), QString("Graph"));
     QCOMPARE(ui<QTabWidget>("PageControl1")->tabText(1), QString("Data"));

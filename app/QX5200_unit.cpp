@@ -909,7 +909,10 @@ void TForm1::ac_delete_allExecute() {
 void TForm1::close_window() { close(); }
 
 void TForm1::closeEvent(QCloseEvent *event) {
-  pulse_page->apply_pending_edits(); // a typed value counts, as on leaving its field
+  // What is typed counts, as on leaving its field: a cell being edited, a pulse field.
+  if (QWidget *typing = QApplication::focusWidget())
+    typing->clearFocus();
+  pulse_page->apply_pending_edits();
   if (!close_guard->may_close())
     event->ignore();
 }

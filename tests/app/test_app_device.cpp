@@ -779,38 +779,51 @@ private slots:
     QCOMPARE(grid->cell(2, 2), QString("7"));
   }
 
-  // A close while the device plays asks whether to stop it, then whether to save the table; only
-  // once both are answered is anything done, and Cancel in either keeps it all as it was.
-  void close_during_a_run_data() {
+  // A close asks whether to stop a run, then whether to save the table (text still being typed
+  // in a cell included); only once both are answered is anything done, and Cancel keeps it all.
+  void close_asks_what_would_be_lost_data() {
+    QTest::addColumn<bool>("run");
     QTest::addColumn<QStringList>("answers");
     QTest::addColumn<bool>("playing");
-    QTest::newRow("cancel") << QStringList{"Cancel"} << true;
-    QTest::newRow("stop, discard") << QStringList{"Stop the waveform and quit", "Discard"} << false;
-    QTest::newRow("stop, cancel") << QStringList{"Stop the waveform and quit", "Cancel"} << true;
-    QTest::newRow("leave, save") << QStringList{"Quit and leave it running", "Save As..."} << true;
+    QTest::newRow("cancel") << true << QStringList{"Cancel"} << true;
+    QTest::newRow("stop, discard") << true << QStringList{"Stop the waveform and quit", "Discard"} << false;
+    QTest::newRow("stop, cancel") << true << QStringList{"Stop the waveform and quit", "Cancel"} << true;
+    QTest::newRow("leave, save") << true << QStringList{"Quit and leave it running", "Save As..."} << true;
+    QTest::newRow("no run, typing only") << false << QStringList{"Save As..."} << false;
   }
-  void close_during_a_run() {
+  void close_asks_what_would_be_lost() {
+    QFETCH(bool, run);
     QFETCH(QStringList, answers);
     QFETCH(bool, playing);
     plug_device();
     QVERIFY(connect_window());
-    fill_table(short_pulse);
-    ui<TNumEdit>("ne_waveform_repeat_count")->setValue(0);
-    bt_waveform_start()->click();
-    QTRY_VERIFY_WITH_TIMEOUT(w_->driver->is_running(), 10000);
+    if (run) {
+      fill_table(short_pulse);
+      ui<TNumEdit>("ne_waveform_repeat_count")->setValue(0);
+      bt_waveform_start()->click();
+      QTRY_VERIFY_WITH_TIMEOUT(w_->driver->is_running(), 10000);
+    }
     w_->show();
     QVERIFY(QTest::qWaitForWindowActive(w_.get()));
     dialogs_->real_questions = true;
     dialogs_->save_answer = dir_.filePath("run.txt");
+    QTabBar *tabs = ui<QTabWidget>("PageControl1")->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(TForm1::page_data).center());
+    TQGrid *grid = ui<TQGrid>("sg_data");
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                      grid->visualRect(grid->grid()->index(1, 1)).center());
+    QTest::keyClicks(grid, "7"); // typed, not yet entered: saved too
     BoxAnswers boxes(answers);
     QTest::keyClick(w_.get(), Qt::Key_Q, Qt::ControlModifier);
     const QStringList asked{"The QX5200 is playing a waveform.\nQuitting the program does not stop it.",
                             "Save the changes to the table?"};
-    QCOMPARE(boxes.texts, asked.mid(0, answers.size()));
+    QCOMPARE(boxes.texts, asked.mid(run ? 0 : 1, answers.size()));
     QCOMPARE(w_->isVisible(), answers.last() == "Cancel");
     QCOMPARE(model().is_playing(), playing);
-    QCOMPARE(model().command_count(27), playing ? 0u : 1u);
-    QCOMPARE(QFile::exists(dir_.filePath("run.txt")), answers.endsWith("Save As..."));
+    QCOMPARE(model().command_count(27), run && !playing ? 1u : 0u);
+    QFile saved(dir_.filePath("run.txt"));
+    QCOMPARE(saved.open(QIODevice::ReadOnly) && saved.readAll().contains("\t7\r\n"),
+             answers.endsWith("Save As..."));
   }
 
   void unplug_during_upload_then_replug() {

@@ -57,10 +57,29 @@ struct FakeDialogs : TWindowDialogs {
   void error(QWidget *, const QString &text) override { infos << QStringLiteral("error: ") + text; }
   // Each question takes the next answer (-1 when none is left: Cancel).
   QList<int> choices;
-  bool real_questions = false; // the real message box, for a test to click
+  // With clicks to make, a question is the real message box, answered with a mouse click on the
+  // button of the next caption (a box without it is closed); its text goes to `asked`.
+  QStringList clicks, asked;
+  template <class F> int click(F real) {
+    QTimer::singleShot(0, [this] {
+      auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+      for (QAbstractButton *button : box->buttons())
+        if (!clicks.isEmpty() && button->text() == clicks.front()) {
+          asked << box->text();
+          clicks.removeFirst();
+          return QTest::mouseClick(button, Qt::LeftButton);
+        }
+      asked << "unexpected: " + box->text();
+      box->reject();
+    });
+    return real();
+  }
+  int ask(QWidget *parent, const QString &text, const QStringList &buttons) override {
+    return click([&] { return TWindowDialogs::ask(parent, text, buttons); });
+  }
   int choose(QWidget *parent, const QString &text, const QStringList &buttons) override {
-    if (real_questions)
-      return TWindowDialogs::choose(parent, text, buttons);
+    if (!clicks.isEmpty())
+      return click([&] { return TWindowDialogs::choose(parent, text, buttons); });
     infos << QStringLiteral("question: ") + text;
     return choices.isEmpty() ? -1 : choices.takeFirst();
   }
@@ -75,28 +94,6 @@ struct FakeDialogs : TWindowDialogs {
     const int result = dialog.exec();
     QObject::disconnect(c);
     return result;
-  }
-};
-
-// Clicks the button captioned with the next answer in each message box; other boxes are closed.
-struct BoxAnswers : QObject {
-  QStringList answers, texts;
-  QTimer poll;
-  explicit BoxAnswers(QStringList a) : answers(std::move(a)) {
-    connect(&poll, &QTimer::timeout, this, [this] {
-      auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-      if (!box || !box->isVisible())
-        return;
-      for (QAbstractButton *button : box->buttons())
-        if (!answers.isEmpty() && button->text() == answers.front()) {
-          texts << box->text();
-          answers.removeFirst();
-          return QTest::mouseClick(button, Qt::LeftButton);
-        }
-      texts << QStringLiteral("unexpected: ") + box->text();
-      box->reject();
-    });
-    poll.start(10);
   }
 };
 
@@ -152,6 +149,17 @@ class TestAppDevice : public QObject {
     ui<TQGrid>("sg_data")->set_changed(true);
     // As selecting a cell after typing does.
     w_->update_start_button();
+  }
+  // Types into row 2's value on the Data page of the window shown, as a user starts an edit.
+  void type_in_cell(const QString &text) {
+    w_->show();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    QTabBar *tabs = ui<QTabWidget>("PageControl1")->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(TForm1::page_data).center());
+    TQGrid *grid = ui<TQGrid>("sg_data");
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                      grid->visualRect(grid->grid()->index(1, 1)).center());
+    QTest::keyClicks(grid, text);
   }
   void write_file(const QString &name, const QByteArray &text, int age_seconds) {
     QFile f(name);
@@ -743,25 +751,18 @@ private slots:
     QVERIFY(dialogs_->infos.isEmpty());
 
     // An edit not saved is never read over unasked; keeping it is asked once for that change.
-    w_->show();
-    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
-    QTabBar *tabs = ui<QTabWidget>("PageControl1")->tabBar();
-    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(TForm1::page_data).center());
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
-                      grid->visualRect(grid->grid()->index(1, 1)).center());
-    QTest::keyClicks(grid, "7");
+    type_in_cell("7");
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    QTRY_COMPARE(grid->cell(2, 2), QString("7"));
-    QCOMPARE(w_->windowHandle()->title(), QString("QX5200 Waveform Generator - saved.txt*"));
-    BoxAnswers answers({"Keep my edits", "Reload from disk"});
+    QTRY_COMPARE(w_->windowHandle()->title(), QString("QX5200 Waveform Generator - saved.txt*"));
+    dialogs_->clicks = QStringList{"Keep my edits", "Reload from disk"};
     write_file(saved, "Time\tValue\r\n0\t0\r\n1e-5\t4\r\n2e-5\t0\r\n", 5);
-    QTRY_COMPARE_WITH_TIMEOUT(answers.texts.size(), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(dialogs_->asked.size(), 1, 10000);
     QVERIFY(ticks(3)); // no second question for the same change
-    QVERIFY(answers.texts[0].startsWith("saved.txt changed on disk; the table has edits not saved."));
+    QVERIFY(dialogs_->asked[0].startsWith("saved.txt changed on disk; the table has edits not saved."));
     QCOMPARE(grid->cell(2, 2), QString("7"));
     write_file(saved, "Time\tValue\r\n0\t0\r\n1e-5\t5\r\n2e-5\t0\r\n", 1);
     QTRY_COMPARE_WITH_TIMEOUT(grid->cell(2, 2), QString("5"), 10000);
-    QVERIFY(!w_->isWindowModified() && answers.texts.size() == 2);
+    QVERIFY(!w_->isWindowModified() && dialogs_->asked.size() == 2);
     w_->activateWindow(); // offscreen gives the activation back to no window when a box closes
     QVERIFY(QTest::qWaitForWindowActive(w_.get()));
     QTest::keyClick(w_.get(), Qt::Key_Z, Qt::ControlModifier); // one step back
@@ -803,24 +804,15 @@ private slots:
       bt_waveform_start()->click();
       QTRY_VERIFY_WITH_TIMEOUT(w_->driver->is_running(), 10000);
     }
-    w_->show();
-    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
-    dialogs_->real_questions = true;
     dialogs_->save_answer = dir_.filePath("run.txt");
-    QTabBar *tabs = ui<QTabWidget>("PageControl1")->tabBar();
-    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(TForm1::page_data).center());
-    TQGrid *grid = ui<TQGrid>("sg_data");
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
-                      grid->visualRect(grid->grid()->index(1, 1)).center());
-    QTest::keyClicks(grid, "7"); // typed, not yet entered: saved too
-    BoxAnswers boxes(answers);
+    type_in_cell("7"); // not yet entered: saved too
+    dialogs_->clicks = answers;
     QTest::keyClick(w_.get(), Qt::Key_Q, Qt::ControlModifier);
     const QStringList asked{"The QX5200 is playing a waveform.\nQuitting the program does not stop it.",
                             "Save the changes to the table?"};
-    QCOMPARE(boxes.texts, asked.mid(run ? 0 : 1, answers.size()));
+    QCOMPARE(dialogs_->asked, asked.mid(run ? 0 : 1, answers.size()));
     QCOMPARE(w_->isVisible(), answers.last() == "Cancel");
     QCOMPARE(model().is_playing(), playing);
-    QCOMPARE(model().command_count(27), run && !playing ? 1u : 0u);
     QFile saved(dir_.filePath("run.txt"));
     QCOMPARE(saved.open(QIODevice::ReadOnly) && saved.readAll().contains("\t7\r\n"),
              answers.endsWith("Save As..."));

@@ -1,5 +1,6 @@
 #include "ScpiInstrument.h"
 
+#include "BoardFields.h"
 #include "DeviceLock.h"
 #include "DeviceStatus.h"
 #include "QX5200_Driver.h"
@@ -363,7 +364,7 @@ void TQX5200Instrument::add_commands() {
     c.reply = "{\"data_count\":" + QByteArray::number(qint64(w.data_count())) +
               ",\"data_error\":" + (w.data_error() ? "true" : "false") +
               ",\"error_type\":" + QByteArray::number(w.error_type()) +
-              ",\"error_index\":" + QByteArray::number(w.error_index()) + ",\"error\":\"" +
+              ",\"error_index\":" + QByteArray::number(w.error_index()) + ",\"error_text\":\"" +
               error_text(w).toUtf8() + "\",\"buffer_count\":" + QByteArray::number(w.buffer_count()) +
               ",\"statistics\":" + QByteArray::fromStdString(statistics_json(w)) + '}';
   });

@@ -173,7 +173,7 @@ void TestQx5200Ctl::commands_data() {
   row("upload power", {"upload", "--repeat", "2", "power.txt"}, 1, "Error : Max Power\n$",
       "power.txt: Maximum Power Exceeded for load board LB1: nothing was sent");
   row("upload power json", {"upload", "--repeat", "2", "--json", "power.txt"}, 1,
-      R"("error":"Max Power".*"uploaded":false)");
+      R"("error_text":"Max Power".*"uploaded":false)");
   row("upload missing", {"upload", "none.txt"}, 2, "^$", "none.txt: No such file");
   row("upload formula", {"upload", "--json", "--formula", "2*square(t, 1m, 0.5)", "--span", "0:2m"}, 0,
       R"("formula":\{"accuracy":0\.1,[^}]*"jumps":4,.*"points":\[\[0,2\],\[5e-04,2\],\[5e-04,0\],)"
@@ -299,8 +299,9 @@ void TestQx5200Ctl::serve_data() {
       R"(-161,"Invalid block data;[^"]+";-131,"Invalid suffix;'1XYZ'";-222,"Data out of range;No Data";)"
       R"(-102,"Syntax error;[^"]+";0,"No error"\n$)");
   row("points and figures", pulse + "WAV:POIN?;ERR?;REP?\nWAV:VAL?\nWAV:STAT?\nOUTP:COND?\n", 4,
-      R"(^3;0,0,0,"None";1\n\{"data_count":3,"data_error":false,"error_type":0,"error_index":0,"error":"None",)"
-      R"("buffer_count":\d+,"statistics":\{"sampled_data_count":(\d+),"max_value":0\.5,.*"max_time":[0-9.e-]+\}\}\n)"
+      R"(^3;0,0,0,"None";1\n\{"data_count":3,"data_error":false,"error_type":0,"error_index":0,"error_text":"None",)"
+      R"("buffer_count":\d+,"statistics":\{"sampled_data_count":(\d+),"max_value":0\.5,.*"max_time":[0-9.e-]+,)"
+      R"("units":\{"max_value":"A",.*"max_dy_dx":"A/s",.*\},"out_of_range":\[\]\}\}\n)"
       R"(\1,0\.5(,[-0-9.e]+){14}\nREADY\n$)");
   row("SI suffixes", "WAV:DATA 0,0,1MS,500M,2ms,0\nWAV:DATA?\n", 1, "^0,0,0\\.001,0\\.5,0\\.002,0\n$");
   row("table block", "WAV:SEP COMM;DATA " + block("t,v\n0,0\n1e-3,0.5\n2e-3,0\n") + ";:WAV:POIN?;SEP?\n", 1,

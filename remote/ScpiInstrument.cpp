@@ -395,13 +395,13 @@ void TQX5200Instrument::add_commands() {
   // Measurements and the board, read only.
   t.add("MEASure:SENSor", true, {}, [this](TScpiCall &c) {
     if (fresh_status(c))
-      c.reply = scpi_real(driver_.sensor_value());
+      c.reply = scpi_real(device_single(driver_.sensor_value()));
   });
   t.add("MEASure:SENSor:UNITs", true, {},
         [this](TScpiCall &c) { c.reply = scpi_string(driver_.load_board().lb_sensor_units); });
   t.add("MEASure:TEMPerature", true, {}, [this](TScpiCall &c) {
     if (fresh_status(c))
-      c.reply = scpi_real(driver_.temperature());
+      c.reply = scpi_real(device_single(driver_.temperature()));
   });
   t.add("MEASure:OTEMperature", true, {}, [this](TScpiCall &c) {
     if (fresh_status(c))
@@ -409,7 +409,7 @@ void TQX5200Instrument::add_commands() {
   });
   t.add("MEASure:VOLTage:USB", true, {}, [this](TScpiCall &c) {
     if (fresh_status(c))
-      c.reply = scpi_real(usb_voltage_);
+      c.reply = scpi_real(device_single(usb_voltage_));
   });
   t.add("BOARd:PRESent", true, {}, [this](TScpiCall &c) {
     if (fresh_status(c))

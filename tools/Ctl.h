@@ -38,9 +38,7 @@ void print(const QString &text);
 void print_json(const QJsonObject &object);
 int fail(int code, const QString &message);
 
-// The load board record as the device stores it, field by field, and its text and JSON forms.
-QList<std::pair<QString, QString>> wire_fields(const TLoadBoardRecord &lb);
-QJsonObject record_json(const TLoadBoardRecord &lb);
+// The load board record's text form, one "field: value" line each, as status shows it.
 QString record_text(const TLoadBoardRecord &lb, const QString &indent);
 
 struct TOptions {
@@ -49,6 +47,7 @@ struct TOptions {
   QString device;
   QString format;    // --format value, empty when not given
   QString separator; // --separator value, empty when not given
+  QString decimal;   // --decimal value, empty when not given
   int repeat = 1;
   bool wait = false;
   double timeout = -1;  // s; < 0: none
@@ -84,8 +83,8 @@ private:
   int connect_to_idle_board();
   void write_upload_stamp();
   int poll(int interval_ms, double duration, bool until_end, double timeout, TRunLog *log, int &rows);
-  QJsonObject status_json() const;
   void interrupt_wait();
+  void add_start_keys(bool started, bool waited, int rows);
 
   const TOptions &o_;
   THidBackendFactory backends_;

@@ -1,6 +1,7 @@
 // qx5200-ctl's waveform commands: upload, start, run, and the poll that waits and logs.
 #include "Ctl.h"
 
+#include "BoardFields.h"
 #include "Delay.h"
 #include "DeviceStatus.h"
 #include "HolderSocket.h"
@@ -63,6 +64,7 @@ int TCtl::load_and_build(const QString &file) {
   TWaveFileFormat format;
   TFormulaResult placed;
   TSkippedRows skipped;
+  QChar other_decimal;
   if (o_.formula.given) {
     // The default accuracy follows the board in the device.
     if (const int r = connect_to_idle_board())
@@ -70,9 +72,9 @@ int TCtl::load_and_build(const QString &file) {
     if (!formula_wave_points(o_.formula, driver_->load_board().lb_max_value, points, placed, reason))
       return fail(exit_usage, reason);
   } else {
-    if (!wave_file_format(o_.format, o_.separator, file, format, reason))
+    if (!wave_file_format(o_.format, o_.separator, o_.decimal, file, format, reason))
       return fail(exit_usage, reason);
-    if (!load_wave_file(file, format, points, skipped, reason))
+    if (!load_wave_file(file, format, points, skipped, reason, &other_decimal))
       return fail(exit_usage, QStringLiteral("%1: %2").arg(file, reason));
     if (const int r = connect_to_idle_board())
       return r;
@@ -88,13 +90,19 @@ int TCtl::load_and_build(const QString &file) {
         {QStringLiteral("data_error"), w.data_error()},
         {QStringLiteral("error_type"), w.error_type()},
         {QStringLiteral("error_index"), w.error_index()},
-        {QStringLiteral("error"), error_text(w)},
+        // "error" is reserved for a failure's object: this is the panel's Error line.
+        {QStringLiteral("error_text"), error_text(w)},
         {QStringLiteral("buffer_count"), w.buffer_count()},
         {QStringLiteral("statistics"),
          QJsonDocument::fromJson(QByteArray::fromStdString(statistics_json(w))).object()},
         {QStringLiteral("rows_skipped"),
          QJsonDocument::fromJson(QByteArray::fromStdString(skipped_rows_json(skipped))).object()},
-        {QStringLiteral("board"), driver_->load_board().lb_name},
+        {QStringLiteral("board"), board_record_json(driver_->load_board())},
+        {QStringLiteral("repeat"), o_.repeat},
+        {QStringLiteral("decimal"),
+         o_.formula.given || format.pwl ? QJsonValue() : QJsonValue(decimal_name(used_decimal(format)))},
+        {QStringLiteral("other_decimal"),
+         other_decimal.isNull() ? QJsonValue() : QJsonValue(decimal_name(other_decimal))},
         {QStringLiteral("uploaded"), false},
         {QStringLiteral("points"),
          QJsonDocument::fromJson(QByteArray::fromStdString(points_json(w.points()))).array()},
@@ -107,14 +115,19 @@ int TCtl::load_and_build(const QString &file) {
     }
   } else {
     print((o_.formula.given ? formula_summary(placed) : QString()) + panel_text(w) +
-          notices_text(w, skipped));
+          notices_text(w, skipped) +
+          (other_decimal.isNull() ? QString() : other_decimal_text(format, other_decimal) + u'\n'));
   }
   if (w.data_error()) {
     const QString where = w.error_type() == TQX5200Waveform::time_not_increasing
                               ? QStringLiteral(" (row %1)").arg(w.error_index() + 1)
                               : QString();
-    if (o_.json)
+    if (o_.json) {
+      // A run's result has the keys of one that started, whatever stopped it.
+      if (starts_)
+        add_start_keys(false, false, -1);
       print_json(result_);
+    }
     return fail(exit_data_error, QStringLiteral("%1: %2%3 for load board %4: nothing was sent.")
                                      .arg(o_.formula.given ? QStringLiteral("--formula") : file,
                                           error_message(w), where, driver_->load_board().lb_name));
@@ -314,17 +327,20 @@ int TCtl::start(bool quiet) {
     }
   }
   if (o_.json) {
-    result_.insert(QStringLiteral("started"), true);
-    result_.insert(QStringLiteral("running"), driver_->is_running());
-    if (wait)
-      result_.insert(QStringLiteral("ended"), !driver_->is_running());
-    if (log.is_open())
-      result_.insert(QStringLiteral("log_rows"), rows);
+    add_start_keys(true, wait, log.is_open() ? rows : -1);
     print_json(result_);
   } else {
     print(wait && !driver_->is_running() ? QStringLiteral("Run ended.\n") : QStringLiteral("Started.\n"));
   }
   return result;
+}
+
+// ended is null when nothing was waited for, log_rows when nothing was logged (rows < 0).
+void TCtl::add_start_keys(bool started, bool waited, int rows) {
+  result_.insert(QStringLiteral("started"), started);
+  result_.insert(QStringLiteral("running"), driver_->is_running());
+  result_.insert(QStringLiteral("ended"), waited ? QJsonValue(!driver_->is_running()) : QJsonValue());
+  result_.insert(QStringLiteral("log_rows"), rows < 0 ? QJsonValue() : QJsonValue(rows));
 }
 
 int TCtl::run(const QString &file) {

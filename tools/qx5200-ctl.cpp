@@ -27,7 +27,11 @@ struct TCommand {
 
 const QList<TCommand> &commands() {
   static const QList<TCommand> list = {
-      {"list", "", "The QX5200s present: path, serial number, whether this user may open each.", {}},
+      {"list",
+       "",
+       "The QX5200s present: path, serial number, whether this user may open each (none found is "
+       "no failure: exit 0).",
+       {}},
       {"status",
        "",
        "Connection, USB voltage, serial, firmware, calibration, load board, sensor, "
@@ -36,14 +40,14 @@ const QList<TCommand> &commands() {
       {"upload",
        "FILE | --formula EXPR --span START:END",
        "Reads, validates and builds FILE as the window does before START, then uploads it.",
-       {"format", "separator", "repeat", "formula", "span", "accuracy", "points"}},
+       {"format", "separator", "decimal", "repeat", "formula", "span", "accuracy", "points"}},
       {"start", "", "Starts the waveform the device holds.", {"wait", "timeout"}},
       {"stop", "", "Stops the output.", {}},
       {"run",
        "FILE | --formula EXPR --span START:END",
        "Uploads FILE as upload does, then starts it.",
-       {"format", "separator", "repeat", "wait", "timeout", "log", "interval", "formula", "span", "accuracy",
-        "points"}},
+       {"format", "separator", "decimal", "repeat", "wait", "timeout", "log", "interval", "formula", "span",
+        "accuracy", "points"}},
       {"log",
        "",
        "Writes one CSV row (JSON Lines with --json) per status poll.",
@@ -101,7 +105,8 @@ QList<QCommandLineOption> all_options() {
               QStringLiteral("N"), QStringLiteral("1")},
              {QStringLiteral("wait"), QStringLiteral("Wait until the device reports the run ended.")},
              {QStringLiteral("timeout"),
-              QStringLiteral("With --wait: give up after S seconds (exit 7), leaving it running."),
+              QStringLiteral(
+                  "With --wait: give up after S seconds, 0 to 10000000 (exit 7), leaving it running."),
               QStringLiteral("S")},
              {QStringLiteral("log"), QStringLiteral("Log to FILE (CSV) during the run; implies --wait."),
               QStringLiteral("FILE")},
@@ -109,7 +114,8 @@ QList<QCommandLineOption> all_options() {
               QStringLiteral("Milliseconds between polls, 10 to 3600000 (default 1000)."),
               QStringLiteral("MS"), QStringLiteral("1000")},
              {QStringLiteral("duration"),
-              QStringLiteral("Stop logging after S seconds (default: until Ctrl+C or SIGTERM)."),
+              QStringLiteral(
+                  "Stop logging after S seconds, 0 to 10000000 (default: until Ctrl+C or SIGTERM)."),
               QStringLiteral("S")},
              {QStringLiteral("output"), QStringLiteral("Append the log to FILE instead of standard output."),
               QStringLiteral("FILE")},
@@ -199,6 +205,7 @@ int main(int argc, char *argv[]) {
     o.output = parser.value(QStringLiteral("output"));
   o.format = parser.value(QStringLiteral("format"));
   o.separator = parser.value(QStringLiteral("separator"));
+  o.decimal = parser.value(QStringLiteral("decimal"));
   if (!o.separator.isEmpty()) {
     QChar separator;
     if (!parse_separator(o.separator, separator))
@@ -218,8 +225,8 @@ int main(int argc, char *argv[]) {
   for (auto [name, value] : {std::pair{"timeout", &o.timeout}, std::pair{"duration", &o.duration}}) {
     const QString option = QString::fromLatin1(name);
     if (parser.isSet(option) && !positive_seconds(parser.value(option), *value))
-      return fail(exit_usage,
-                  QStringLiteral("--%1: '%2' is not a number of seconds").arg(option, parser.value(option)));
+      return fail(exit_usage, QStringLiteral("--%1: '%2' is not a number of seconds from 0 to 10000000")
+                                  .arg(option, parser.value(option)));
   }
   if (parser.isSet(QStringLiteral("timeout")) && !o.wait && o.log.isEmpty())
     return fail(exit_usage, QStringLiteral("--timeout goes with --wait"));

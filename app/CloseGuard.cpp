@@ -74,7 +74,12 @@ bool TCloseGuard::may_close() {
   // A close that came inside a device exchange (the waits run the event loop) would break into
   // it: it is made again once the tick has ended.
   if (hooks_.busy()) {
-    when_idle([this] { window_.close(); });
+    if (!close_deferred_)
+      when_idle([this] {
+        close_deferred_ = false;
+        window_.close();
+      });
+    close_deferred_ = true;
     return false;
   }
   return carry_out();

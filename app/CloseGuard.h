@@ -52,4 +52,5 @@ private:
   // for the end of the tick, and one the logout answered is not asked again.
   std::optional<TAnswers> answers_;
   std::optional<int> logout_index_;
+  bool close_deferred_ = false;
 };

@@ -36,7 +36,7 @@ Run run(const QStringList &args) {
   // cron or CI); the lines checked here are the program's own.
   static const QTemporaryDir runtime;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  if (!env.contains(QStringLiteral("XDG_RUNTIME_DIR")))
+  if (env.value(QStringLiteral("XDG_RUNTIME_DIR")).isEmpty())
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
   p.setProcessEnvironment(env);
   p.start(QStringLiteral(QX5200_WAVE), args);
@@ -346,6 +346,19 @@ void TestQx5200Wave::plot() {
   const QByteArray text = s.readAll();
   for (const char *part : {"<path", ">Waveform</text>", ">Time (us)</text>", ">Voltage (V)</text>"})
     QVERIFY2(text.contains(part), part);
+  // 0 to 1300 us: ticks every 130 us, or rounded every 200.
+  const QString odd = write_file(dir, "odd.txt", {"Time\tValue", "0\t0", "1.3e-3\t1"});
+  for (const bool round : {false, true}) {
+    p.start(QStringLiteral(QX5200_WAVE),
+            round ? QStringList{"--plot", svg, "--plot-round-ticks", odd} : QStringList{"--plot", svg, odd});
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 0);
+    QFile r(svg);
+    QVERIFY(r.open(QIODevice::ReadOnly));
+    const QByteArray rounded = r.readAll();
+    QCOMPARE(rounded.contains(">400</text>"), round);
+    QCOMPARE(rounded.contains(">390</text>"), !round);
+  }
 }
 
 QTEST_GUILESS_MAIN(TestQx5200Wave)

@@ -119,9 +119,9 @@ QList<QCommandLineOption> all_options() {
               QStringLiteral(
                   "Log to FILE (CSV) during the run; implies --wait. Opened before anything is sent."),
               QStringLiteral("FILE")},
-             {QStringLiteral("keep-running"),
-              QStringLiteral("run: a signal, or a log that cannot be written, leaves the output running "
-                             "(without it they stop the output).")},
+             {QStringLiteral("keep-running"), QStringLiteral("start --wait, run: a signal, or a run log that "
+                                                             "cannot be written, leaves the output running "
+                                                             "(without it they stop the output).")},
              {QStringLiteral("interval"),
               QStringLiteral(
                   "Milliseconds between polls, 10 to 3600000 (default 1000); rows at fixed times from "

@@ -1033,13 +1033,7 @@ void TForm1::bt_waveform_startClick() {
   // short run ended, and a start then would replay the waveform the user meant to stop. Starts
   // still queued go with the press too.
   if (bt_waveform_start->text() == QLatin1String("STOP")) {
-    command_queue->remove_all(queue_start);
-    if (driver->is_running()) {
-      command_queue->put(queue_stop);
-    } else {
-      bt_waveform_start->setText(QStringLiteral("START"));
-      update_start_button();
-    }
+    stop_waveform();
   } else if (!apply_field_edits(tr("START"))) {
     return;
   } else if (!ne_waveform_repeat_count->check_text(ne_waveform_repeat_count->text()) ||
@@ -1053,6 +1047,16 @@ void TForm1::bt_waveform_startClick() {
     ne_waveform_repeat_count->selectAll();
   } else if (update_waveform()) {
     command_queue->put(queue_start);
+  }
+}
+
+void TForm1::stop_waveform() {
+  command_queue->remove_all(queue_start);
+  if (driver->is_running()) {
+    command_queue->put(queue_stop);
+  } else {
+    bt_waveform_start->setText(QStringLiteral("START"));
+    update_start_button();
   }
 }
 
@@ -1360,6 +1364,11 @@ void TForm1::timerTimer() {
       waiting_dots_ = 0;
       driver->query_run_state();
       driver->initialize();
+      // Known from now on to the status other programs ask of the window, and to its lock file.
+      quint16 serial = 0;
+      QString revision;
+      driver->read_serial_number(serial);
+      driver->read_revision(revision);
       driver->read_status();
       if (driver->load_board_present()) {
         read_load_board();

@@ -122,6 +122,8 @@ public:
   void check_table_quietly();
   void refresh_waveform();
   void start_waveform();
+  // What STOP does: starts still queued go, and a running device is stopped by the next tick.
+  void stop_waveform();
 
   // Graph and statistics.
   void setup_graph();

@@ -7,6 +7,7 @@
 #include "SimulateFaults.h"
 #include "SimulatorMenu.h"
 #include "TVirtualQX5200Device.h"
+#include "WindowHolder.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -92,6 +93,8 @@ int main(int argc, char *argv[]) {
   // The window uploads what it likes: a waveform qx5200-ctl uploaded earlier is no longer known.
   lock.set_clears_upload_stamp(true);
   lock.attach(window.driver->hid());
+  // While it holds the device, other programs' status and stop are asked of the window.
+  TWindowHolder holder(window, lock);
   if (simulated)
     add_simulator_menu(window, *simulated);
   // Remembered choices only: no file is opened and nothing is sent to the device at start.

@@ -1,5 +1,6 @@
 #include "QX5200_Driver.h"
 #include "TVirtualQX5200Device.h"
+#include "bench_app.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -13,21 +14,13 @@
 
 namespace {
 
-QCoreApplication &app() {
-  static int argc = 1;
-  static char name[] = "bench_qx5200_driver";
-  static char *argv[] = {name, nullptr};
-  static QCoreApplication instance(argc, argv);
-  return instance;
-}
-
 // A driver talking to a virtual QX5200 that answers after 1 ms, as the real one roughly does.
 struct Rig {
   std::shared_ptr<VirtualHidBus> bus = VirtualHidBus::create();
   TVirtualQX5200Device device{bus};
   TQX5200_DRIVER driver{nullptr, bus->make_backend()};
   Rig() {
-    app();
+    bench_app();
     // The device list is scanned once the event loop runs.
     for (int i = 0; i < 500 && !driver.is_connected(); ++i) {
       QCoreApplication::processEvents(QEventLoop::AllEvents, 10);

@@ -83,3 +83,57 @@ QString board_number_problem(const TBoardNumberField &f, double v) {
     return QStringLiteral("%1 %2 is too small for the record's single-precision field").arg(key, shown);
   return {};
 }
+
+namespace {
+
+QString latin1(const QString &s, int n) {
+  QString out;
+  for (QChar c : s.left(n))
+    if (c.unicode() != 0)
+      out += c.unicode() < 256 ? c : QChar(u'?');
+  return out;
+}
+
+} // namespace
+
+QList<std::pair<QString, QString>> board_wire_fields(const TLoadBoardRecord &lb) {
+  auto wire = [&lb](const char *key) {
+    const TBoardNumberField &f = *board_number_field(QString::fromLatin1(key));
+    char buf[32];
+    const auto res = std::to_chars(buf, buf + sizeof buf, float(board_wire_value(f, lb.*f.field)));
+    return QString::fromLatin1(buf, res.ptr - buf);
+  };
+  return {
+      {QStringLiteral("name"), latin1(lb.lb_name, TLoadBoardRecord::name_length)},
+      {QStringLiteral("units"), latin1(lb.lb_units, 1)},
+      {QStringLiteral("gain"), wire("gain")},
+      {QStringLiteral("sensor_gain"), wire("sensor_gain")},
+      {QStringLiteral("max_temp"), wire("max_temp")},
+      {QStringLiteral("max_power"), wire("max_power")},
+      {QStringLiteral("max_p2t"), wire("max_p2t")},
+      {QStringLiteral("offset"), wire("offset")},
+      {QStringLiteral("sensor_offset"), wire("sensor_offset")},
+      // An empty sensor unit is written as 'A'.
+      {QStringLiteral("sensor_units"),
+       lb.lb_sensor_units.isEmpty() ? QStringLiteral("A") : latin1(lb.lb_sensor_units, 1)},
+      {QStringLiteral("return_to_zero"), QString::number(lb.lb_return_to_zero)},
+      {QStringLiteral("sensor_max"), wire("sensor_max")},
+      {QStringLiteral("monitor_gain"), wire("monitor_gain")},
+      {QStringLiteral("max_value"), wire("max_value")},
+  };
+}
+
+QJsonValue board_field_json(const QString &name, const QString &text) {
+  if (name == u"return_to_zero")
+    return text != u"0";
+  if (name == u"name" || name == u"units" || name == u"sensor_units")
+    return text;
+  return text.toDouble();
+}
+
+QJsonObject board_record_json(const TLoadBoardRecord &lb) {
+  QJsonObject o;
+  for (const auto &[name, text] : board_wire_fields(lb))
+    o.insert(name, board_field_json(name, text));
+  return o;
+}

@@ -2,10 +2,13 @@
 
 #include "LoadBoardRecord.h"
 
+#include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <QStringView>
 
 #include <span>
+#include <utility>
 
 // The load board record's numbers as the Hardware Information dialog edits them: each with the
 // settings of its editor, so that the dialog and qx5200-ctl's `board write` take the same values.
@@ -31,3 +34,13 @@ long double board_wire_value(const TBoardNumberField &f, long double v);
 // form can hold; otherwise why not, starting with the field's key. A gain of 0 is refused: every
 // output value is divided by it.
 QString board_number_problem(const TBoardNumberField &f, double v);
+
+// The record as it goes over the wire, field by field in the record's order, as text: the
+// numbers in the shortest form of what the wire keeps, the texts as their bytes give them. What
+// is written is what a read gives back, so writes are compared in this form.
+QList<std::pair<QString, QString>> board_wire_fields(const TLoadBoardRecord &lb);
+// One field of board_wire_fields as JSON: a number, a text, or return_to_zero as a boolean.
+QJsonValue board_field_json(const QString &name, const QString &text);
+// The record as one JSON object of those fields: what `board read`, `status`, `upload` and the
+// SCPI BOARd:RECord? all print.
+QJsonObject board_record_json(const TLoadBoardRecord &lb);

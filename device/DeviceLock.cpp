@@ -63,8 +63,10 @@ QString TDeviceLock::lock_file(const QString &path) {
     name.remove(0, 1);
   // A virtual device lives inside its program: two programs each have one of their own, which
   // never stand in each other's way, nor do they see what the other uploaded.
-  if (path.startsWith(u"virtual:"))
-    name += QStringLiteral("-pid%1").arg(QCoreApplication::applicationPid());
+  if (path.startsWith(u"virtual:")) {
+    const qint64 owner = qEnvironmentVariableIntValue("QX5200_SIMULATE_PID");
+    name += QStringLiteral("-pid%1").arg(owner > 0 ? owner : QCoreApplication::applicationPid());
+  }
   return lock_dir() + QStringLiteral("/qx5200-%1.lock").arg(name);
 }
 
@@ -94,12 +96,16 @@ bool TDeviceLock::acquire(const QString &path) {
   path_ = path;
   serial_.clear();
   write_holder();
+  if (on_held_)
+    on_held_(true);
   return true;
 }
 
 void TDeviceLock::release() {
   if (fd_ < 0)
     return;
+  if (on_held_)
+    on_held_(false);
   // The file stays: removing it would race with a program that has just opened it.
   if (::ftruncate(fd_, 0) != 0) {
     // Only the holder line is lost; the lock still goes with the close.

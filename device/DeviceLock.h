@@ -4,6 +4,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+
 class TQHID;
 
 // One program per device: an exclusive flock on a lock file named after the device's path, in
@@ -44,7 +46,12 @@ public:
   // lock takes its handlers back from a transport that outlives it.
   void attach(TQHID *hid, const QString &only_path = {});
 
-  // A virtual device's ("virtual:...") is the calling process's own.
+  // Told true once the lock is taken and false just before it is let go: what the holder serves
+  // beside the lock file goes first, so the next holder never finds its own socket removed.
+  void set_on_held(std::function<void(bool held)> on_held) { on_held_ = std::move(on_held); }
+
+  // A virtual device's ("virtual:...") is the calling process's own, or with QX5200_SIMULATE_PID
+  // set, that of the process it names: a test's second process then finds the first holding it.
   static QString lock_file(const QString &path);
   // Beside the lock file: the load board record the words last uploaded by qx5200-ctl were built
   // against, so that a later `start` in another process plays them only on that board. A
@@ -67,4 +74,5 @@ private:
   Holder holder_;
   int fd_ = -1;
   bool clears_upload_stamp_ = false;
+  std::function<void(bool)> on_held_;
 };

@@ -158,7 +158,9 @@ bool TQX5200_DRIVER::read_status() {
 
 bool TQX5200_DRIVER::read_usb_voltage(long double &volts) {
   volts = 0;
-  return read_exp_float(cmd_usb_voltage, volts);
+  const bool answered = read_exp_float(cmd_usb_voltage, volts);
+  usb_voltage_ = volts;
+  return answered;
 }
 
 bool TQX5200_DRIVER::set_output_normalized(long double x) {

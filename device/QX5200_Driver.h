@@ -104,6 +104,8 @@ public:
   long double temperature() const { return temperature_; }
   quint16 sensor_code() const { return sensor_code_; }
   long double sensor_value() const { return sensor_value_; }
+  // The last read_usb_voltage's reading (0 when it got no answer).
+  long double usb_voltage() const { return usb_voltage_; }
 
   // The load board record (the lb_* fields), read and written directly by its users.
   TLoadBoardRecord &load_board() { return waveform_.load_board; }
@@ -175,6 +177,7 @@ private:
   bool over_temperature_ = false;
   quint16 temperature_code_ = 0;
   long double temperature_ = 0;
+  long double usb_voltage_ = 0;
   quint16 sensor_code_ = 0;
   long double sensor_value_ = 0;
   bool board_record_current_ = false;

@@ -1,30 +1,13 @@
 #include "DeviceStatus.h"
 
+#include "BoardFields.h"
 #include "QX5200_Driver.h"
 
 #include <QJsonValue>
 
 #include <charconv>
 #include <cmath>
-
-namespace {
-
-double stored_float(long double v) {
-  // What the record's 4-byte float gives back, printed in its shortest form.
-  char buf[32];
-  const auto res = std::to_chars(buf, buf + sizeof buf, float(v));
-  return QByteArray(buf, res.ptr - buf).toDouble();
-}
-
-QString latin1(const QString &s, int n) {
-  QString out;
-  for (QChar c : s.left(n))
-    if (c.unicode() != 0)
-      out += c.unicode() < 256 ? c : QChar(u'?');
-  return out;
-}
-
-} // namespace
+#include <limits>
 
 QByteArray qx5200_maker() {
   QByteArray p(qx5200_protocol::product_string);
@@ -32,49 +15,43 @@ QByteArray qx5200_maker() {
   return model > 0 ? p.left(model) : p;
 }
 
-QJsonObject board_record_json(const TLoadBoardRecord &lb) {
-  const long double whole = std::nearbyint(lb.lb_max_value);
-  long double low = std::isfinite(whole) ? std::fmod(whole, 256.0L) : 0;
-  if (low < 0)
-    low += 256;
-  return {
-      {QStringLiteral("name"), latin1(lb.lb_name, TLoadBoardRecord::name_length)},
-      {QStringLiteral("units"), latin1(lb.lb_units, 1)},
-      {QStringLiteral("gain"), stored_float(lb.lb_gain)},
-      {QStringLiteral("sensor_gain"), stored_float(lb.lb_sensor_gain)},
-      {QStringLiteral("max_temp"), stored_float(lb.lb_max_temp)},
-      {QStringLiteral("max_power"), stored_float(lb.lb_max_power)},
-      {QStringLiteral("max_p2t"), stored_float(lb.lb_max_p2t)},
-      {QStringLiteral("offset"), stored_float(lb.lb_offset)},
-      {QStringLiteral("sensor_offset"), stored_float(lb.lb_sensor_offset)},
-      // An empty sensor unit is written as 'A'.
-      {QStringLiteral("sensor_units"),
-       lb.lb_sensor_units.isEmpty() ? QStringLiteral("A") : latin1(lb.lb_sensor_units, 1)},
-      {QStringLiteral("return_to_zero"), int(lb.lb_return_to_zero)},
-      {QStringLiteral("sensor_max"), stored_float(lb.lb_sensor_max)},
-      {QStringLiteral("monitor_gain"), stored_float(lb.lb_monitor_gain)},
-      {QStringLiteral("max_value"), int(low)},
-  };
+double device_single(long double v) {
+  // Beyond a single's range the float would be inf, which JSON cannot hold.
+  if (!std::isfinite(v) || std::fabs(v) > static_cast<long double>(std::numeric_limits<float>::max()))
+    return std::numeric_limits<double>::quiet_NaN();
+  char buf[32];
+  const auto res = std::to_chars(buf, buf + sizeof buf, static_cast<float>(v));
+  double d = 0;
+  std::from_chars(buf, res.ptr, d);
+  return d;
 }
 
 QJsonObject device_status_json(const TQX5200_DRIVER &d, const QString &path, long double usb_voltage) {
-  QJsonObject o{
+  // A NaN is no JSON number: such a figure is null.
+  auto number = [](long double v) {
+    const double x = device_single(v);
+    return std::isnan(x) ? QJsonValue() : QJsonValue(x);
+  };
+  const QString sensor_units = d.load_board().lb_sensor_units;
+  return {
       {QStringLiteral("connected"), d.is_connected()},
       {QStringLiteral("path"), path},
-      {QStringLiteral("usb_voltage"), double(usb_voltage)},
+      {QStringLiteral("usb_voltage"), number(usb_voltage)},
       {QStringLiteral("serial"), d.serial_number()},
       {QStringLiteral("firmware"), d.revision()},
-      {QStringLiteral("calibration"), QJsonObject{{QStringLiteral("offset"), double(d.offset())},
-                                                  {QStringLiteral("ad_offset"), double(d.ad_offset())},
-                                                  {QStringLiteral("ad_gain"), double(d.ad_gain())}}},
+      {QStringLiteral("calibration"), QJsonObject{{QStringLiteral("offset"), number(d.offset())},
+                                                  {QStringLiteral("ad_offset"), number(d.ad_offset())},
+                                                  {QStringLiteral("ad_gain"), number(d.ad_gain())}}},
       {QStringLiteral("board_present"), d.load_board_present()},
-      {QStringLiteral("sensor_value"), double(d.sensor_value())},
-      {QStringLiteral("sensor_units"), d.load_board().lb_sensor_units},
-      {QStringLiteral("temperature"), double(d.temperature())},
+      {QStringLiteral("sensor_value"), number(d.sensor_value())},
+      {QStringLiteral("sensor_units"), sensor_units},
+      {QStringLiteral("temperature"), number(d.temperature())},
       {QStringLiteral("over_temperature"), d.over_temperature()},
       {QStringLiteral("running"), d.running()},
+      {QStringLiteral("board"),
+       d.load_board_present() ? QJsonValue(board_record_json(d.load_board())) : QJsonValue()},
+      {QStringLiteral("units"), QJsonObject{{QStringLiteral("usb_voltage"), QStringLiteral("V")},
+                                            {QStringLiteral("sensor_value"), sensor_units},
+                                            {QStringLiteral("temperature"), QStringLiteral("°C")}}},
   };
-  o.insert(QStringLiteral("board"),
-           d.load_board_present() ? QJsonValue(board_record_json(d.load_board())) : QJsonValue());
-  return o;
 }

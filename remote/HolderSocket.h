@@ -31,6 +31,8 @@ public:
   explicit THolderService(THandlers handlers, QObject *parent = nullptr);
 
   bool listen(const QString &device_path, QString &error);
+  // Removes the socket while the lock is still held, so it never takes away the next holder's.
+  void close() { server_.close_local(); }
 
 private:
   THandlers handlers_;

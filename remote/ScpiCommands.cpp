@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 // --- Session ------------------------------------------------------------------------------------
 
@@ -265,10 +266,12 @@ void TScpiCommandTable::add_status_commands() {
 QByteArray scpi_real(long double v) {
   if (std::isnan(v))
     return "9.91E37";
-  if (std::isinf(v))
+  // Beyond a double is as good as infinite to a client, which reads doubles.
+  if (std::isinf(v) || std::fabs(v) > static_cast<long double>(std::numeric_limits<double>::max()))
     return v > 0 ? "9.9E37" : "-9.9E37";
+  // The shortest text of the double a client makes of it: all the precision it can hold.
   char buf[64];
-  const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 17);
+  const auto res = std::to_chars(buf, buf + sizeof buf, static_cast<double>(v));
   return QByteArray(buf, res.ptr - buf);
 }
 

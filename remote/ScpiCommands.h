@@ -117,8 +117,8 @@ private:
   std::vector<TEntry> entries_;
 };
 
-// A real as an answer: up to 17 significant digits, SCPI's 9.91E37 for a figure that is not a
-// number, and +-9.9E37 for infinities.
+// A real as an answer: the shortest text of its double, SCPI's 9.91E37 for a figure that is not
+// a number, and +-9.9E37 for infinities and figures beyond a double's range.
 QByteArray scpi_real(long double v);
 // A string answer in double quotes, inner quotes doubled.
 QByteArray scpi_string(const QString &text);

@@ -1,5 +1,6 @@
 #include "ScpiInstrument.h"
 
+#include "BoardFields.h"
 #include "DeviceLock.h"
 #include "DeviceStatus.h"
 #include "QX5200_Driver.h"
@@ -363,7 +364,7 @@ void TQX5200Instrument::add_commands() {
     c.reply = "{\"data_count\":" + QByteArray::number(qint64(w.data_count())) +
               ",\"data_error\":" + (w.data_error() ? "true" : "false") +
               ",\"error_type\":" + QByteArray::number(w.error_type()) +
-              ",\"error_index\":" + QByteArray::number(w.error_index()) + ",\"error\":\"" +
+              ",\"error_index\":" + QByteArray::number(w.error_index()) + ",\"error_text\":\"" +
               error_text(w).toUtf8() + "\",\"buffer_count\":" + QByteArray::number(w.buffer_count()) +
               ",\"statistics\":" + QByteArray::fromStdString(statistics_json(w)) + '}';
   });
@@ -394,13 +395,13 @@ void TQX5200Instrument::add_commands() {
   // Measurements and the board, read only.
   t.add("MEASure:SENSor", true, {}, [this](TScpiCall &c) {
     if (fresh_status(c))
-      c.reply = scpi_real(driver_.sensor_value());
+      c.reply = scpi_real(device_single(driver_.sensor_value()));
   });
   t.add("MEASure:SENSor:UNITs", true, {},
         [this](TScpiCall &c) { c.reply = scpi_string(driver_.load_board().lb_sensor_units); });
   t.add("MEASure:TEMPerature", true, {}, [this](TScpiCall &c) {
     if (fresh_status(c))
-      c.reply = scpi_real(driver_.temperature());
+      c.reply = scpi_real(device_single(driver_.temperature()));
   });
   t.add("MEASure:OTEMperature", true, {}, [this](TScpiCall &c) {
     if (fresh_status(c))
@@ -408,7 +409,7 @@ void TQX5200Instrument::add_commands() {
   });
   t.add("MEASure:VOLTage:USB", true, {}, [this](TScpiCall &c) {
     if (fresh_status(c))
-      c.reply = scpi_real(usb_voltage_);
+      c.reply = scpi_real(device_single(usb_voltage_));
   });
   t.add("BOARd:PRESent", true, {}, [this](TScpiCall &c) {
     if (fresh_status(c))

@@ -56,6 +56,11 @@ bool TScpiServer::listen_local(const QString &path, QString &error) {
   return true;
 }
 
+void TScpiServer::close_local() {
+  if (local_)
+    local_->close();
+}
+
 void TScpiServer::add_client(QIODevice *io, const QString &name) {
   if (int(clients_.size()) >= max_clients) {
     io->close();

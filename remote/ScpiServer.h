@@ -59,6 +59,8 @@ public:
   // A socket file only this user may open; a stale one is replaced, so call it only while
   // holding the device's lock.
   bool listen_local(const QString &path, QString &error);
+  // Takes no more local clients and removes the socket file; call it before letting go of the lock.
+  void close_local();
   int client_count() const { return int(clients_.size()); }
 
 private:

@@ -38,17 +38,19 @@ extern const QString udev_fix;
 
 void print(const QString &text);
 void print_json(const QJsonObject &object);
-// Every failure goes through here: the message on standard error, and with --json also one line
-// {"error": {"code", "kind", "message"}} on standard output, after any result printed before it.
+// A command's JSON result (upload, start, run, board write) is held until the command ends, so
+// that a failure is said in it: "error" is {"code", "kind", "message"} then, null on success.
+void print_result(const QJsonObject &object);
+void print_held_result();
+// Every failure goes through here: the message on standard error, and with --json also the held
+// result with its "error" object on standard output (that object alone when nothing is held).
 int fail(int code, const QString &message);
 void set_json_failures(bool on);
 // The name of an exit status in JSON ("not_possible" for 7, "interrupted" for 128 + a signal).
 QString exit_kind(int code);
 QString signal_name(int sig);
 
-// The load board record as the device stores it, field by field, and its text and JSON forms.
-QList<std::pair<QString, QString>> wire_fields(const TLoadBoardRecord &lb);
-QJsonObject record_json(const TLoadBoardRecord &lb);
+// The load board record's text form, one "field: value" line each, as status shows it.
 QString record_text(const TLoadBoardRecord &lb, const QString &indent);
 
 struct TOptions {
@@ -57,6 +59,7 @@ struct TOptions {
   QString device;
   QString format;    // --format value, empty when not given
   QString separator; // --separator value, empty when not given
+  QString decimal;   // --decimal value, empty when not given
   int repeat = 1;
   bool wait = false;
   double timeout = -1;  // s; < 0: none
@@ -115,8 +118,8 @@ private:
   };
   TPollEnd poll(int interval_ms, double duration, bool until_end, double timeout, TRunLog *log);
   int finish_run(const TPollEnd &end);
-  QJsonObject status_json() const;
   void interrupt_wait();
+  void add_start_keys(bool started, const TPollEnd &end, const QString &output);
 
   const TOptions &o_;
   THidBackendFactory backends_;

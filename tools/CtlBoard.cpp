@@ -15,21 +15,8 @@
 
 namespace {
 
-// A record value as the device stores it (a single-precision float), in its shortest form.
-QString float_text(long double v) {
-  char buf[32];
-  const auto res = std::to_chars(buf, buf + sizeof buf, float(v));
-  return QString::fromLatin1(buf, res.ptr - buf);
-}
-
 bool is_text_field(const QString &name) {
   return name == u"name" || name == u"units" || name == u"sensor_units";
-}
-
-QJsonValue field_json(const QString &name, const QString &text) {
-  if (name == u"return_to_zero")
-    return text == u"1";
-  return is_text_field(name) ? QJsonValue(text) : QJsonValue(text.toDouble());
 }
 
 QString number_text(double v) {
@@ -83,54 +70,6 @@ QStringList object_keys(const QByteArray &json) {
 
 } // namespace
 
-// The record as it goes over the wire: what is written is what a read gives back.
-QList<std::pair<QString, QString>> wire_fields(const TLoadBoardRecord &lb) {
-  auto latin1 = [](const QString &s, int n) {
-    QString out;
-    for (QChar c : s.left(n))
-      if (c.unicode() != 0)
-        out += c.unicode() < 256 ? c : QChar(u'?');
-    return out;
-  };
-  // A number as the wire form keeps it, in its shortest form.
-  auto wire = [&lb](const char *key) {
-    const TBoardNumberField &f = *board_number_field(QString::fromLatin1(key));
-    return float_text(board_wire_value(f, lb.*f.field));
-  };
-  return {
-      {QStringLiteral("name"), latin1(lb.lb_name, qx5200_protocol::record_name_size)},
-      {QStringLiteral("units"), latin1(lb.lb_units, 1)},
-      {QStringLiteral("gain"), wire("gain")},
-      {QStringLiteral("sensor_gain"), wire("sensor_gain")},
-      {QStringLiteral("max_temp"), wire("max_temp")},
-      {QStringLiteral("max_power"), wire("max_power")},
-      {QStringLiteral("max_p2t"), wire("max_p2t")},
-      {QStringLiteral("offset"), wire("offset")},
-      {QStringLiteral("sensor_offset"), wire("sensor_offset")},
-      // An empty sensor unit is written as 'A'.
-      {QStringLiteral("sensor_units"),
-       lb.lb_sensor_units.isEmpty() ? QStringLiteral("A") : latin1(lb.lb_sensor_units, 1)},
-      {QStringLiteral("return_to_zero"), QString::number(lb.lb_return_to_zero)},
-      {QStringLiteral("sensor_max"), wire("sensor_max")},
-      {QStringLiteral("monitor_gain"), wire("monitor_gain")},
-      {QStringLiteral("max_value"), wire("max_value")},
-  };
-}
-
-QJsonObject record_json(const TLoadBoardRecord &lb) {
-  QJsonObject o;
-  for (const auto &[name, text] : wire_fields(lb))
-    o.insert(name, field_json(name, text));
-  return o;
-}
-
-QString record_text(const TLoadBoardRecord &lb, const QString &indent) {
-  QString out;
-  for (const auto &[name, text] : wire_fields(lb))
-    out += indent + name + QStringLiteral(": ") + text + u'\n';
-  return out;
-}
-
 int TCtl::board_read() {
   if (const int r = connect())
     return r;
@@ -138,7 +77,7 @@ int TCtl::board_read() {
     return fail(exit_not_now,
                 QStringLiteral("%1 has no load board: insert one, then run the command again.").arg(name()));
   if (o_.json)
-    print_json(record_json(driver_->load_board()));
+    print_json(board_record_json(driver_->load_board()));
   else
     print(record_text(driver_->load_board(), {}));
   return exit_done;
@@ -213,8 +152,8 @@ int TCtl::board_write(const QString &file) {
     }
   }
 
-  const auto before = wire_fields(old_record);
-  const auto after = wire_fields(record);
+  const auto before = board_wire_fields(old_record);
+  const auto after = board_wire_fields(record);
   QJsonArray changes;
   QString text;
   for (qsizetype i = 0; i < before.size(); ++i) {
@@ -222,8 +161,8 @@ int TCtl::board_write(const QString &file) {
       continue;
     const QString &field = before[i].first;
     QJsonObject change{{QStringLiteral("field"), field},
-                       {QStringLiteral("from"), field_json(field, before[i].second)},
-                       {QStringLiteral("to"), field_json(field, after[i].second)}};
+                       {QStringLiteral("from"), board_field_json(field, before[i].second)},
+                       {QStringLiteral("to"), board_field_json(field, after[i].second)}};
     text += QStringLiteral("%1: %2 -> %3").arg(field, before[i].second, after[i].second);
     // Told before anything is written: the record keeps singles and one byte, not what was asked.
     if (asked.contains(field)) {
@@ -242,21 +181,22 @@ int TCtl::board_write(const QString &file) {
     driver_->load_board() = record;
     if (!driver_->write_load_board_record() || !driver_->read_load_board_record())
       return lost();
-    const auto back = wire_fields(driver_->load_board());
+    const auto back = board_wire_fields(driver_->load_board());
     for (qsizetype i = 0; i < after.size(); ++i) {
       if (after[i].second == back[i].second)
         continue;
-      differs.append(QJsonObject{{QStringLiteral("field"), after[i].first},
-                                 {QStringLiteral("written"), field_json(after[i].first, after[i].second)},
-                                 {QStringLiteral("read"), field_json(after[i].first, back[i].second)}});
+      differs.append(
+          QJsonObject{{QStringLiteral("field"), after[i].first},
+                      {QStringLiteral("written"), board_field_json(after[i].first, after[i].second)},
+                      {QStringLiteral("read"), board_field_json(after[i].first, back[i].second)}});
       differ_text +=
           QStringLiteral(" %1 (wrote %2, read %3)").arg(after[i].first, after[i].second, back[i].second);
     }
   }
   if (o_.json)
-    print_json({{QStringLiteral("changes"), changes},
-                {QStringLiteral("written"), write},
-                {QStringLiteral("differs"), differs}});
+    print_result({{QStringLiteral("changes"), changes},
+                  {QStringLiteral("written"), write},
+                  {QStringLiteral("differs"), differs}});
   else
     print(changes.isEmpty() ? QStringLiteral("No field changes.\n") : text);
   if (!differs.isEmpty())

@@ -1,17 +1,21 @@
 // qx5200-ctl's connection to the device and the commands that only read it or stop it.
 #include "Ctl.h"
 
+#include "BoardFields.h"
 #include "CtlServe.h"
+#include "DeviceStatus.h"
 
 #include "WaveReport.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLocale>
 
 #include <csignal>
 #include <cstdio>
 #include <iterator>
+#include <optional>
 
 const QString udev_fix = QStringLiteral(
     "install 70-qx5200.rules into /etc/udev/rules.d, then: sudo udevadm control --reload-rules && "
@@ -29,9 +33,22 @@ void print_json(const QJsonObject &object) {
 
 namespace {
 bool json_failures = false;
+std::optional<QJsonObject> held_result;
 } // namespace
 
 void set_json_failures(bool on) { json_failures = on; }
+
+void print_result(const QJsonObject &object) { held_result = object; }
+
+void print_held_result() {
+  if (!held_result)
+    return;
+  QJsonObject o = *held_result;
+  held_result.reset();
+  if (!o.contains(QStringLiteral("error")))
+    o.insert(QStringLiteral("error"), QJsonValue());
+  print_json(o);
+}
 
 QString signal_name(int sig) {
   switch (sig) {
@@ -53,10 +70,14 @@ QString exit_kind(int code) {
 
 int fail(int code, const QString &message) {
   std::fprintf(stderr, "qx5200-ctl: %s\n", message.toLocal8Bit().constData());
-  if (json_failures)
-    print_json({{QStringLiteral("error"), QJsonObject{{QStringLiteral("code"), code},
-                                                      {QStringLiteral("kind"), exit_kind(code)},
-                                                      {QStringLiteral("message"), message}}}});
+  if (json_failures) {
+    QJsonObject o = held_result.value_or(QJsonObject{});
+    held_result.reset();
+    o.insert(QStringLiteral("error"), QJsonObject{{QStringLiteral("code"), code},
+                                                  {QStringLiteral("kind"), exit_kind(code)},
+                                                  {QStringLiteral("message"), message}});
+    print_json(o);
+  }
   return code;
 }
 
@@ -169,64 +190,76 @@ int TCtl::list() {
     }
     devices.append(d);
   }
+  // Finding none is an answer, not a failure: a script asks to learn whether there is one.
   if (o_.json)
     print_json({{QStringLiteral("devices"), devices}});
   else
-    print(text);
-  if (entries.isEmpty())
-    return fail(exit_no_device, QStringLiteral("no QX5200 found: plug it in, or use --simulate."));
+    print(entries.isEmpty() ? QStringLiteral("No QX5200 found.\n") : text);
   return exit_done;
 }
 
-QJsonObject TCtl::status_json() const {
-  const TQX5200_DRIVER &d = *driver_;
-  QJsonObject o{
-      {QStringLiteral("connected"), true},
-      {QStringLiteral("path"), lock_.path()},
-      {QStringLiteral("usb_voltage"), double(usb_voltage_)},
-      {QStringLiteral("serial"), d.serial_number()},
-      {QStringLiteral("firmware"), d.revision()},
-      {QStringLiteral("calibration"), QJsonObject{{QStringLiteral("offset"), double(d.offset())},
-                                                  {QStringLiteral("ad_offset"), double(d.ad_offset())},
-                                                  {QStringLiteral("ad_gain"), double(d.ad_gain())}}},
-      {QStringLiteral("board_present"), d.load_board_present()},
-      {QStringLiteral("sensor_value"), double(d.sensor_value())},
-      {QStringLiteral("sensor_units"), d.load_board().lb_sensor_units},
-      {QStringLiteral("temperature"), double(d.temperature())},
-      {QStringLiteral("over_temperature"), d.over_temperature()},
-      {QStringLiteral("running"), d.running()},
+namespace {
+
+QString yes_no(bool b) { return b ? QStringLiteral("yes") : QStringLiteral("no"); }
+
+// A JSON figure's own text: the shortest that reads back as it.
+QString num(const QJsonValue &v) {
+  return v.isDouble() ? QString::number(v.toDouble(), 'g', QLocale::FloatingPointShortest)
+                      : QStringLiteral("?");
+}
+
+// The record's fields in the record's order.
+QString board_lines(const QJsonObject &board, const QString &indent) {
+  QString t;
+  for (const auto &[name, text] : board_wire_fields(TLoadBoardRecord())) {
+    const QJsonValue v = board.value(name);
+    t += indent + name + QStringLiteral(": ") +
+         (v.isString() ? v.toString()
+          : v.isBool() ? yes_no(v.toBool())
+                       : num(v)) +
+         u'\n';
+  }
+  return t;
+}
+
+} // namespace
+
+QString record_text(const TLoadBoardRecord &lb, const QString &indent) {
+  return board_lines(board_record_json(lb), indent);
+}
+
+QString status_text(const QJsonObject &o) {
+  const QJsonObject units = o.value(u"units").toObject();
+  auto figure = [&](const char *key) {
+    return num(o.value(QLatin1StringView(key))) + u' ' + units.value(QLatin1StringView(key)).toString();
   };
-  o.insert(QStringLiteral("board"),
-           d.load_board_present() ? QJsonValue(record_json(d.load_board())) : QJsonValue());
-  return o;
+  const QJsonObject cal = o.value(u"calibration").toObject();
+  QString t =
+      QStringLiteral("Connected: %1\nPath: %2\nUSB voltage: %3\nSerial: %4\nFirmware: %5\n")
+          .arg(yes_no(o.value(u"connected").toBool()), o.value(u"path").toString(), figure("usb_voltage"))
+          .arg(o.value(u"serial").toInt())
+          .arg(o.value(u"firmware").toString());
+  t += QStringLiteral("Calibration: offset %1, ad_offset %2, ad_gain %3\n")
+           .arg(num(cal.value(u"offset")), num(cal.value(u"ad_offset")), num(cal.value(u"ad_gain")));
+  const bool present = o.value(u"board_present").toBool();
+  t += QStringLiteral("Load board: %1\n").arg(present ? QStringLiteral("present") : QStringLiteral("none"));
+  if (present)
+    t += board_lines(o.value(u"board").toObject(), QStringLiteral("  "));
+  t += QStringLiteral("Sensor: %1\nTemperature: %2\nOver-temperature: %3\nRunning: %4\n")
+           .arg(figure("sensor_value"), figure("temperature"), yes_no(o.value(u"over_temperature").toBool()),
+                yes_no(o.value(u"running").toBool()));
+  return t;
 }
 
 int TCtl::status() {
   holder_request_ = true;
   if (const int r = connect())
     return r == exit_in_use ? ctl_holder_status(lock_.refused_path(), lock_.in_use_text(), o_.json) : r;
-  const TQX5200_DRIVER &d = *driver_;
-  if (o_.json) {
-    print_json(status_json());
-    return exit_done;
-  }
-  auto yes_no = [](bool b) { return b ? QStringLiteral("yes") : QStringLiteral("no"); };
-  QString t = QStringLiteral("Connected: yes\nPath: %1\nUSB voltage: %2 V\nSerial: %3\nFirmware: %4\n")
-                  .arg(lock_.path(), QString::number(double(usb_voltage_), 'f', 2))
-                  .arg(d.serial_number())
-                  .arg(d.revision());
-  t += QStringLiteral("Calibration: offset %1, ad_offset %2, ad_gain %3\n")
-           .arg(QString::number(double(d.offset()), 'g', 7), QString::number(double(d.ad_offset()), 'g', 7),
-                QString::number(double(d.ad_gain()), 'g', 7));
-  t += QStringLiteral("Load board: %1\n")
-           .arg(d.load_board_present() ? QStringLiteral("present") : QStringLiteral("none"));
-  if (d.load_board_present())
-    t += record_text(d.load_board(), QStringLiteral("  "));
-  t += QStringLiteral("Sensor: %1 %2\nTemperature: %3 C\nOver-temperature: %4\nRunning: %5\n")
-           .arg(QString::number(double(d.sensor_value()), 'g', 7), d.load_board().lb_sensor_units,
-                QString::number(double(d.temperature()), 'f', 1), yes_no(d.over_temperature()),
-                yes_no(d.running()));
-  print(t);
+  const QJsonObject o = device_status_json(*driver_, lock_.path(), usb_voltage_);
+  if (o_.json)
+    print_json(o);
+  else
+    print(status_text(o));
   return exit_done;
 }
 

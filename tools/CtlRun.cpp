@@ -1,6 +1,7 @@
 // qx5200-ctl's waveform commands: upload, start, run, and the poll that waits and logs.
 #include "Ctl.h"
 
+#include "BoardFields.h"
 #include "Delay.h"
 #include "DeviceStatus.h"
 #include "HolderSocket.h"
@@ -77,6 +78,9 @@ private:
 
 QString seconds_text(double s) { return QString::number(s, 'f', 3); }
 
+const char *const end_names[] = {nullptr,         "completed",   "stopped", "interrupted", "over_temperature",
+                                 "board_removed", "device_lost", "timeout", "log_failed",  "duration"};
+
 } // namespace
 
 // Reads the file as the window's Open does and builds it as before START, against the board in
@@ -105,6 +109,7 @@ int TCtl::load_and_build(const QString &file) {
   TWaveFileFormat format;
   TFormulaResult placed;
   TSkippedRows skipped;
+  QChar other_decimal;
   if (o_.formula.given) {
     // The default accuracy follows the board in the device.
     if (const int r = connect_to_idle_board())
@@ -112,9 +117,9 @@ int TCtl::load_and_build(const QString &file) {
     if (!formula_wave_points(o_.formula, driver_->load_board().lb_max_value, points, placed, reason))
       return fail(exit_usage, reason);
   } else {
-    if (!wave_file_format(o_.format, o_.separator, file, format, reason))
+    if (!wave_file_format(o_.format, o_.separator, o_.decimal, file, format, reason))
       return fail(exit_usage, reason);
-    if (!load_wave_file(file, format, points, skipped, reason))
+    if (!load_wave_file(file, format, points, skipped, reason, &other_decimal))
       return fail(exit_usage, QStringLiteral("%1: %2").arg(file, reason));
     if (const int r = connect_to_idle_board())
       return r;
@@ -130,13 +135,19 @@ int TCtl::load_and_build(const QString &file) {
         {QStringLiteral("data_error"), w.data_error()},
         {QStringLiteral("error_type"), w.error_type()},
         {QStringLiteral("error_index"), w.error_index()},
-        {QStringLiteral("error"), error_text(w)},
+        // "error" is reserved for a failure's object: this is the panel's Error line.
+        {QStringLiteral("error_text"), error_text(w)},
         {QStringLiteral("buffer_count"), w.buffer_count()},
         {QStringLiteral("statistics"),
          QJsonDocument::fromJson(QByteArray::fromStdString(statistics_json(w))).object()},
         {QStringLiteral("rows_skipped"),
          QJsonDocument::fromJson(QByteArray::fromStdString(skipped_rows_json(skipped))).object()},
-        {QStringLiteral("board"), driver_->load_board().lb_name},
+        {QStringLiteral("board"), board_record_json(driver_->load_board())},
+        {QStringLiteral("repeat"), o_.repeat},
+        {QStringLiteral("decimal"),
+         o_.formula.given || format.pwl ? QJsonValue() : QJsonValue(decimal_name(used_decimal(format)))},
+        {QStringLiteral("other_decimal"),
+         other_decimal.isNull() ? QJsonValue() : QJsonValue(decimal_name(other_decimal))},
         {QStringLiteral("uploaded"), false},
         {QStringLiteral("points"),
          QJsonDocument::fromJson(QByteArray::fromStdString(points_json(w.points()))).array()},
@@ -149,14 +160,19 @@ int TCtl::load_and_build(const QString &file) {
     }
   } else {
     print((o_.formula.given ? formula_summary(placed) : QString()) + panel_text(w) +
-          notices_text(w, skipped));
+          notices_text(w, skipped) +
+          (other_decimal.isNull() ? QString() : other_decimal_text(format, other_decimal) + u'\n'));
   }
   if (w.data_error()) {
     const QString where = w.error_type() == TQX5200Waveform::time_not_increasing
                               ? QStringLiteral(" (row %1)").arg(w.error_index() + 1)
                               : QString();
-    if (o_.json)
-      print_json(result_);
+    if (o_.json) {
+      // A run's result has the keys of one that started, whatever stopped it.
+      if (starts_)
+        add_start_keys(false, TPollEnd{}, QString());
+      print_result(result_);
+    }
     return fail(exit_data_error, QStringLiteral("%1: %2%3 for load board %4: nothing was sent.")
                                      .arg(o_.formula.given ? QStringLiteral("--formula") : file,
                                           error_message(w), where, driver_->load_board().lb_name));
@@ -175,7 +191,7 @@ int TCtl::upload(const QString &file, bool quiet) {
   if (!o_.json)
     print(QStringLiteral("Uploaded %1 words to %2.\n").arg(driver_->buffer_count()).arg(name()));
   else if (!quiet)
-    print_json(result_);
+    print_result(result_);
   return exit_done;
 }
 
@@ -356,7 +372,7 @@ TCtl::TPollEnd TCtl::poll(int interval_ms, double duration, bool until_end, doub
   end.signal = end.reason == interrupted ? (last_signal ? int(last_signal) : SIGINT) : 0;
   end.seconds = double(clock.nsecsElapsed()) / 1e9;
   end.interval_ms = int(step);
-  if (missed > 0)
+  if (log && missed > 0)
     std::fprintf(stderr, "qx5200-ctl: %d scheduled rows were left out: their polls came too late\n", missed);
   return end;
 }
@@ -393,6 +409,26 @@ int TCtl::start(bool quiet) {
   return finish_run(end);
 }
 
+// Every run's result has the same keys, whatever stopped it: null where one does not apply.
+void TCtl::add_start_keys(bool started, const TPollEnd &end, const QString &output) {
+  const bool waited = end.reason != end_none;
+  const bool ended = end.reason == completed || end.reason == stopped || end.reason == over_temperature ||
+                     end.reason == board_removed;
+  auto or_null = [](bool given, const QJsonValue &v) { return given ? v : QJsonValue(); };
+  result_.insert(QStringLiteral("started"), started);
+  result_.insert(QStringLiteral("running"), or_null(output != u"unknown", driver_->is_running()));
+  result_.insert(QStringLiteral("ended"), or_null(waited, ended));
+  result_.insert(QStringLiteral("end_reason"),
+                 or_null(waited, QString::fromLatin1(waited ? end_names[end.reason] : "")));
+  result_.insert(QStringLiteral("duration_s"), or_null(waited, std::round(end.seconds * 1000) / 1000));
+  result_.insert(QStringLiteral("output"),
+                 output.isEmpty() ? QJsonValue(driver_->is_running() ? "running" : "stopped") : output);
+  result_.insert(QStringLiteral("interrupted"), or_null(end.reason == interrupted, signal_name(end.signal)));
+  result_.insert(QStringLiteral("stopped_by"), or_null(end.reason == stopped, stopped_by_));
+  result_.insert(QStringLiteral("log_rows"), or_null(run_log_ && waited, end.rows));
+  result_.insert(QStringLiteral("interval_ms"), or_null(run_log_ && waited, end.interval_ms));
+}
+
 // The run's result: why it ended, after how long, and whether the output is on now. A signal
 // and a failed log stop the output (unless --keep-running): a bench whose script was killed, or
 // whose record is lost, must not go on driving its load.
@@ -404,30 +440,10 @@ int TCtl::finish_run(const TPollEnd &end) {
   const QString output = !known                  ? QStringLiteral("unknown")
                          : driver_->is_running() ? QStringLiteral("running")
                                                  : QStringLiteral("stopped");
-  static const char *const names[] = {
-      nullptr,         "completed",   "stopped", "interrupted", "over_temperature",
-      "board_removed", "device_lost", "timeout", "log_failed",  "duration"};
   const bool waited = end.reason != end_none;
-  const bool ended = end.reason == completed || end.reason == stopped || end.reason == over_temperature ||
-                     end.reason == board_removed;
   if (o_.json) {
-    result_.insert(QStringLiteral("started"), true);
-    result_.insert(QStringLiteral("running"), known ? QJsonValue(driver_->is_running()) : QJsonValue());
-    result_.insert(QStringLiteral("ended"), ended);
-    result_.insert(QStringLiteral("end_reason"),
-                   waited ? QJsonValue(QString::fromLatin1(names[end.reason])) : QJsonValue());
-    result_.insert(QStringLiteral("duration_s"),
-                   waited ? QJsonValue(std::round(end.seconds * 1000) / 1000) : QJsonValue());
-    result_.insert(QStringLiteral("output"), output);
-    if (end.reason == interrupted)
-      result_.insert(QStringLiteral("interrupted"), signal_name(end.signal));
-    if (end.reason == stopped)
-      result_.insert(QStringLiteral("stopped_by"), stopped_by_);
-    if (run_log_) {
-      result_.insert(QStringLiteral("log_rows"), end.rows);
-      result_.insert(QStringLiteral("interval_ms"), end.interval_ms);
-    }
-    print_json(result_);
+    add_start_keys(true, end, output);
+    print_result(result_);
   } else if (waited) {
     const QString after = seconds_text(end.seconds);
     if (end.reason == completed)
@@ -436,7 +452,7 @@ int TCtl::finish_run(const TPollEnd &end) {
       print(QStringLiteral("Run stopped by %1 after %2 s.\n").arg(stopped_by_, after));
     else
       print(QStringLiteral("Run ended after %1 s (%2); the output is %3.\n")
-                .arg(after, QString::fromLatin1(names[end.reason]).replace(u'_', u' '), output));
+                .arg(after, QString::fromLatin1(end_names[end.reason]).replace(u'_', u' '), output));
   } else {
     print(QStringLiteral("Started.\n"));
   }

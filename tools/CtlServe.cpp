@@ -169,38 +169,7 @@ int ctl_holder_status(const QString &device_path, const QString &in_use_text, bo
     return 0;
   }
   // The text of qx5200-ctl status, from the holder's figures.
-  auto yes_no = [](bool b) { return b ? QStringLiteral("yes") : QStringLiteral("no"); };
-  auto num = [](const QJsonValue &v, char format, int precision) {
-    return QString::number(v.toDouble(), format, precision);
-  };
-  const QJsonObject cal = o.value(u"calibration").toObject();
-  QString t = QStringLiteral("Connected: %1\nPath: %2\nUSB voltage: %3 V\nSerial: %4\nFirmware: %5\n")
-                  .arg(yes_no(o.value(u"connected").toBool()), o.value(u"path").toString(),
-                       num(o.value(u"usb_voltage"), 'f', 2))
-                  .arg(o.value(u"serial").toInt())
-                  .arg(o.value(u"firmware").toString());
-  t += QStringLiteral("Calibration: offset %1, ad_offset %2, ad_gain %3\n")
-           .arg(num(cal.value(u"offset"), 'g', 7), num(cal.value(u"ad_offset"), 'g', 7),
-                num(cal.value(u"ad_gain"), 'g', 7));
-  const bool present = o.value(u"board_present").toBool();
-  t += QStringLiteral("Load board: %1\n").arg(present ? QStringLiteral("present") : QStringLiteral("none"));
-  if (present) {
-    const QJsonObject b = o.value(u"board").toObject();
-    for (const char *name :
-         {"name", "units", "gain", "sensor_gain", "max_temp", "max_power", "max_p2t", "offset",
-          "sensor_offset", "sensor_units", "return_to_zero", "sensor_max", "monitor_gain", "max_value"}) {
-      const QJsonValue v = b.value(QLatin1StringView(name));
-      t += QStringLiteral("  %1: %2\n")
-               .arg(QLatin1StringView(name),
-                    v.isString() ? v.toString()
-                                 : QString::number(v.toDouble(), 'g', QLocale::FloatingPointShortest));
-    }
-  }
-  t += QStringLiteral("Sensor: %1 %2\nTemperature: %3 C\nOver-temperature: %4\nRunning: %5\n")
-           .arg(num(o.value(u"sensor_value"), 'g', 7), o.value(u"sensor_units").toString(),
-                num(o.value(u"temperature"), 'f', 1), yes_no(o.value(u"over_temperature").toBool()),
-                yes_no(o.value(u"running").toBool()));
-  print_line(t.toLocal8Bit());
+  print_line(status_text(o).toLocal8Bit());
   return 0;
 }
 

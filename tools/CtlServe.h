@@ -2,6 +2,7 @@
 
 #include "HidControllerClass.h"
 
+#include <QJsonObject>
 #include <QString>
 
 // qx5200-ctl serve: holds the device and serves the SCPI command set on TCP and on the holder's
@@ -21,3 +22,6 @@ int ctl_serve(const TServeOptions &options, THidBackendFactory backends);
 // answer.
 int ctl_holder_status(const QString &device_path, const QString &in_use_text, bool json);
 int ctl_holder_stop(const QString &device_path, const QString &in_use_text, bool json);
+// qx5200-ctl status as text, from the object device_status_json makes (here or in the holder):
+// the same figures and units as the JSON.
+QString status_text(const QJsonObject &status);

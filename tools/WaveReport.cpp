@@ -3,18 +3,25 @@
 #include "NumberConversion.h"
 #include "WaveNotices.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <utility>
 
+bool json_representable(long double v) {
+  return std::isfinite(v) && std::fabs(v) <= static_cast<long double>(std::numeric_limits<double>::max());
+}
+
 std::string json_number(long double v) {
-  if (!std::isfinite(v))
+  if (!json_representable(v))
     return "null";
+  // A reader gets a double whatever we print: its shortest text is all the precision it holds.
   char buf[64];
-  const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 17);
+  const auto res = std::to_chars(buf, buf + sizeof buf, static_cast<double>(v));
   return std::string(buf, res.ptr);
 }
 
@@ -29,6 +36,14 @@ QString error_text(const TQX5200Waveform &w) {
   case TQX5200Waveform::max_power: return QStringLiteral("Max Power");
   default: return QStringLiteral("Max P2t");
   }
+}
+
+std::string json_string(const std::string &utf8) {
+  return QJsonDocument(QJsonArray{QString::fromStdString(utf8)})
+      .toJson(QJsonDocument::Compact)
+      .chopped(1)
+      .mid(1)
+      .toStdString();
 }
 
 QString panel_text(const TQX5200Waveform &w) {
@@ -70,35 +85,44 @@ QString error_message(const TQX5200Waveform &w) {
 }
 
 std::string statistics_json(const TQX5200Waveform &w) {
+  const std::string u = w.load_board.lb_units.isEmpty() ? "V" : w.load_board.lb_units.toStdString();
+  const std::string per_s = u + "/s";
   std::string out = "{";
-  const std::pair<const char *, long double> figures[] = {
-      {"sampled_data_count", static_cast<long double>(w.sampled_data_count())},
-      {"max_value", w.max_value()},
-      {"max_dy", w.max_dy()},
-      {"min_dy", w.min_dy()},
-      {"max_dx", w.max_dx()},
-      {"min_dx", w.min_dx()},
-      {"max_dy_dx", w.max_dy_dx()},
-      {"total_time", w.total_time()},
-      {"pulse_time", w.pulse_time()},
-      {"average", w.average()},
-      {"pulse_average", w.pulse_average()},
-      {"average_power", w.average_power()},
-      {"pulse_power", w.pulse_power()},
-      {"energy", w.energy()},
-      {"p2t", w.p2t()},
-      {"limited_samples", static_cast<long double>(w.limited_samples())},
-      {"output_limit", w.output_limit()},
-      {"max_time", w.max_time()},
+  struct Figure {
+    const char *name;
+    long double value;
+    std::string unit; // empty for a count
   };
-  bool first = true;
-  for (const auto &[name, value] : figures) {
-    if (!first)
-      out += ',';
-    first = false;
-    out += '"' + std::string(name) + "\":" + json_number(value);
+  const Figure figures[] = {
+      {"sampled_data_count", static_cast<long double>(w.sampled_data_count()), {}},
+      {"max_value", w.max_value(), u},
+      {"max_dy", w.max_dy(), u},
+      {"min_dy", w.min_dy(), u},
+      {"max_dx", w.max_dx(), "s"},
+      {"min_dx", w.min_dx(), "s"},
+      {"max_dy_dx", w.max_dy_dx(), per_s},
+      {"total_time", w.total_time(), "s"},
+      {"pulse_time", w.pulse_time(), "s"},
+      {"average", w.average(), u},
+      {"pulse_average", w.pulse_average(), u},
+      {"average_power", w.average_power(), "W"},
+      {"pulse_power", w.pulse_power(), "W"},
+      {"energy", w.energy(), "J"},
+      {"p2t", w.p2t(), "W^2s"},
+      {"limited_samples", static_cast<long double>(w.limited_samples()), {}},
+      {"output_limit", w.output_limit(), u},
+      {"max_time", w.max_time(), "s"},
+  };
+  std::string units, unrepresentable;
+  for (const Figure &f : figures) {
+    out += '"' + std::string(f.name) + "\":" + json_number(f.value) + ',';
+    if (!f.unit.empty())
+      units += (units.empty() ? "\"" : ",\"") + std::string(f.name) + "\":" + json_string(f.unit);
+    // Written as null: the reason is that a double cannot hold it.
+    if (!json_representable(f.value))
+      unrepresentable += (unrepresentable.empty() ? "\"" : ",\"") + std::string(f.name) + '"';
   }
-  return out + "}";
+  return out + "\"units\":{" + units + "},\"out_of_range\":[" + unrepresentable + "]}";
 }
 
 QString notices_text(const TQX5200Waveform &w, const TSkippedRows &skipped) {

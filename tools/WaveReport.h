@@ -20,7 +20,13 @@ QString panel_text(const TQX5200Waveform &w);
 QString notices_text(const TQX5200Waveform &w, const TSkippedRows &skipped);
 // {"count":2,"first_row":5,"first_text":"abc"}; first_row 0 and first_text "" with none.
 std::string skipped_rows_json(const TSkippedRows &skipped);
-// 17 significant digits, '.' whatever the locale; JSON has no infinities, so those are null.
+// Whether a double, the number every JSON reader makes of it, holds v (finite, in range).
+bool json_representable(long double v);
+// The shortest text that reads back as the double nearest v, '.' whatever the locale; null when
+// json_representable is false.
 std::string json_number(long double v);
-// The statistics as one JSON object.
+// A text as a JSON string, quotes and escapes included.
+std::string json_string(const std::string &utf8);
+// The statistics as one JSON object; its "units" object gives each figure's unit (counts have
+// none), its "out_of_range" array names the figures written as null since no double holds them.
 std::string statistics_json(const TQX5200Waveform &w);

@@ -36,14 +36,14 @@ const QList<TCommand> &commands() {
       {"upload",
        "FILE | --formula EXPR --span START:END",
        "Reads, validates and builds FILE as the window does before START, then uploads it.",
-       {"format", "separator", "repeat", "formula", "span", "accuracy", "points"}},
+       {"format", "separator", "decimal", "repeat", "formula", "span", "accuracy", "points"}},
       {"start", "", "Starts the waveform the device holds.", {"wait", "timeout", "keep-running"}},
       {"stop", "", "Stops the output.", {}},
       {"run",
        "FILE | --formula EXPR --span START:END",
        "Uploads FILE as upload does, then starts it.",
-       {"format", "separator", "repeat", "wait", "timeout", "log", "interval", "keep-running", "formula",
-        "span", "accuracy", "points"}},
+       {"format", "separator", "decimal", "repeat", "wait", "timeout", "log", "interval", "keep-running",
+        "formula", "span", "accuracy", "points"}},
       {"log",
        "",
        "Writes one CSV row (JSON Lines with --json) per status poll, on a fixed schedule.",
@@ -76,8 +76,8 @@ QString general_help() {
                      "(also after a command), -v/--version.\n\n")
           .arg(TSimulateFaults::choices());
   t += QStringLiteral(
-      "Exit status (with --json also the last line of standard output: {\"error\": {\"code\", \"kind\", "
-      "\"message\"}}, kind in brackets):\n"
+      "Exit status (with --json also in the result object, or alone: \"error\": {\"code\", \"kind\", "
+      "\"message\"}, kind in brackets; \"error\": null on success):\n"
       "  0   done\n"
       "  1   waveform data error (data_error)\n"
       "  2   usage, or a file that cannot be read or opened (usage)\n"
@@ -113,7 +113,8 @@ QList<QCommandLineOption> all_options() {
               QStringLiteral("N"), QStringLiteral("1")},
              {QStringLiteral("wait"), QStringLiteral("Wait until the device reports the run ended.")},
              {QStringLiteral("timeout"),
-              QStringLiteral("With --wait: give up after S seconds (exit 7), leaving it running."),
+              QStringLiteral(
+                  "With --wait: give up after S seconds, 0 to 10000000 (exit 7), leaving it running."),
               QStringLiteral("S")},
              {QStringLiteral("log"),
               QStringLiteral(
@@ -128,7 +129,8 @@ QList<QCommandLineOption> all_options() {
                   "the start, coarser when the device link cannot keep it (said on standard error)."),
               QStringLiteral("MS"), QStringLiteral("1000")},
              {QStringLiteral("duration"),
-              QStringLiteral("Stop logging after S seconds (default: until Ctrl+C or SIGTERM)."),
+              QStringLiteral(
+                  "Stop logging after S seconds, 0 to 10000000 (default: until Ctrl+C or SIGTERM)."),
               QStringLiteral("S")},
              {QStringLiteral("output"), QStringLiteral("Append the log to FILE instead of standard output."),
               QStringLiteral("FILE")},
@@ -228,6 +230,7 @@ int main(int argc, char *argv[]) {
           QStringLiteral("--%1: no FILE given (an empty path names no file)").arg(QString::fromLatin1(name)));
   o.format = parser.value(QStringLiteral("format"));
   o.separator = parser.value(QStringLiteral("separator"));
+  o.decimal = parser.value(QStringLiteral("decimal"));
   if (!o.separator.isEmpty()) {
     QChar separator;
     if (!parse_separator(o.separator, separator))
@@ -247,8 +250,8 @@ int main(int argc, char *argv[]) {
   for (auto [name, value] : {std::pair{"timeout", &o.timeout}, std::pair{"duration", &o.duration}}) {
     const QString option = QString::fromLatin1(name);
     if (parser.isSet(option) && !positive_seconds(parser.value(option), *value))
-      return fail(exit_usage,
-                  QStringLiteral("--%1: '%2' is not a number of seconds").arg(option, parser.value(option)));
+      return fail(exit_usage, QStringLiteral("--%1: '%2' is not a number of seconds from 0 to 10000000")
+                                  .arg(option, parser.value(option)));
   }
   if (parser.isSet(QStringLiteral("timeout")) && !o.wait && o.log.isEmpty())
     return fail(exit_usage, QStringLiteral("--timeout goes with --wait"));
@@ -278,19 +281,23 @@ int main(int argc, char *argv[]) {
   if (command == u"serve")
     return ctl_serve({parser.value(QStringLiteral("listen")), o.device, o.log}, std::move(backends));
   TCtl ctl(o, std::move(backends));
-  if (command == u"list")
-    return ctl.list();
-  if (command == u"status")
-    return ctl.status();
-  if (command == u"upload")
-    return ctl.upload(args.value(0));
-  if (command == u"start")
-    return ctl.start();
-  if (command == u"stop")
-    return ctl.stop();
-  if (command == u"run")
-    return ctl.run(args.value(0));
-  if (command == u"log")
-    return ctl.log();
-  return sub == u"read" ? ctl.board_read() : ctl.board_write(args.front());
+  const int code = [&] {
+    if (command == u"list")
+      return ctl.list();
+    if (command == u"status")
+      return ctl.status();
+    if (command == u"upload")
+      return ctl.upload(args.value(0));
+    if (command == u"start")
+      return ctl.start();
+    if (command == u"stop")
+      return ctl.stop();
+    if (command == u"run")
+      return ctl.run(args.value(0));
+    if (command == u"log")
+      return ctl.log();
+    return sub == u"read" ? ctl.board_read() : ctl.board_write(args.front());
+  }();
+  print_held_result();
+  return code;
 }

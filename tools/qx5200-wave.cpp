@@ -1,6 +1,7 @@
 // qx5200-wave: validates and resamples a waveform file exactly as the window does before START,
 // for scripts and machines without the device.
 
+#include "BoardFields.h"
 #include "FormulaOptions.h"
 #include "GraphExport.h"
 #include "LoadBoardRecord.h"
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QJsonDocument>
 
 #include <charconv>
 #include <cmath>
@@ -72,14 +74,25 @@ bool set_calibration(TCalibration &cal, QStringView key, QStringView text, QStri
   return true;
 }
 
-void print_json(const TQX5200Waveform &w, const TSkippedRows &skipped, const std::string &formula) {
+// "point", "comma" or null.
+std::string decimal_json(QChar decimal) {
+  return decimal.isNull() ? "null" : '"' + decimal_name(decimal).toStdString() + '"';
+}
+
+void print_json(const TQX5200Waveform &w, const TSkippedRows &skipped, const std::string &formula,
+                QChar decimal, QChar other_decimal) {
   std::string out = "{";
   if (!formula.empty())
     out += "\"formula\":" + formula + ',';
+  out += "\"board\":" +
+         QJsonDocument(board_record_json(w.load_board)).toJson(QJsonDocument::Compact).toStdString();
+  out += ",\"repeat\":" + std::to_string(w.repeat_count) + ',';
+  out += "\"decimal\":" + decimal_json(decimal) + ",\"other_decimal\":" + decimal_json(other_decimal) + ',';
   out += "\"data_count\":" + std::to_string(w.data_count());
   out += ",\"data_error\":" + std::string(w.data_error() ? "true" : "false");
   out += ",\"error_type\":" + std::to_string(w.error_type());
   out += ",\"error_index\":" + std::to_string(w.error_index());
+  out += ",\"error_text\":" + json_string(error_text(w).toStdString());
   out += ",\"buffer_count\":" + std::to_string(w.buffer_count());
   out += ",\"words\":[";
   for (int i = 0; i < w.buffer_count(); ++i) {
@@ -243,10 +256,11 @@ int main(int argc, char *argv[]) {
   std::vector<TWavePoint> points;
   TSkippedRows skipped;
   TFormulaResult placed;
+  QChar other_decimal;
   if (formula.given) {
     if (!formula_wave_points(formula, waveform.load_board.lb_max_value, points, placed, reason))
       return fail(reason);
-  } else if (!load_wave_file(path, format, points, skipped, reason)) {
+  } else if (!load_wave_file(path, format, points, skipped, reason, &other_decimal)) {
     return fail(QStringLiteral("%1: %2").arg(path, reason));
   }
 
@@ -257,9 +271,11 @@ int main(int argc, char *argv[]) {
   if (parser.isSet(plot_option) && !write_plot(waveform, plot_file, plot_size, plot_dpi, reason))
     return fail(QStringLiteral("%1: %2").arg(plot_file, reason));
   if (parser.isSet(json_option))
-    print_json(waveform, skipped, formula.given ? formula_json(formula, placed) : std::string());
+    print_json(waveform, skipped, formula.given ? formula_json(formula, placed) : std::string(),
+               formula.given || format.pwl ? QChar() : used_decimal(format), other_decimal);
   else
     print((formula.given ? formula_summary(placed) : QString()) + panel_text(waveform) +
-          notices_text(waveform, skipped));
+          notices_text(waveform, skipped) +
+          (other_decimal.isNull() ? QString() : other_decimal_text(format, other_decimal) + u'\n'));
   return waveform.data_error() ? exit_data_error : exit_valid;
 }

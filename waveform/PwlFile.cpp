@@ -115,7 +115,8 @@ bool spice_number(QStringView token, long double &value, QString *plain) {
   if (exponent != 0)
     text += u'e' + QString::number(exponent);
   long double v = 0;
-  if (!text_to_real(text, v, u'.'))
+  // As in a table cell: nothing beyond a double's range.
+  if (!cell_real(text, v, u'.'))
     return false;
   value = v;
   if (plain)

@@ -3,6 +3,7 @@
 #include "NumberConversion.h"
 #include "SafeFile.h"
 #include "SplitFunctions.h"
+#include "TablePoints.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -342,7 +343,7 @@ int TQGridModel::sort_rows_by_time() {
   keys.reserve(rows_.size());
   for (int r = fixed_rows; r < row_count(); ++r) {
     long double time = 0;
-    const bool timed = text_to_real(cell_view(time_col, r), time, decimal);
+    const bool timed = cell_real(cell_view(time_col, r), time, decimal);
     keys.push_back({timed, time, r});
   }
   std::stable_sort(keys.begin(), keys.end(), [](const Key &a, const Key &b) {
@@ -383,8 +384,8 @@ int TQGridModel::remove_repeated_rows() {
   long double previous_time = 0, previous_value = 0;
   for (int r = fixed_rows; r < row_count(); ++r) {
     long double time = 0, value = 0;
-    const bool point = text_to_real(cell_view(time_col, r), time, decimal) &&
-                       text_to_real(cell_view(value_col, r), value, decimal);
+    const bool point = cell_real(cell_view(time_col, r), time, decimal) &&
+                       cell_real(cell_view(value_col, r), value, decimal);
     if (point && previous_point && time == previous_time && value == previous_value) {
       repeated[r] = true;
       ++removed;

@@ -3,17 +3,31 @@
 #include "NumberConversion.h"
 #include "TQGridModel.h"
 
+#include <cmath>
+#include <limits>
+
+bool cell_real(QStringView text, long double &value, QChar decimal) {
+  long double v = 0;
+  if (!text_to_real(text, v, decimal.isNull() ? locale_decimal_separator() : decimal) ||
+      std::fabs(v) > static_cast<long double>(std::numeric_limits<double>::max()))
+    return false;
+  value = v;
+  return true;
+}
+
 namespace {
 
 bool row_point(const TQGridModel &table, int row, TWavePoint &point, QChar decimal) {
-  return text_to_real(table.cell_view(TQGridModel::time_col, row), point.time, decimal) &&
-         text_to_real(table.cell_view(TQGridModel::value_col, row), point.value, decimal);
+  return cell_real(table.cell_view(TQGridModel::time_col, row), point.time, decimal) &&
+         cell_real(table.cell_view(TQGridModel::value_col, row), point.value, decimal);
 }
+
+QChar or_locale(QChar decimal) { return decimal.isNull() ? locale_decimal_separator() : decimal; }
 
 } // namespace
 
-void table_points(const TQGridModel &table, std::vector<TWavePoint> &points) {
-  const QChar decimal = locale_decimal_separator();
+void table_points(const TQGridModel &table, std::vector<TWavePoint> &points, QChar wanted) {
+  const QChar decimal = or_locale(wanted);
   TWavePoint point;
   for (int row = TQGridModel::fixed_rows; row < table.row_count(); ++row)
     if (row_point(table, row, point, decimal))
@@ -38,8 +52,8 @@ bool has_point(const TQGridModel &table, QChar decimal) {
 
 bool table_has_point(const TQGridModel &table) { return has_point(table, locale_decimal_separator()); }
 
-QChar foreign_decimal_separator(const TQGridModel &table) {
-  const QChar decimal = locale_decimal_separator();
+QChar foreign_decimal_separator(const TQGridModel &table, QChar wanted) {
+  const QChar decimal = or_locale(wanted);
   const QChar other = decimal == u',' ? QChar(u'.') : QChar(u',');
   if (has_point(table, decimal) || !has_point(table, other))
     return {};
@@ -57,17 +71,17 @@ int bad_cell(const TQGridModel &table, int row, QChar decimal) {
   if (blank(time) && blank(value))
     return -1;
   long double x = 0;
-  if (!text_to_real(time, x, decimal))
+  if (!cell_real(time, x, decimal))
     return TQGridModel::time_col;
-  if (!text_to_real(value, x, decimal))
+  if (!cell_real(value, x, decimal))
     return TQGridModel::value_col;
   return -1;
 }
 
 } // namespace
 
-TSkippedRows skipped_rows(const TQGridModel &table) {
-  const QChar decimal = locale_decimal_separator();
+TSkippedRows skipped_rows(const TQGridModel &table, QChar wanted) {
+  const QChar decimal = or_locale(wanted);
   TSkippedRows skipped;
   for (int row = TQGridModel::fixed_rows; row < table.row_count(); ++row) {
     const int col = bad_cell(table, row, decimal);
@@ -89,5 +103,5 @@ bool skipped_cell(const TQGridModel &table, int col, int row) {
   if (bad_cell(table, row, decimal) < 0)
     return false;
   long double x = 0;
-  return !text_to_real(table.cell_view(col, row), x, decimal);
+  return !cell_real(table.cell_view(col, row), x, decimal);
 }

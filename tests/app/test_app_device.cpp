@@ -13,6 +13,7 @@
 #include "TQGraphUnit.h"
 #include "TQGridUnit.h"
 #include "TVirtualQX5200Device.h"
+#include "WindowHolder.h"
 #include "full_disk.h"
 #include "localized.h"
 #include "tqhid_unit.h"
@@ -26,6 +27,7 @@
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabBar>
@@ -897,6 +899,49 @@ private slots:
     QVERIFY(QTest::qWaitFor([this] { return w_->device_connected(); }, 5000));
     QVERIFY(mine.held());
     QVERIFY(!other.acquire(device_->hid_device()->path()));
+  }
+
+  // As main() wires it: during a run, a second program's status and stop are answered by the
+  // window over its holder socket, and the stop is STOP's. QX5200_SIMULATE_PID makes the second
+  // program's virtual device stand for this one.
+  void serves_status_and_stop_to_another_program() {
+    qputenv("XDG_RUNTIME_DIR", dir_.path().toLocal8Bit());
+    plug_device();
+    TDeviceLock lock(QStringLiteral("qx5200"));
+    make_window();
+    lock.attach(w_->driver->hid());
+    TWindowHolder holder(*w_, lock);
+    QTRY_VERIFY_WITH_TIMEOUT(w_->device_connected(), 10000);
+    fill_table(long_pulse);
+    ui<TNumEdit>("ne_waveform_repeat_count")->setValue(0);
+    bt_waveform_start()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(model().is_playing() && w_->driver->is_running(), 10000);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QX5200_SIMULATE_PID", QString::number(QCoreApplication::applicationPid()));
+    auto ctl = [&](const QString &command, qint64 &pid) {
+      QProcess p;
+      p.setProcessEnvironment(env);
+      p.start(QX5200_CTL, {"--simulate", command});
+      pid = p.waitForStarted(10000) ? p.processId() : -1;
+      // The window answers from this event loop.
+      if (!QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, 30000))
+        return QString("no end");
+      return QString::number(p.exitCode()) + ' ' + p.readAllStandardOutput() + p.readAllStandardError();
+    };
+    qint64 pid = 0;
+    const QString status = ctl("status", pid);
+    QVERIFY2(status.startsWith("0 Connected: yes\n") && status.contains("\nSerial: 5200\n") &&
+                 status.endsWith("\nRunning: yes\n"),
+             qPrintable(status));
+    QVERIFY(ctl("start", pid)
+                .startsWith(QString("5 qx5200-ctl: QX5200 5200 is in use by qx5200 (pid %1)")
+                                .arg(QCoreApplication::applicationPid())));
+    QCOMPARE(model().command_count(27), 0u);
+    QCOMPARE(ctl("stop", pid), QString("0 Stopped.\n"));
+    QCOMPARE(ui<QLabel>("status_message")->text(), QString("Stopped by qx5200-ctl (pid %1)").arg(pid));
+    QCOMPARE(model().command_count(27), 1u);
+    QVERIFY(!model().is_playing());
+    QTRY_COMPARE_WITH_TIMEOUT(bt_waveform_start()->text(), QString("START"), 10000);
   }
 
   // Levels beyond LB1's 100 A still play, at 100 A, and rows that are no point are still

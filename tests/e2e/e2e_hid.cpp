@@ -3,6 +3,7 @@
 // program starts and kills to plug and unplug the device. It needs /dev/uhid and the hid,
 // uhid and hid-generic modules, so it runs in a guest (scripts/e2e-hid), not under ctest.
 // It prints one line starting "E2E-HID RESULT: " with PASS and the figures, or FAIL and why.
+#include "DeviceLock.h"
 #include "HidBackendLinux.h"
 #include "QX5200_Driver.h"
 #include "TVirtualQX5200.h"
@@ -378,7 +379,8 @@ void Run::replug_within_a_rescan() {
 }
 
 // qx5200-ctl as separate processes on a fresh device this program leaves alone: each command,
-// a log of two seconds, and two programs at once (one is refused until the other has ended).
+// a log of two seconds, and two programs at once (the holder answers status and stop for the
+// other, which is refused anything else).
 void Run::ctl_processes() {
   check(QFileInfo(ctl_program_).isExecutable(), QStringLiteral("no qx5200-ctl at %1").arg(ctl_program_));
   device_ = std::make_unique<DeviceProcess>(device_program_);
@@ -440,7 +442,39 @@ void Run::ctl_processes() {
         QStringLiteral("the second qx5200-ctl said: ") + refused);
   check(holder.waitForFinished(30000) && holder.exitCode() == 0,
         QStringLiteral("the first qx5200-ctl log failed"));
-  ctl({QStringLiteral("status")}, 0);
+
+  // A run waiting in one process is stopped from another through the holder: it ends at once.
+  QProcess runner;
+  runner.start(ctl_program_, {QStringLiteral("run"), QStringLiteral("--repeat"), QStringLiteral("0"),
+                              QStringLiteral("--wait"), wave.fileName()});
+  const QString lock_file = TDeviceLock::lock_file(enumerated_qx5200().value(0));
+  auto serving = [&] {
+    QFile f(lock_file);
+    return f.open(QIODevice::ReadOnly) &&
+           f.readAll().split('\n').value(1).toLongLong() == runner.processId() &&
+           QFileInfo::exists(lock_file + QStringLiteral(".sock"));
+  };
+  check(wait_for([&] { return serving() || runner.state() == QProcess::NotRunning; }, 10000) &&
+            runner.state() == QProcess::Running,
+        QStringLiteral("qx5200-ctl run --wait did not start waiting: ") + runner.readAllStandardError());
+  const QString running = ctl({QStringLiteral("status")}, 0);
+  check(running.contains(QStringLiteral("\nRunning: yes")),
+        QStringLiteral("the run's holder said: ") + running);
+  QProcess stopper;
+  stopper.start(ctl_program_, {QStringLiteral("stop")});
+  const qint64 stopper_pid = stopper.waitForStarted(10000) ? stopper.processId() : -1;
+  check(stopper.waitForFinished(30000) && stopper.exitCode() == 0 &&
+            stopper.readAllStandardOutput() == "Stopped.\n",
+        QStringLiteral("qx5200-ctl stop through the holder: ") + stopper.readAllStandardError());
+  check(runner.waitForFinished(10000), QStringLiteral("the run went on after the stop"));
+  const QString run_err = QString::fromLocal8Bit(runner.readAllStandardError());
+  check(runner.exitCode() == 0 &&
+            QString::fromLocal8Bit(runner.readAllStandardOutput())
+                .contains(QStringLiteral("\nRun stopped by qx5200-ctl (pid %1) after ").arg(stopper_pid)) &&
+            run_err == QStringLiteral("qx5200-ctl: stopped by qx5200-ctl (pid %1)\n").arg(stopper_pid),
+        QStringLiteral("qx5200-ctl run --wait ended with %1: %2").arg(runner.exitCode()).arg(run_err));
+  const QString after = ctl({QStringLiteral("status")}, 0);
+  check(after.contains(QStringLiteral("\nRunning: no")), QStringLiteral("after the stop: ") + after);
   device_->unplug(false);
   device_.reset();
 }

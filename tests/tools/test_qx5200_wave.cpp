@@ -19,13 +19,14 @@ struct Run {
 };
 
 // Lines are written with CR LF as the program saves them; numbers with the locale's separator.
-QString write_file(const QTemporaryDir &dir, const QString &name, const QStringList &lines) {
+QString write_file(const QTemporaryDir &dir, const QString &name, const QStringList &lines,
+                   bool local = true) {
   const QString path = dir.filePath(name);
   QFile f(path);
   if (!f.open(QIODevice::WriteOnly))
     return {};
   for (const QString &line : lines)
-    f.write(localized(line).toUtf8() + "\r\n");
+    f.write((local ? localized(line) : line).toUtf8() + "\r\n");
   return path;
 }
 
@@ -94,7 +95,7 @@ void TestQx5200Wave::example_words() {
     QCOMPARE(pts[i].toArray()[1].toDouble(), expected[i][1]);
   }
   const QJsonObject st = o["statistics"].toObject();
-  QCOMPARE(st.size(), 18);
+  QCOMPARE(st.size(), 20); // the figures, their units and the out_of_range list
   QCOMPARE(st["sampled_data_count"].toInt(), 3);
   QCOMPARE(st["limited_samples"].toInt(-1), 0);
   QCOMPARE(st["output_limit"].toDouble(), 5.0);
@@ -102,6 +103,9 @@ void TestQx5200Wave::example_words() {
            (QJsonObject{{"count", 2}, {"first_row", 2}, {"first_text", "not"}}));
   QVERIFY(std::fabs(st["max_time"].toDouble() - 1.00015e-3) < 1e-15);
   QCOMPARE(st["min_dx"].toDouble(), 200e-9);
+  QVERIFY(r.out.contains(QStringLiteral("\"min_dx\":2e-07,"))); // the shortest text of the double
+  QCOMPARE(o["board"].toObject()["gain"].toDouble(), 10.0);
+  QCOMPARE(o["repeat"].toInt(), 1);
   QCOMPARE(o["points"].toArray(),
            (QJsonArray{QJsonArray{0, 0}, QJsonArray{1e-7, 1}, QJsonArray{1.00005e-3, 1}}));
 }
@@ -172,22 +176,38 @@ void TestQx5200Wave::separators_data() {
   QTest::addColumn<QStringList>("lines");
   QTest::addColumn<QStringList>("args");
   QTest::addColumn<int>("points");
-  QTest::newRow("csv by extension") << "a.csv" << QStringList{"t,v", "0,0", "1e-3,1"} << QStringList{} << 2;
-  QTest::newRow("tab otherwise") << "a.dat" << QStringList{"t\tv", "0\t0", "1e-3\t1"} << QStringList{} << 2;
-  QTest::newRow("csv read as tab") << "a.txt" << QStringList{"t,v", "0,0", "1e-3,1"} << QStringList{} << 0;
-  QTest::newRow("space, runs count as one")
-      << "a.txt" << QStringList{"t v", "   0    0", "1e-3  1"} << QStringList{"--separator", "space"} << 2;
+  QTest::addColumn<QString>("other_decimal"); // the hint of a No Data table; "" for none
+  QTest::newRow("csv by extension") << "a.csv" << QStringList{"t,v", "0,0", "1e-3,1"} << QStringList{} << 2
+                                    << "";
+  QTest::newRow("tab otherwise") << "a.dat" << QStringList{"t\tv", "0\t0", "1e-3\t1"} << QStringList{} << 2
+                                 << "";
+  QTest::newRow("csv read as tab") << "a.txt" << QStringList{"t,v", "0,0", "1e-3,1"} << QStringList{} << 0
+                                   << "";
+  QTest::newRow("space, runs count as one") << "a.txt" << QStringList{"t v", "   0    0", "1e-3  1"}
+                                            << QStringList{"--separator", "space"} << 2 << "";
   QTest::newRow("no heading loses the first point")
-      << "b.csv" << QStringList{"0,0", "1e-3,1", "2e-3,0"} << QStringList{} << 2;
+      << "b.csv" << QStringList{"0,0", "1e-3,1", "2e-3,0"} << QStringList{} << 2 << "";
   QTest::newRow("semicolon, locale's decimals")
       << "c.csv" << QStringList{"Zeit;Strom", "0;0.5", "1.5e-3;1.25"}
-      << QStringList{"--separator", "semicolon"} << 2;
+      << QStringList{"--separator", "semicolon"} << 2 << "";
+  // --decimal files are written as they are, whatever the locale.
+  const QStringList comma{"Zeit;Strom", "0;0,5", "1,5e-3;1,25", "2e-3;0"};
+  QTest::newRow("decimal comma") << "d.csv" << comma
+                                 << QStringList{"--separator", "semicolon", "--decimal", "comma"} << 3 << "";
+  QTest::newRow("decimal point, comma numbers")
+      << "d.csv" << comma << QStringList{"--separator", "semicolon", "--decimal", "point"} << 1 << "comma";
+  QTest::newRow("decimal point") << "e.txt" << QStringList{"t\tv", "0\t0.5", "1.5e-3\t1"}
+                                 << QStringList{"--decimal", "point"} << 2 << "";
+  QTest::newRow("beyond a double") << "f.txt"
+                                   << QStringList{"t\tv", "0\t0", "1e400\t1", "1e-3\t-1e400", "2e-3\t1"}
+                                   << QStringList{} << 2 << "";
   // PWL numbers always use '.': these carry none, as the files are written in the locale's notation.
-  QTest::newRow("pwl by extension") << "a.pwl" << QStringList{"0 0", "1u 1", "2u 0"} << QStringList{} << 3;
+  QTest::newRow("pwl by extension") << "a.pwl" << QStringList{"0 0", "1u 1", "2u 0"} << QStringList{} << 3
+                                    << "";
   QTest::newRow("pwl by --format") << "a.txt" << QStringList{"PWL(0 0 1m 5V", "+ 2m 0)"}
-                                   << QStringList{"--format", "pwl"} << 3;
+                                   << QStringList{"--format", "pwl"} << 3 << "";
   QTest::newRow("pwl name read as a table")
-      << "t.pwl" << QStringList{"t\tv", "0\t0", "1e-3\t1"} << QStringList{"--format", "table"} << 2;
+      << "t.pwl" << QStringList{"t\tv", "0\t0", "1e-3\t1"} << QStringList{"--format", "table"} << 2 << "";
 }
 
 void TestQx5200Wave::separators() {
@@ -195,8 +215,10 @@ void TestQx5200Wave::separators() {
   QFETCH(QStringList, lines);
   QFETCH(QStringList, args);
   QFETCH(int, points);
-  const Run r = run(args + QStringList{"--json", write_file(dir, name, lines)});
+  QFETCH(QString, other_decimal);
+  const Run r = run(args + QStringList{"--json", write_file(dir, name, lines, !args.contains("--decimal"))});
   QCOMPARE(json(r)["data_count"].toInt(-1), points);
+  QCOMPARE(json(r)["other_decimal"].toString(), other_decimal);
 }
 
 void TestQx5200Wave::statistics_panel() {
@@ -231,6 +253,10 @@ void TestQx5200Wave::usage_errors_data() {
   QTest::newRow("separator") << QStringList{"--separator", "colon", "x.csv"} << "colon";
   QTest::newRow("format") << QStringList{"--format", "csv", "x.csv"} << "csv";
   QTest::newRow("separator for pwl") << QStringList{"--separator", "tab", "x.pwl"} << "--format table";
+  QTest::newRow("decimal") << QStringList{"--decimal", "dot", "x.txt"} << "'dot' is not point or comma";
+  QTest::newRow("decimal for pwl") << QStringList{"--decimal", "comma", "x.pwl"} << "always use a point";
+  QTest::newRow("pwl beyond a double")
+      << QStringList{write_file(dir, "big.pwl", {"0 0", "1u 1e400"})} << "Line 2: '1e400' is not a number";
   QTest::newRow("pwl token") << QStringList{write_file(dir, "bad.pwl", {"0 0", "1u oops!"})}
                              << "Line 2: 'oops!' is not a number";
   QTest::newRow("repeat") << QStringList{"--repeat", "65536", "x.csv"} << "65536";
@@ -283,8 +309,8 @@ void TestQx5200Wave::help_and_version() {
   QVERIFY(r.err.isEmpty());
   QVERIFY2(r.out.startsWith(starts), qPrintable(r.out));
   if (starts == u"Usage: ") {
-    for (const char *option : {"--separator", "semicolon", "--format", "--repeat", "--sensor", "--board",
-                               "--calibration", "--json", "--version"})
+    for (const char *option : {"--separator", "semicolon", "--decimal", "--format", "--repeat", "--sensor",
+                               "--board", "--calibration", "--json", "--version"})
       QVERIFY2(r.out.contains(QLatin1String(option)), option);
   } else {
     QCOMPARE(r.out, starts); // one line, nothing else

@@ -606,6 +606,7 @@ QString TForm1::in_folder(int folder, const std::function<QString()> &ask) {
 
 void TForm1::use_settings(TSettings *settings) {
   settings_ = nullptr; // nothing is written back while the remembered values are applied
+  formula_page->remember_in(settings);
   if (!settings)
     return;
   if (!graph_defaults_)

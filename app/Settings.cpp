@@ -78,12 +78,16 @@ int TSettings::read_int(const QString &key, int low, int high, int fallback) con
   const int v = store_.value(key).toString().trimmed().toInt(&ok);
   if (ok && v >= low && v <= high)
     return v;
-  if (!bad_keys_.contains(key)) {
-    bad_keys_ << key;
-    notice_ = QStringLiteral("Settings not usable, the defaults apply: %1.")
-                  .arg(bad_keys_.join(QStringLiteral(", ")));
-  }
+  note_unusable(key);
   return fallback;
+}
+
+void TSettings::note_unusable(const QString &key) const {
+  if (bad_keys_.contains(key))
+    return;
+  bad_keys_ << key;
+  notice_ = QStringLiteral("Settings not usable, the defaults apply: %1.")
+                .arg(bad_keys_.join(QStringLiteral(", ")));
 }
 
 bool TSettings::read_bool(const QString &key, bool fallback) const {
@@ -171,6 +175,7 @@ void TSettings::load_graph(TQGraphArea &area) const {
   if (store_.contains(QStringLiteral("graph/subtitle")))
     area.Subtitle = read_text(QStringLiteral("graph/subtitle"), 1000);
   area.showY2Axis = read_bool(QStringLiteral("graph/show_y2"), area.showY2Axis);
+  area.round_ticks = read_bool(QStringLiteral("graph/round_ticks"), area.round_ticks);
   area.yLineWidth = read_int(QStringLiteral("graph/y_line_width"), 0, 10, area.yLineWidth);
   area.y2LineWidth = read_int(QStringLiteral("graph/y2_line_width"), 0, 10, area.y2LineWidth);
   for (const AxisKey &k : axis_keys) {
@@ -201,6 +206,7 @@ void TSettings::store_graph(const TQGraphArea &area) {
   write(QStringLiteral("graph/title"), area.Title);
   write(QStringLiteral("graph/subtitle"), area.Subtitle);
   write(QStringLiteral("graph/show_y2"), int(area.showY2Axis));
+  write(QStringLiteral("graph/round_ticks"), int(area.round_ticks));
   write(QStringLiteral("graph/y_line_width"), area.yLineWidth);
   write(QStringLiteral("graph/y2_line_width"), area.y2LineWidth);
   for (const AxisKey &k : axis_keys) {

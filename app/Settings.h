@@ -59,6 +59,8 @@ public:
   // A short list a page keeps (its last entries), by name; at most 32 entries of 4096 characters.
   QStringList entries(const QString &list) const;
   void set_entries(const QString &list, const QStringList &values);
+  // For a value a reader found unusable by its own rules: the notice names it as well.
+  void note_unusable(const QString &key) const;
 
   // Everything back to the defaults.
   void reset();

@@ -1,5 +1,6 @@
 #include "TFormulaPage.h"
 
+#include "FormulaEntries.h"
 #include "LoadBoardRecord.h"
 #include "NumberConversion.h"
 #include "QX5200_Waveform.h"
@@ -84,6 +85,12 @@ TFormulaPage::TFormulaPage(TQGridModel *table, QWidget *parent) : QWidget(parent
     connect(field, &QLineEdit::returnPressed, this, &TFormulaPage::preview);
 }
 
+void TFormulaPage::remember_in(TSettings *settings) {
+  settings_ = settings;
+  if (settings)
+    restore_formula_entries(*this, *settings);
+}
+
 void TFormulaPage::apply_preset(int index) {
   if (index < 1 || index > int(std::size(presets)))
     return;
@@ -159,6 +166,8 @@ bool TFormulaPage::preview() {
   gr_formula_preview->setYMaxVal(highest > lowest ? highest : lowest + 1);
   gr_formula_preview->SetCurvePointsVisible(1, result_.points.size() <= 200, false);
   gr_formula_preview->Redraw();
+  if (settings_)
+    store_formula_entries(*this, *settings_);
   return true;
 }
 

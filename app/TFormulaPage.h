@@ -12,6 +12,7 @@ class QLineEdit;
 class QPushButton;
 class QSpinBox;
 class TQGraph;
+class TSettings;
 class TQGridModel;
 struct TLoadBoardRecord;
 
@@ -28,6 +29,9 @@ public:
   explicit TFormulaPage(TQGridModel *table, QWidget *parent = nullptr);
 
   void set_load_board_source(LoadBoardSource source) { load_board_ = std::move(source); }
+  // Brings back the entries these settings keep and keeps there those of every Preview or Use
+  // that gives points from now on; nullptr keeps nothing.
+  void remember_in(TSettings *settings);
 
   // Places the points and shows them, or the error (selecting its place in the expression).
   // Returns whether the formula gave points.
@@ -63,4 +67,5 @@ private:
   TQGridModel *table_;
   LoadBoardSource load_board_;
   TFormulaResult result_;
+  TSettings *settings_ = nullptr;
 };

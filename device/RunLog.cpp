@@ -7,9 +7,11 @@
 #include <QFile>
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,9 +19,12 @@ namespace {
 
 QString number(std::optional<long double> v) {
   // Neither CSV nor JSON has a way to write an infinity: such a reading stays empty / null.
-  if (!v || !std::isfinite(*v))
+  if (!v || !std::isfinite(*v) || std::fabs(*v) > static_cast<long double>(std::numeric_limits<float>::max()))
     return {};
-  return QString::number(double(*v), 'g', 7);
+  // The device's readings are singles: their shortest text, as status prints them.
+  char buf[32];
+  const auto res = std::to_chars(buf, buf + sizeof buf, static_cast<float>(*v));
+  return QString::fromLatin1(buf, res.ptr - buf);
 }
 
 QString flag(std::optional<bool> b) { return b ? QString(QChar(*b ? u'1' : u'0')) : QString(); }

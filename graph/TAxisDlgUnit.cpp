@@ -211,6 +211,12 @@ TAxisDlg::TAxisDlg(QWidget *parent) : QDialog(parent) {
   }
 
   auto *buttons = new QHBoxLayout;
+  cb_round_ticks =
+      named(new QCheckBox(QStringLiteral("Round tick values (1, 2, 5)"), this), "cb_round_ticks");
+  cb_round_ticks->setToolTip(
+      QStringLiteral("Linear axes run over whole steps of 1, 2 or 5 x 10^n, at most the "
+                     "Major count of them; the data is not changed"));
+  buttons->addWidget(cb_round_ticks);
   lbRangeError = named(new QLabel(this), "lbRangeError");
   lbRangeError->setStyleSheet(QStringLiteral("color: #c00000"));
   lbRangeError->hide();
@@ -273,6 +279,7 @@ void TAxisDlg::LoadControls() {
   edTitle->setText(s.Title);
   edSubTitle->setText(s.Subtitle);
   cb_showY2Axis->setChecked(s.showY2Axis);
+  cb_round_ticks->setChecked(s.round_ticks);
 
   struct Row {
     const TQAxis &axis;
@@ -341,6 +348,7 @@ void TAxisDlg::StoreControls() {
   s.Title = edTitle->text();
   s.Subtitle = edSubTitle->text();
   s.showY2Axis = cb_showY2Axis->isChecked();
+  s.round_ticks = cb_round_ticks->isChecked();
 
   struct Row {
     TQAxis &axis;

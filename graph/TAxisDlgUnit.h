@@ -67,6 +67,8 @@ public:
   std::array<TColorBox *, kDataCurveCount + 1> cb_Y2Color{}; // [1..10]
   QCheckBox *cb_Y2ShowPoints, *cb_Y2ShowLines;
 
+  // Beside the divisions: the x, y and y2 ticks on whole steps of 1, 2 or 5 x 10^n.
+  QCheckBox *cb_round_ticks;
   QPushButton *OKBtn, *CancelBtn;
   // Why OK was refused (a typed range whose Min is not below its Max); hidden otherwise.
   QLabel *lbRangeError;

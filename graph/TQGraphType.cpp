@@ -88,7 +88,64 @@ double log_share(double v, double min, double max, bool absolute) {
   return std::log10(ratio) / span;
 }
 
+// A rounded axis's tick text: as many decimals as its step needs, so that a step of 0.2 reads
+// "0.2" and one of 50 reads "50"; far from 1, just enough significant digits to tell
+// neighbouring ticks apart.
+QString round_tick_text(const TQAxis &axis, double value) {
+  const double f = RangeFactor(axis.Range);
+  const int e = static_cast<int>(std::floor(std::log10(axis.round_step * f) + 1e-9));
+  const double biggest = std::max(std::fabs(axis.round_min * f), std::fabs(axis.round_max * f));
+  if (e >= -6 && biggest < 1e9)
+    return QString::number(value, 'f', std::max(0, -e));
+  const int top = biggest > 0 ? static_cast<int>(std::floor(std::log10(biggest))) : e;
+  return FloatToSignificant(std::clamp(top - e + 1, 1, 15), value);
+}
+
+void apply_round_ticks(TQAxis &axis, const TRoundTicks &t) {
+  axis.rounded = t.ok ? 1 : 0;
+  axis.round_min = t.min;
+  axis.round_max = t.max;
+  axis.round_step = t.step;
+  axis.round_divisions = t.divisions;
+}
+
 } // namespace
+
+TRoundTicks RoundTicks(double min, double max, int most) {
+  TRoundTicks found;
+  const double span = max - min;
+  most = std::max(most, 1);
+  if (!std::isfinite(min) || !std::isfinite(max) || !std::isfinite(span) || !(span / most > 0))
+    return found;
+  // Beyond 2^52 steps from 0 a double no longer holds every whole step: such a step is too fine
+  // for the values and is passed over.
+  constexpr double kExact = 4503599627370496.0;
+  // A span across 0 never fits one step; past a step of twice the largest value none other does.
+  const double last = 2 * std::max(std::fabs(min), std::fabs(max));
+  static constexpr int mantissas[] = {1, 2, 5};
+  const int first = static_cast<int>(std::floor(std::log10(span / most)));
+  TRoundTicks two;
+  for (int i = 0; i < 3 * 700; ++i) {
+    const int e = first + i / 3;
+    const double step = e >= 0 ? mantissas[i % 3] * pow10(e) : mantissas[i % 3] / pow10(-e);
+    if (!std::isfinite(step) || (step > last && step > span))
+      break;
+    const double q_min = min / step, q_max = max / step;
+    if (!(step > 0) || !(std::fabs(q_min) < kExact && std::fabs(q_max) < kExact))
+      continue;
+    // Values a hair past a whole step (from the division) count as on it.
+    const double lo = std::floor(q_min + 1e-9);
+    const double hi = std::max(std::ceil(q_max - 1e-9), lo + 1);
+    const TRoundTicks t{true, lo * step, hi * step, step, static_cast<int>(hi - lo)};
+    if (!std::isfinite(t.max))
+      break;
+    if (t.divisions <= most)
+      return t;
+    if (t.divisions <= 2 && !two.ok)
+      two = t;
+  }
+  return two;
+}
 
 TQGraphArea DefaultGraphArea() {
   TQGraphArea a;
@@ -182,6 +239,23 @@ void ComputeRanges(TQGraphArea &area, const TCurves &curves) {
     area.y2.MinVal = y2_min;
     area.y2.MaxVal = y2_max;
   }
+
+  area.x.rounded = area.y.rounded = area.y2.rounded = 0;
+  if (!area.round_ticks)
+    return;
+  if (!x_log)
+    apply_round_ticks(area.x, RoundTicks(area.x.MinVal, area.x.MaxVal, area.x.MajInc));
+  if (y_log)
+    return;
+  apply_round_ticks(area.y, RoundTicks(area.y.MinVal, area.y.MaxVal, area.y.MajInc));
+  // The y2 ticks sit on the y grid lines: a round step that fills the same divisions, the top
+  // moved up to the last of them.
+  const int n = std::max(AxisDivisions(area.y), 1);
+  TRoundTicks y2 = RoundTicks(area.y2.MinVal, area.y2.MaxVal, n);
+  y2.ok = y2.ok && y2.divisions <= n && std::isfinite(y2.min + n * y2.step);
+  y2.max = y2.min + n * y2.step;
+  y2.divisions = n;
+  apply_round_ticks(area.y2, y2);
 }
 
 void ComputeDivisions(TQGraphArea &area) {
@@ -194,31 +268,33 @@ void ComputeDivisions(TQGraphArea &area) {
   }
   TGraphRect &p = area.plot;
   TQAxis &x = area.x;
-  x.value_per_major = (x.MaxVal - x.MinVal) / x.MajInc;
-  x.pixels_per_major = (p.right - p.left) / x.MajInc / x.MinInc * x.MinInc;
-  p.right = p.left + x.MajInc * x.pixels_per_major;
+  const int xn = AxisDivisions(x);
+  x.value_per_major = (AxisMax(x) - AxisMin(x)) / xn;
+  x.pixels_per_major = (p.right - p.left) / xn / x.MinInc * x.MinInc;
+  p.right = p.left + xn * x.pixels_per_major;
 
   TQAxis &y = area.y;
-  y.value_per_major = (y.MaxVal - y.MinVal) / y.MajInc;
-  area.y2.value_per_major = (area.y2.MaxVal - area.y2.MinVal) / y.MajInc;
-  y.pixels_per_major = (p.top - p.bottom) / y.MajInc / y.MinInc * y.MinInc;
+  const int yn = AxisDivisions(y);
+  y.value_per_major = (AxisMax(y) - AxisMin(y)) / yn;
+  area.y2.value_per_major = (AxisMax(area.y2) - AxisMin(area.y2)) / yn;
+  y.pixels_per_major = (p.top - p.bottom) / yn / y.MinInc * y.MinInc;
   area.y2.pixels_per_major = y.pixels_per_major;
-  p.top = p.bottom + y.MajInc * y.pixels_per_major;
+  p.top = p.bottom + yn * y.pixels_per_major;
 }
 
 void ValueToPixel(const TQGraphArea &area, TGraphPoint &pt, int marker_size) {
   const TGraphRect &p = area.plot;
   const double width = p.right - p.left;
   const double height = p.top - p.bottom;
-  const double x_min = area.x.MinVal, x_max = area.x.MaxVal;
+  const double x_min = AxisMin(area.x), x_max = AxisMax(area.x);
   if (area.x.Style == Log) {
     // A value of exactly 0 has no logarithm; it maps to the axis start.
     pt.px = pt.x == 0 ? p.left : to_pixel(p.left, log_share(pt.x, x_min, x_max, true) * width);
   } else {
     pt.px = to_pixel(p.left, (pt.x - x_min) * (width / (x_max - x_min)));
   }
-  const double y_min = area.y.MinVal, y_max = area.y.MaxVal;
-  const double y2_min = area.y2.MinVal, y2_max = area.y2.MaxVal;
+  const double y_min = AxisMin(area.y), y_max = AxisMax(area.y);
+  const double y2_min = AxisMin(area.y2), y2_max = AxisMax(area.y2);
   if (area.y.Style == Log) {
     // Values <= 0 have no place on a log axis: they sit on its start like 0 does.
     pt.py = to_pixel(p.bottom, log_share(pt.y, y_min, y_max, false) * height);
@@ -235,8 +311,8 @@ void ValueToPixel(const TQGraphArea &area, TGraphPoint &pt, int marker_size) {
 
 void PixelToValue(const TQGraphArea &area, int px, int py, double &x, double &y) {
   const TGraphRect &p = area.plot;
-  const double x_min = area.x.MinVal, x_max = area.x.MaxVal;
-  const double y_min = area.y.MinVal, y_max = area.y.MaxVal;
+  const double x_min = AxisMin(area.x), x_max = AxisMax(area.x);
+  const double y_min = AxisMin(area.y), y_max = AxisMax(area.y);
   // A plot without width or height has no inverse; it reads as the axis start.
   const double fx = p.right == p.left ? 0 : double(px - p.left) / (p.right - p.left);
   const double fy = p.top == p.bottom ? 0 : double(py - p.bottom) / (p.top - p.bottom);
@@ -252,6 +328,9 @@ void PixelToValue(const TQGraphArea &area, int px, int py, double &x, double &y)
 
 double TickValue(TQAxis &axis, int r, bool log) {
   const double factor = RangeFactor(axis.Range);
+  // Whole steps counted from 0, so that a tick at 0 is exactly 0.
+  if (!log && axis.rounded)
+    return (std::nearbyint(axis.round_min / axis.round_step) + r) * axis.round_step * factor;
   if (!log)
     return (axis.MinVal + r * axis.value_per_major) * factor;
   if (!(axis.MinVal > 0))
@@ -260,6 +339,8 @@ double TickValue(TQAxis &axis, int r, bool log) {
 }
 
 QString TickText(TQAxis &axis, int r, bool log) {
+  if (!log && axis.rounded)
+    return round_tick_text(axis, TickValue(axis, r, log));
   return FloatToSignificant(axis.DecimalCount, TickValue(axis, r, log));
 }
 
@@ -297,9 +378,11 @@ void ComputeLayout(TQGraphArea &area, int width, int height, const TTextMeasure 
   // Room for the wider of the end values' labels, then for the rotated title.
   auto side = [&](const TQAxis &axis, QString &composed) {
     const double f = RangeFactor(axis.Range);
-    const int w = std::max(
-        m.TextWidth(FloatToSignificant(axis.DecimalCount, axis.MinVal * f), axis.tick_label_font_size),
-        m.TextWidth(FloatToSignificant(axis.DecimalCount, axis.MaxVal * f), axis.tick_label_font_size));
+    auto text = [&](double v) {
+      return axis.rounded ? round_tick_text(axis, v * f) : FloatToSignificant(axis.DecimalCount, v * f);
+    };
+    const int w = std::max(m.TextWidth(text(AxisMin(axis)), axis.tick_label_font_size),
+                           m.TextWidth(text(AxisMax(axis)), axis.tick_label_font_size));
     int margin = area.gap0 + w + axis.gapA;
     if (axis.show_title) {
       ComposeAxisTitle(axis, composed);

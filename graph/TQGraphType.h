@@ -108,7 +108,20 @@ struct TQAxis {
   std::array<TCurveStyle, kCurveCount + 1> curve; // by curve number; meaningful on y and y2
   int gapA = 5;
   int gapB = 5;
+  // Set by ComputeRanges while the graph rounds its ticks: the axis is drawn from round_min to
+  // round_max in round_divisions steps of round_step. MinVal, MaxVal and MajInc keep what was
+  // set, so zooming, panning and Graph Setup go on from those.
+  quint8 rounded = 0;
+  double round_min = 0;
+  double round_max = 0;
+  double round_step = 0;
+  int round_divisions = 0;
 };
+
+// Where a linear axis is drawn from and to, and in how many major divisions.
+inline double AxisMin(const TQAxis &a) { return a.rounded ? a.round_min : a.MinVal; }
+inline double AxisMax(const TQAxis &a) { return a.rounded ? a.round_max : a.MaxVal; }
+inline int AxisDivisions(const TQAxis &a) { return a.rounded ? a.round_divisions : a.MajInc; }
 
 struct TQGraphArea {
   int background_color = kColorWhite;
@@ -136,6 +149,8 @@ struct TQGraphArea {
   int gap2 = 5;
   int yLineWidth = 0;
   int y2LineWidth = 0;
+  // Graph Setup's "Round tick values (1, 2, 5)": linear axes widened to whole round steps.
+  quint8 round_ticks = 0;
 };
 
 struct TQLabel {
@@ -166,7 +181,20 @@ double RangeFactor(int range);
 // True when any of the data curves 1..10 holds a point.
 bool GraphHasData(const TCurves &curves);
 
-// Auto-ranging and clamping of the three axes (everything before the layout).
+// Round ticks for min..max: the smallest step of 1, 2 or 5 x 10^n that holds the span in at
+// most `most` whole steps (in two where no step holds it in one), and the limits widened to those
+// steps. Not ok for a span that is empty, not finite, or too fine for the values' precision.
+struct TRoundTicks {
+  bool ok = false;
+  double min = 0;
+  double max = 0;
+  double step = 0;
+  int divisions = 0;
+};
+TRoundTicks RoundTicks(double min, double max, int most);
+
+// Auto-ranging and clamping of the three axes (everything before the layout), then, when the
+// graph rounds its ticks, the round limits of its linear axes.
 void ComputeRanges(TQGraphArea &area, const TCurves &curves);
 
 // Division sizes; pulls the plot's right and top edges in to whole divisions.

@@ -127,6 +127,13 @@ void view_axis(TQAxis &axis, double at, double factor, double shift) {
   axis.AutoRange = 0;
 }
 
+// The drawn span of a rounded axis as a share of its own: a pan of so many pixels moves the
+// axis by the value those pixels show.
+double drawn_share(const TQAxis &axis) {
+  const double share = (AxisMax(axis) - AxisMin(axis)) / (axis.MaxVal - axis.MinVal);
+  return axis.rounded && std::isfinite(share) && share > 0 ? share : 1;
+}
+
 } // namespace
 
 QFont GraphFont(int size) {
@@ -328,7 +335,7 @@ void TQGraph::draw_grid(QPainter &p) {
     const int P = x.pixels_per_major;
     const int m = P / x.MinInc;
     auto line = [&](int X) { p.drawLine(X, pl.bottom - x.line_width, X, pl.top - x.line_width / 2); };
-    for (int i = 0; i < x.MajInc; ++i) {
+    for (int i = 0; i < AxisDivisions(x); ++i) {
       if (x.show_minor_grid) {
         p.setPen(make_pen(x.minor_grid_color, x.minor_grid_width, x.minor_grid_style));
         if (x.Style == Log)
@@ -349,7 +356,7 @@ void TQGraph::draw_grid(QPainter &p) {
     const int P = y.pixels_per_major;
     const int m = P / y.MinInc;
     auto line = [&](int Y) { p.drawLine(pl.left - y.line_width, Y, pl.right + y.line_width / 2, Y); };
-    for (int i = 0; i < y.MajInc; ++i) {
+    for (int i = 0; i < AxisDivisions(y); ++i) {
       if (y.show_minor_grid) {
         p.setPen(make_pen(y.minor_grid_color, y.minor_grid_width, y.minor_grid_style));
         if (y.Style == Log)
@@ -447,7 +454,7 @@ void TQGraph::draw_y_axis(QPainter &p) {
   p.setPen(make_pen(y.tick_label_color, 1));
   set_canvas_font(p, y.tick_label_font_size);
   const int half = text_height(p) / 2;
-  for (int r = 0; r <= y.MajInc; ++r)
+  for (int r = 0; r <= AxisDivisions(y); ++r)
     text_out(p, area_.gap0 + title_height + y.gapA, pl.bottom + r * y.pixels_per_major - half,
              TickText(y, r, log), bg);
 
@@ -458,7 +465,7 @@ void TQGraph::draw_y_axis(QPainter &p) {
   set_canvas_font(p, y2.tick_label_font_size);
   const int half2 = text_height(p) / 2;
   int last_width = 0;
-  for (int r = 0; r <= y.MajInc; ++r) {
+  for (int r = 0; r <= AxisDivisions(y); ++r) {
     const QString text = TickText(y2, r, log);
     text_out(p, pl.right + y2.gapA, pl.bottom + r * y.pixels_per_major - half2, text, bg);
     last_width = text_width(p, text);
@@ -490,7 +497,7 @@ void TQGraph::draw_x_axis(QPainter &p) {
   set_canvas_font(p, x.tick_label_font_size);
   const int row = H - area_.gap0 - text_height(p) - x.gapB - text_height(p);
   const bool log = x.Style == Log;
-  for (int r = 0; r <= x.MajInc; ++r) {
+  for (int r = 0; r <= AxisDivisions(x); ++r) {
     const QString text = TickText(x, r, log);
     text_out(p, pl.left + r * x.pixels_per_major - text_width(p, text) / 2, row, text, bg);
   }
@@ -703,9 +710,9 @@ void TQGraph::mouseMoveEvent(QMouseEvent *event) {
     const QPoint d = pos - last_mouse_;
     last_mouse_ = pos;
     if (pl.right != pl.left)
-      view_axis(area_.x, area_.x.MinVal, 1, -double(d.x()) / (pl.right - pl.left));
+      view_axis(area_.x, area_.x.MinVal, 1, -double(d.x()) / (pl.right - pl.left) * drawn_share(area_.x));
     if (pl.top != pl.bottom)
-      view_axis(area_.y, area_.y.MinVal, 1, -double(d.y()) / (pl.top - pl.bottom));
+      view_axis(area_.y, area_.y.MinVal, 1, -double(d.y()) / (pl.top - pl.bottom) * drawn_share(area_.y));
     set_zoomed();
     return;
   }
@@ -983,7 +990,7 @@ void TQGraph::fit() {
   const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
   const double intercept = (sy - slope * sx) / n;
   if (n > 0 && x_lo < x_hi && std::isfinite(slope) && std::isfinite(intercept)) {
-    const double x0 = area_.x.MinVal, x1 = area_.x.MaxVal;
+    const double x0 = AxisMin(area_.x), x1 = AxisMax(area_.x);
     AddPoint(kDataCurveCount + fit_count_, x0, slope * x0 + intercept, 0);
     AddPoint(kDataCurveCount + fit_count_, x1, slope * x1 + intercept, 0);
     label.Text =

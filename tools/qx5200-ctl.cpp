@@ -27,7 +27,11 @@ struct TCommand {
 
 const QList<TCommand> &commands() {
   static const QList<TCommand> list = {
-      {"list", "", "The QX5200s present: path, serial number, whether this user may open each.", {}},
+      {"list",
+       "",
+       "The QX5200s present: path, serial number, whether this user may open each (none found is "
+       "no failure: exit 0).",
+       {}},
       {"status",
        "",
        "Connection, USB voltage, serial, firmware, calibration, load board, sensor, "

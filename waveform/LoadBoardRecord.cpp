@@ -56,11 +56,13 @@ bool TLoadBoardRecord::set_field(QStringView name, QStringView text, QString &re
     return true;
   }
   if (name == u"return_to_zero") {
-    if (text != u"0" && text != u"1") {
-      reason = QStringLiteral("return_to_zero is 0 or 1");
+    // true and false as the JSON forms of the record print it, 1 and 0 as its byte.
+    const bool on = text == u"1" || text == u"true";
+    if (!on && text != u"0" && text != u"false") {
+      reason = QStringLiteral("return_to_zero is true or false (or 1 or 0)");
       return false;
     }
-    lb_return_to_zero = text == u"1" ? 1 : 0;
+    lb_return_to_zero = on ? 1 : 0;
     return true;
   }
   reason = QStringLiteral("unknown load board field '%1'").arg(name);

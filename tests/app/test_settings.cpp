@@ -4,6 +4,7 @@
 #include "QX5200_unit.h"
 #include "RecentFiles.h"
 #include "Settings.h"
+#include "TFormulaPage.h"
 #include "TQGridUnit.h"
 
 #include <QButtonGroup>
@@ -11,6 +12,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSpinBox>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -74,6 +78,7 @@ private slots:
       area.x.Style = Log;
       area.y.curve[9].line_color = 0x123456;
       area.y2LineWidth = 4;
+      area.round_ticks = 1;
       s->store_graph(area);
       s->set_entries("formula", {"sin(t)", "t*2"});
     }
@@ -96,6 +101,7 @@ private slots:
     QCOMPARE(area.y.curve[9].marker_color, 0x123456);
     QCOMPARE(area.y.curve[8].line_color, 0);
     QCOMPARE(area.y2LineWidth, 4);
+    QCOMPARE(area.round_ticks, quint8(1));
   }
 
   void unusable_files_data() {
@@ -170,6 +176,22 @@ private slots:
       w->ac_load_dataExecute();
     }
     QCOMPARE(d->started_in, dir_.path());
+    // The formula page's entries of a Preview that gave points; typed in after it, nothing.
+    auto *tabs = w->findChild<QTabWidget *>("PageControl1");
+    QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {},
+                      tabs->tabBar()->tabRect(TForm1::page_formula).center());
+    auto *formula = w->findChild<TFormulaPage *>();
+    const QList<QWidget *> fields{formula->le_formula_expression, formula->le_formula_end,
+                                  formula->le_formula_accuracy, formula->sb_formula_points};
+    const QStringList typed{"2*tri(t, 2m)", "4m", "", "300"};
+    for (int i = 0; i < fields.size(); ++i) {
+      fields[i]->setFocus();
+      QTest::keyClick(fields[i], Qt::Key_A, Qt::ControlModifier);
+      QTest::keyClick(fields[i], Qt::Key_Backspace);
+      QTest::keyClicks(fields[i], typed[i]);
+    }
+    QTest::mouseClick(formula->bt_formula_preview, Qt::LeftButton);
+    QTest::keyClicks(formula->le_formula_end, "0");
     w->resize(700, 640);
     w->close();
     graph->setModals(nullptr);
@@ -179,6 +201,12 @@ private slots:
     QCOMPARE(again->findChild<TQGraph *>("graph")->yStyle(), Log);
     QCOMPARE(again->size(), QSize(700, 640));
     QCOMPARE(again->findChild<TQGrid *>("sg_data")->cell(2, 1), QString()); // never the table
+    auto *formula_again = again->findChild<TFormulaPage *>();
+    QCOMPARE(
+        (QStringList{formula_again->le_formula_expression->text(), formula_again->le_formula_end->text(),
+                     formula_again->le_formula_accuracy->text(), formula_again->sb_formula_points->text()}),
+        typed);
+    QVERIFY(formula_again->result().points.empty());
     QList<QAction *> items = recent_items(*again);
     QCOMPARE(items.size(), 8);
     QCOMPARE(items.first()->text(), QString("&1 f8.csv"));
@@ -196,6 +224,18 @@ private slots:
     QCOMPARE(again->findChild<TQGraph *>("graph")->yStyle(), Linear);
     QCOMPARE(recent_items(*again).size(), 0);
     QCOMPARE(TSettings(s.file_name()).recent_files().size(), 0);
+    QCOMPARE(formula_again->le_formula_expression->text(), QString(TFormulaPage::presets[0].expression));
+
+    // Kept entries that are no formula, no number or out of range give the defaults.
+    s.set_entries("formula", {"5*sin(", "0", "x", "-1", "99999999"});
+    TSettings garbled(s.file_name());
+    auto third = window(garbled, d);
+    auto *formula_third = third->findChild<TFormulaPage *>();
+    QCOMPARE(
+        (QStringList{formula_third->le_formula_expression->text(), formula_third->le_formula_end->text(),
+                     formula_third->le_formula_accuracy->text(), formula_third->sb_formula_points->text()}),
+        (QStringList{TFormulaPage::presets[0].expression, "10m", "", "fewest for the accuracy"}));
+    QVERIFY2(garbled.notice().contains("entries/formula"), qPrintable(garbled.notice()));
   }
 };
 

@@ -104,12 +104,16 @@ void TestGraphDialogs::unchecking_y_log_restores_counts() {
     QCOMPARE(d.cbYMajInc->currentIndex(), 7);
     QCOMPARE(d.cbYMinInc->currentIndex(), 3);
     QVERIFY(d.cbYMajInc->isEnabled());
+    QVERIFY(!d.cb_round_ticks->isChecked());
+    d.cb_round_ticks->click();
     d.OKBtn->click();
   };
   g.GraphSetup();
   QCOMPARE(g.yStyle(), Linear);
   QCOMPARE(g.yMajInc(), 8);
   QCOMPARE(g.yMinInc(), 4);
+  // Rounded, 1..1000 is drawn as 0..1000 in steps of 200; the count chosen stays.
+  QCOMPARE(AxisDivisions(g.GraphArea().y), 5);
 }
 
 void TestGraphDialogs::curve_colour_changes_one_curve() {

@@ -334,6 +334,16 @@ void TestGraphInteraction::wheel_and_middle_drag() {
   QCOMPARE(f.g.xMinVal(), 1.0);
   QCOMPARE(f.g.xMaxVal(), 9.0);
   QVERIFY(!f.g.ReadOutFrozen());
+
+  // Rounded, the axis still zooms in notch by notch, from the range it was given, not from the
+  // round one it is drawn over.
+  f.g.GraphArea().round_ticks = 1;
+  f.g.setXMajInc(10);
+  for (double drawn : {8.0, 6.0, 4.0}) {
+    QCOMPARE(AxisMax(f.g.GraphArea().x) - AxisMin(f.g.GraphArea().x), drawn);
+    wheel(from, 120, {});
+    wheel(from, 120, {});
+  }
 }
 
 void TestGraphInteraction::small_band_does_not_zoom() {

@@ -78,8 +78,8 @@ void TestQx5200Wave::example_words() {
   const QString path =
       write_file(dir, "example.txt",
                  {"Time\tValue", "0\t0", "not\ta point", "", "1e-7", "100e-9\t1", "1.00005e-3\t1\textra"});
-  const Run r =
-      run({"--json", "--repeat", "1", "--board", "gain=10,max_value=5", "--calibration", "offset=0", path});
+  const Run r = run({"--json", "--repeat", "1", "--board", "gain=10,max_value=5,return_to_zero=true",
+                     "--calibration", "offset=0", path});
   QCOMPARE(r.exit_code, 0);
   QVERIFY(r.err.isEmpty());
   const QJsonObject o = json(r);
@@ -105,6 +105,7 @@ void TestQx5200Wave::example_words() {
   QCOMPARE(st["min_dx"].toDouble(), 200e-9);
   QVERIFY(r.out.contains(QStringLiteral("\"min_dx\":2e-07,"))); // the shortest text of the double
   QCOMPARE(o["board"].toObject()["gain"].toDouble(), 10.0);
+  QCOMPARE(o["board"].toObject()["return_to_zero"], QJsonValue(true));
   QCOMPARE(o["repeat"].toInt(), 1);
   QCOMPARE(o["points"].toArray(),
            (QJsonArray{QJsonArray{0, 0}, QJsonArray{1e-7, 1}, QJsonArray{1.00005e-3, 1}}));

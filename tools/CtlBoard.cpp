@@ -194,9 +194,9 @@ int TCtl::board_write(const QString &file) {
     }
   }
   if (o_.json)
-    print_json({{QStringLiteral("changes"), changes},
-                {QStringLiteral("written"), write},
-                {QStringLiteral("differs"), differs}});
+    print_result({{QStringLiteral("changes"), changes},
+                  {QStringLiteral("written"), write},
+                  {QStringLiteral("differs"), differs}});
   else
     print(changes.isEmpty() ? QStringLiteral("No field changes.\n") : text);
   if (!differs.isEmpty())

@@ -143,7 +143,7 @@ void TestQx5200Ctl::initTestCase() {
   // About 5 A from LB1 at its 12 V sensor: beyond its 50 W average once repeated.
   write(dir, "power.txt", "t\tv\n0\t5\n1e-3\t5.5\n2e-3\t5\n");
   write(dir, "good.csv", "t,v\n0,0\n1e-3,0.5\n2e-3,0\n");
-  write(dir, "board.json", R"({"gain": 50, "name": "LB9"})");
+  write(dir, "board.json", R"({"gain": 50, "name": "LB9", "return_to_zero": true})");
   write(dir, "same.json", R"({"gain": 100})");
   write(dir, "wide.json", R"({"max_value": 300})");
   write(dir, "unknown.json", R"({"colour": 1})");
@@ -235,9 +235,10 @@ void TestQx5200Ctl::commands_data() {
       R"("temperature":2[45]\.\d+,"over_temperature":false,"board_present":true\}\n$)");
   row("board read", {"board", "read", "--json"}, 0, R"("gain":100,.*"max_value":\d+,.*"name":"LB1")");
   row("board write without yes", {"board", "write", "board.json"}, 10,
-      "^name: LB1 -> LB9\ngain: 100 -> 50\n$", "not written: run again with --yes");
+      "^name: LB1 -> LB9\ngain: 100 -> 50\nreturn_to_zero: no -> yes\n$",
+      "not written: run again with --yes");
   row("board write", {"board", "write", "--yes", "board.json"}, 0,
-      "name: LB1 -> LB9\ngain: 100 -> 50\nWritten and read back.\n$", "^$");
+      "name: LB1 -> LB9\ngain: 100 -> 50\nreturn_to_zero: no -> yes\nWritten and read back.\n$", "^$");
   row("board write no change", {"board", "write", "--yes", "same.json"}, 0, "^No field changes.\n$", "^$");
   row("board write max_value", {"board", "write", "--yes", "wide.json"}, 2, "^$",
       "max_value is a whole number from 0 to 255");

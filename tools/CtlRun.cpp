@@ -56,12 +56,17 @@ public:
     sigemptyset(&sa.sa_mask);
     for (std::size_t k = 0; k < std::size(watched_signals); ++k)
       sigaction(watched_signals[k], &sa, &old_[k]);
+    // A reader of standard output that went away must not end the program with the output on.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &old_pipe_);
   }
   ~TSignalWatch() {
     if (!owner_)
       return;
     for (std::size_t k = 0; k < std::size(watched_signals); ++k)
       sigaction(watched_signals[k], &old_[k], nullptr);
+    sigaction(SIGPIPE, &old_pipe_, nullptr);
     notifier_.reset();
     ::close(signal_pipe[0]);
     ::close(signal_pipe[1]);
@@ -74,6 +79,7 @@ private:
   bool owner_ = false;
   std::unique_ptr<QSocketNotifier> notifier_;
   struct sigaction old_[std::size(watched_signals)]{};
+  struct sigaction old_pipe_ {};
 };
 
 QString seconds_text(double s) { return QString::number(s, 'f', 3); }

@@ -423,7 +423,10 @@ void TestQx5200Ctl::serve() {
 void TestQx5200Ctl::holder_stop() {
   QTemporaryDir own;
   QProcess holder;
+  QProcess gone; // a reader of its output that is gone at once: writing there must not end the run
+  holder.setStandardOutputProcess(&gone);
   start(holder, own, {"run", "--repeat", "0", "--wait", dir.filePath(QStringLiteral("good.txt"))});
+  gone.start(QStringLiteral("true"));
   QString socket;
   QTRY_VERIFY_WITH_TIMEOUT(
       !(socket = QDir(own.path()).entryList({QStringLiteral("*.lock.sock")}, QDir::System).value(0))
@@ -580,9 +583,7 @@ void TestQx5200Ctl::run_ends() {
   args.replaceInStrings(QStringLiteral("FULL"), disk.path(QStringLiteral("run.csv")));
   QTemporaryDir own;
   QProcess p;
-  start(
-      p, own,
-      args << (args.contains(QStringLiteral("run")) ? QStringList{dir.filePath("good.txt")} : QStringList{}));
+  start(p, own, args << dir.filePath(QStringLiteral("good.txt")));
   if (signal) { // the holder socket is there once the run waits
     QTRY_VERIFY_WITH_TIMEOUT(
         !QDir(own.path()).entryList({QStringLiteral("*.lock.sock")}, QDir::System).isEmpty(), ceiling_ms);

@@ -64,8 +64,9 @@ bool TRunLog::open(const QString &path, TFormat format, TOpenMode mode, QString 
   path_ = path;
   errno_ = 0;
   needs_newline_ = false;
+  created_ = false;
   size_ = -1;
-  clock_.start();
+  restart_clock();
   const QByteArray header = format_ == csv ? csv_header() : QByteArray();
   if (path == u"-") {
     fd_ = STDOUT_FILENO;
@@ -114,7 +115,21 @@ bool TRunLog::open(const QString &path, TFormat format, TOpenMode mode, QString 
       ::unlink(name.constData());
     return false;
   }
+  created_ = created;
   return true;
+}
+
+void TRunLog::restart_clock() {
+  clock_.start();
+  start_utc_ = QDateTime::currentDateTimeUtc();
+}
+
+void TRunLog::abandon() {
+  const bool remove = created_ && is_open();
+  close();
+  if (remove)
+    ::unlink(QFile::encodeName(path_).constData());
+  created_ = false;
 }
 
 void TRunLog::close() {
@@ -185,7 +200,20 @@ bool TRunLog::write_row(const TRow &row, QString &reason) {
   }
   const double elapsed = double(clock_.nsecsElapsed()) / 1e9;
   const QString now = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-  QByteArray bytes = format_row(format_, now, elapsed, row);
+  return write_formatted(format_row(format_, now, elapsed, row), reason);
+}
+
+bool TRunLog::write_row(const TRow &row, qint64 offset_ms, QString &reason) {
+  if (fd_ < 0) {
+    reason = QStringLiteral("the log is not open");
+    return false;
+  }
+  const QString time = start_utc_.addMSecs(offset_ms).toString(Qt::ISODateWithMs);
+  return write_formatted(format_row(format_, time, double(offset_ms) / 1000, row), reason);
+}
+
+bool TRunLog::write_formatted(QByteArray bytes, QString &reason) {
+  created_ = false;
   if (needs_newline_)
     bytes.prepend('\n');
   if (!write_all(bytes, reason))

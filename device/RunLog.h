@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QString>
 
@@ -51,7 +52,9 @@ public:
   // The errno of the last failure of open or a write (ENOSPC, EACCES, ...), 0 when none.
   int error_number() const { return errno_; }
   // The elapsed column counts from here (open starts it too).
-  void restart_clock() { clock_.start(); }
+  void restart_clock();
+  // Closes the log; a file that open created and that got no row is removed again.
+  void abandon();
 
   // The readings a driver holds. status_read: its status was asked for this row; without it, or
   // without a board, the board's readings are not the row's.
@@ -61,6 +64,10 @@ public:
   bool write_row(const TQX5200_DRIVER &driver, QString &reason) {
     return write_row(row_from(driver), reason);
   }
+  // The row scheduled offset_ms after the clock began, whose readings were taken then (or
+  // within one interval after): its time and seconds are the scheduled ones, so rows polled
+  // on a fixed schedule carry exact offsets from the start.
+  bool write_row(const TRow &row, qint64 offset_ms, QString &reason);
 
   static QByteArray csv_header();
   static QByteArray format_row(TFormat format, const QString &iso_time, double elapsed, const TRow &row);
@@ -71,13 +78,16 @@ public:
 private:
   bool fail(int number, QString &reason);
   bool write_all(const QByteArray &bytes, QString &reason);
+  bool write_formatted(QByteArray bytes, QString &reason);
 
   int fd_ = -1;
   bool owns_fd_ = false;
   bool needs_newline_ = false; // the appended file's last line was cut off
+  bool created_ = false;       // open made the file, and no row went into it yet
   qint64 size_ = -1;           // the file's size after the last whole write; -1 not known
   int errno_ = 0;
   TFormat format_ = csv;
   QString path_;
   QElapsedTimer clock_;
+  QDateTime start_utc_; // the wall time of the clock's start
 };

@@ -22,7 +22,7 @@ constexpr int kScreenDpi = 96;
 
 QSize picture_size(const TQGraph &graph, QSize size) {
   if (size.isEmpty())
-    size = graph.BackBuffer().isNull() ? graph.size() : graph.BackBuffer().size();
+    size = graph.BackBuffer().isNull() ? graph.size() : graph.CanvasSize();
   return size.expandedTo(QSize(1, 1));
 }
 

@@ -16,6 +16,7 @@
 #include <QPainterPath>
 #include <QResizeEvent>
 #include <QWheelEvent>
+#include <QtMath>
 
 #include <algorithm>
 #include <cmath>
@@ -27,8 +28,12 @@ namespace {
 constexpr int kDotsPerMeter = 3780;
 constexpr int kCanvasDpi = 96;
 
-QImage make_canvas(int width, int height) {
-  QImage image(std::max(width, 1), std::max(height, 1), QImage::Format_RGB32);
+// `size` in screen pixels; on a scaled screen (a device pixel ratio above 1) the canvas has as
+// many more pixels, so lines and text are drawn at the screen's resolution, not blown up.
+QImage make_canvas(QSize size, qreal ratio = 1) {
+  QImage image(std::max(qCeil(size.width() * ratio), 1), std::max(qCeil(size.height() * ratio), 1),
+               QImage::Format_RGB32);
+  image.setDevicePixelRatio(ratio);
   image.setDotsPerMeterX(kDotsPerMeter);
   image.setDotsPerMeterY(kDotsPerMeter);
   return image;
@@ -45,9 +50,18 @@ Qt::PenStyle to_pen_style(quint8 style) {
   }
 }
 
+// Device pixels per screen pixel of the canvas being drawn on (1 but on a scaled screen).
+qreal pen_ratio = 1;
+
 QPen make_pen(int color, int width, quint8 style = 0) {
   // Width 0 is the canvas's one-pixel line.
   QPen pen(ToQColor(color), std::max(width, 0), to_pen_style(style));
+  if (pen_ratio != 1) {
+    // On a scaled screen a width of 1.25 pixels would come out 1 or 2 pixels wide from line to
+    // line: every line of one width gets the same whole number of device pixels.
+    pen.setCosmetic(true);
+    pen.setWidth(std::max(qRound(std::max(width, 1) * pen_ratio), 1));
+  }
   pen.setCapStyle(Qt::FlatCap);
   pen.setJoinStyle(Qt::MiterJoin);
   return pen;
@@ -58,7 +72,7 @@ QRect to_qrect(const TGraphRect &r) { return QRect(r.left, r.top, r.right - r.le
 
 class CanvasMeasure : public TTextMeasure {
 public:
-  CanvasMeasure() : device_(make_canvas(1, 1)) {}
+  CanvasMeasure() : device_(make_canvas({1, 1})) {}
   int TextWidth(const QString &text, int size) const override {
     return QFontMetrics(GraphFont(size), &device_).horizontalAdvance(text);
   }
@@ -265,16 +279,20 @@ void TQGraph::paintEvent(QPaintEvent *) {
 
 void TQGraph::layout() {
   ComputeLayout(area_, width(), height(), GraphTextMeasure());
-  if (back_buffer_.width() != std::max(width(), 1) || back_buffer_.height() != std::max(height(), 1))
-    back_buffer_ = make_canvas(width(), height());
-  canvas_ = back_buffer_.size();
+  const QSize size(std::max(width(), 1), std::max(height(), 1));
+  const qreal ratio = devicePixelRatioF();
+  if (size != buffer_size_ || back_buffer_.devicePixelRatio() != ratio) {
+    back_buffer_ = make_canvas(size, ratio);
+    buffer_size_ = size;
+  }
+  canvas_ = buffer_size_;
 }
 
 void TQGraph::RenderGraph() {
   ComputeRanges(area_, curves_);
   layout();
   QPainter p(&back_buffer_);
-  p.fillRect(back_buffer_.rect(), ToQColor(area_.background_color));
+  p.fillRect(QRect(QPoint(), buffer_size_), ToQColor(area_.background_color));
   paint_layers(p);
 }
 
@@ -282,8 +300,8 @@ void TQGraph::RenderTo(QPainter &p, QSize size) {
   if (back_buffer_.isNull())
     RenderGraph();
   if (size.isEmpty())
-    size = back_buffer_.size();
-  const bool resized = size != back_buffer_.size();
+    size = buffer_size_;
+  const bool resized = size != buffer_size_;
   // Another size is laid out as the window would be at that size; the screen's state comes back.
   const TQGraphArea area = area_;
   const std::vector<TQLabel> labels = labels_;
@@ -305,10 +323,15 @@ void TQGraph::RenderTo(QPainter &p, QSize size) {
   // The points' pixels and marker boxes are those of the screen again, for the mouse.
   if (resized)
     RenderGraph();
-  canvas_ = back_buffer_.size();
+  canvas_ = buffer_size_;
 }
 
 void TQGraph::paint_layers(QPainter &p) {
+  const qreal ratio = p.device() ? p.device()->devicePixelRatioF() : 1;
+  const struct PenRatio {
+    explicit PenRatio(qreal r) { pen_ratio = r; }
+    ~PenRatio() { pen_ratio = 1; }
+  } pen_ratio_guard(ratio);
   draw_grid(p);
   draw_curves(p);
   draw_margin_bands(p);
@@ -985,8 +1008,8 @@ void TQGraph::fit() {
         take(pt.x, pt.y2);
     }
   TQLabel label;
-  label.X = back_buffer_.width() / 2;
-  label.Y = back_buffer_.height() / 2;
+  label.X = buffer_size_.width() / 2;
+  label.Y = buffer_size_.height() / 2;
   const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
   const double intercept = (sy - slope * sx) / n;
   if (n > 0 && x_lo < x_hi && std::isfinite(slope) && std::isfinite(intercept)) {

@@ -166,7 +166,10 @@ public:
   const TCurve &Curve(int n) const { return curves_[n]; }
   const TCurves &Curves() const { return curves_; }
   std::vector<TQLabel> &Labels() { return labels_; }
+  // The frame as rendered; on a scaled screen it has devicePixelRatio() times the pixels of
+  // CanvasSize(), the size in screen pixels the frame is laid out for.
   const QImage &BackBuffer() const { return back_buffer_; }
+  QSize CanvasSize() const { return buffer_size_; }
   int SampleLineLength() const { return scaling_.sample_line_length; }
 
   // The whole frame: ranges, layout, background, then every layer.
@@ -259,6 +262,7 @@ private:
   TCurves curves_;
   std::vector<TQLabel> labels_;
   QImage back_buffer_;
+  QSize buffer_size_;
   TGraphScaling scaling_;
   TAlign align_ = alNone;
   bool never_had_data_ = true;

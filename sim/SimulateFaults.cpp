@@ -8,7 +8,8 @@
 #include <cmath>
 
 QString TSimulateFaults::choices() {
-  return QStringLiteral("no-board, over-temperature, unplug-after=SECONDS, no-reply-after=COMMANDS");
+  return QStringLiteral("no-board[=SECONDS], over-temperature[=SECONDS], unplug-after=SECONDS, "
+                        "no-reply-after=COMMANDS, latency=MS");
 }
 
 bool TSimulateFaults::parse(const QString &list, QString &reason) {
@@ -24,13 +25,20 @@ bool TSimulateFaults::parse(const QString &list, QString &reason) {
       (name == u"no-board" ? no_board : over_temperature) = true;
       continue;
     }
-    if (name == u"unplug-after" && has_value) {
-      unplug_after = value.toDouble(&ok);
-      if (ok && std::isfinite(unplug_after) && unplug_after >= 0 && unplug_after <= 1e6)
+    double *seconds = name == u"unplug-after"       ? &unplug_after
+                      : name == u"no-board"         ? &board_removed_after
+                      : name == u"over-temperature" ? &hot_after
+                      : name == u"latency"          ? &latency_ms
+                                                    : nullptr;
+    if (seconds && has_value) {
+      *seconds = value.toDouble(&ok);
+      if (ok && std::isfinite(*seconds) && *seconds >= 0 && *seconds <= (name == u"latency" ? 400 : 1e6))
         continue;
       reason =
-          QStringLiteral("--simulate: unplug-after takes a number of seconds from 0 to 1000000, not '%1'")
-              .arg(value);
+          name == u"latency"
+              ? QStringLiteral("--simulate: latency takes milliseconds from 0 to 400, not '%1'").arg(value)
+              : QStringLiteral("--simulate: %1 takes a number of seconds from 0 to 1000000, not '%2'")
+                    .arg(name, value);
       return false;
     }
     if (name == u"no-reply-after" && has_value) {
@@ -53,9 +61,17 @@ void TSimulateFaults::apply(TVirtualQX5200Device &device) const {
     model.set_board_present(false);
   model.force_over_temperature = over_temperature;
   model.answer_limit = no_reply_after;
-  if (unplug_after >= 0)
-    QTimer::singleShot(std::chrono::milliseconds(qint64(std::ceil(unplug_after * 1000))),
-                       QCoreApplication::instance(), [&device] { device.unplug(); });
+  if (latency_ms >= 0)
+    model.latency = std::chrono::microseconds(qint64(std::llround(latency_ms * 1000)));
+  auto after = [](double s, auto what) {
+    if (s >= 0)
+      QTimer::singleShot(std::chrono::milliseconds(qint64(std::ceil(s * 1000))), QCoreApplication::instance(),
+                         what);
+  };
+  after(unplug_after, [&device] { device.unplug(); });
+  auto into_run = [](double s) { return std::chrono::nanoseconds(s < 0 ? -1 : std::llround(s * 1e9)); };
+  model.board_removed_into_run = into_run(board_removed_after);
+  model.hot_into_run = into_run(hot_after);
 }
 
 QStringList take_simulate_list(QStringList args, QString &list) {

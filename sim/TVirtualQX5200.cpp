@@ -148,6 +148,17 @@ TVirtualQX5200::handle_output_report(std::span<const std::uint8_t> report) {
   std::copy_n(report.begin(), std::min(report.size(), image.size()), image.begin());
   const std::uint8_t code = image[output_command_at];
   ++counts_[code];
+  if (playing_) {
+    const std::chrono::nanoseconds into = now() - play_start_;
+    if (board_removed_into_run.count() >= 0 && into >= board_removed_into_run) {
+      board_removed_into_run = std::chrono::nanoseconds(-1);
+      set_board_present(false);
+    }
+    if (hot_into_run.count() >= 0 && into >= hot_into_run) {
+      hot_into_run = std::chrono::nanoseconds(-1);
+      force_over_temperature = true;
+    }
+  }
   log_.emplace_back(image.begin(), image.end());
   if (log_.size() > log_capacity)
     log_.pop_front();

@@ -98,6 +98,10 @@ public:
   int garbage_replies = 0;
   // Replies still given before the device falls silent for good (-1: no end).
   int answer_limit = -1;
+  // Faults that strike a waveform while it plays: that long after its start the board is pulled
+  // out, or gets hot (negative: never). Each strikes once.
+  std::chrono::nanoseconds board_removed_into_run{-1};
+  std::chrono::nanoseconds hot_into_run{-1};
   // Commands whose replies are always lost (the command itself still takes effect).
   std::set<std::uint8_t> unanswered;
 

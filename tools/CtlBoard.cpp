@@ -19,6 +19,13 @@ bool is_text_field(const QString &name) {
   return name == u"name" || name == u"units" || name == u"sensor_units";
 }
 
+// A wire field as the text output shows it: return_to_zero as board read and status say it.
+QString shown(const QString &field, const QString &text) {
+  if (field != u"return_to_zero")
+    return text;
+  return text == u"0" ? QStringLiteral("no") : QStringLiteral("yes");
+}
+
 QString number_text(double v) {
   char buf[32];
   const auto res = std::to_chars(buf, buf + sizeof buf, v);
@@ -163,7 +170,8 @@ int TCtl::board_write(const QString &file) {
     QJsonObject change{{QStringLiteral("field"), field},
                        {QStringLiteral("from"), board_field_json(field, before[i].second)},
                        {QStringLiteral("to"), board_field_json(field, after[i].second)}};
-    text += QStringLiteral("%1: %2 -> %3").arg(field, before[i].second, after[i].second);
+    text += QStringLiteral("%1: %2 -> %3")
+                .arg(field, shown(field, before[i].second), shown(field, after[i].second));
     // Told before anything is written: the record keeps singles and one byte, not what was asked.
     if (asked.contains(field)) {
       change.insert(QStringLiteral("asked"), asked[field].toDouble());
@@ -189,14 +197,15 @@ int TCtl::board_write(const QString &file) {
           QJsonObject{{QStringLiteral("field"), after[i].first},
                       {QStringLiteral("written"), board_field_json(after[i].first, after[i].second)},
                       {QStringLiteral("read"), board_field_json(after[i].first, back[i].second)}});
-      differ_text +=
-          QStringLiteral(" %1 (wrote %2, read %3)").arg(after[i].first, after[i].second, back[i].second);
+      differ_text += QStringLiteral(" %1 (wrote %2, read %3)")
+                         .arg(after[i].first, shown(after[i].first, after[i].second),
+                              shown(after[i].first, back[i].second));
     }
   }
   if (o_.json)
-    print_json({{QStringLiteral("changes"), changes},
-                {QStringLiteral("written"), write},
-                {QStringLiteral("differs"), differs}});
+    print_result({{QStringLiteral("changes"), changes},
+                  {QStringLiteral("written"), write},
+                  {QStringLiteral("differs"), differs}});
   else
     print(changes.isEmpty() ? QStringLiteral("No field changes.\n") : text);
   if (!differs.isEmpty())

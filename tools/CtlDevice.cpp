@@ -12,7 +12,10 @@
 #include <QJsonDocument>
 #include <QLocale>
 
+#include <csignal>
 #include <cstdio>
+#include <iterator>
+#include <optional>
 
 const QString udev_fix = QStringLiteral(
     "install 70-qx5200.rules into /etc/udev/rules.d, then: sudo udevadm control --reload-rules && "
@@ -28,8 +31,53 @@ void print_json(const QJsonObject &object) {
   print(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + u'\n');
 }
 
+namespace {
+bool json_failures = false;
+std::optional<QJsonObject> held_result;
+} // namespace
+
+void set_json_failures(bool on) { json_failures = on; }
+
+void print_result(const QJsonObject &object) { held_result = object; }
+
+void print_held_result() {
+  if (!held_result)
+    return;
+  QJsonObject o = *held_result;
+  held_result.reset();
+  if (!o.contains(QStringLiteral("error")))
+    o.insert(QStringLiteral("error"), QJsonValue());
+  print_json(o);
+}
+
+QString signal_name(int sig) {
+  switch (sig) {
+  case SIGINT: return QStringLiteral("SIGINT");
+  case SIGTERM: return QStringLiteral("SIGTERM");
+  case SIGHUP: return QStringLiteral("SIGHUP");
+  default: return QStringLiteral("signal %1").arg(sig);
+  }
+}
+
+QString exit_kind(int code) {
+  static const char *const kinds[] = {"done",           "data_error",    "usage",       "no_device",
+                                      "no_permission",  "in_use",        "no_answer",   "not_possible",
+                                      "record_differs", "cannot_listen", "not_written", "log_failed"};
+  if (code >= 0 && code < int(std::size(kinds)))
+    return QString::fromLatin1(kinds[code]);
+  return code > exit_signal ? QStringLiteral("interrupted") : QStringLiteral("unknown");
+}
+
 int fail(int code, const QString &message) {
   std::fprintf(stderr, "qx5200-ctl: %s\n", message.toLocal8Bit().constData());
+  if (json_failures) {
+    QJsonObject o = held_result.value_or(QJsonObject{});
+    held_result.reset();
+    o.insert(QStringLiteral("error"), QJsonObject{{QStringLiteral("code"), code},
+                                                  {QStringLiteral("kind"), exit_kind(code)},
+                                                  {QStringLiteral("message"), message}});
+    print_json(o);
+  }
   return code;
 }
 

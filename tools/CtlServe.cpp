@@ -1,5 +1,7 @@
 #include "CtlServe.h"
 
+#include "Ctl.h"
+
 #include "Delay.h"
 #include "DeviceLock.h"
 #include "HolderSocket.h"
@@ -21,14 +23,6 @@
 #include <unistd.h>
 
 namespace {
-
-constexpr int exit_usage = 2, exit_no_device = 3, exit_no_permission = 4, exit_in_use = 5, exit_no_answer = 6,
-              exit_cannot_listen = 9;
-
-int fail(int code, const QString &message) {
-  std::fprintf(stderr, "qx5200-ctl: %s\n", message.toLocal8Bit().constData());
-  return code;
-}
 
 int signal_pipe[2] = {-1, -1};
 

@@ -41,16 +41,16 @@ const QList<TCommand> &commands() {
        "FILE | --formula EXPR --span START:END",
        "Reads, validates and builds FILE as the window does before START, then uploads it.",
        {"format", "separator", "decimal", "repeat", "formula", "span", "accuracy", "points"}},
-      {"start", "", "Starts the waveform the device holds.", {"wait", "timeout"}},
+      {"start", "", "Starts the waveform the device holds.", {"wait", "timeout", "keep-running"}},
       {"stop", "", "Stops the output.", {}},
       {"run",
        "FILE | --formula EXPR --span START:END",
        "Uploads FILE as upload does, then starts it.",
-       {"format", "separator", "decimal", "repeat", "wait", "timeout", "log", "interval", "formula", "span",
-        "accuracy", "points"}},
+       {"format", "separator", "decimal", "repeat", "wait", "timeout", "log", "interval", "keep-running",
+        "formula", "span", "accuracy", "points"}},
       {"log",
        "",
-       "Writes one CSV row (JSON Lines with --json) per status poll.",
+       "Writes one CSV row (JSON Lines with --json) per status poll, on a fixed schedule.",
        {"interval", "duration", "output"}},
       {"board",
        "read | write FILE.json",
@@ -80,12 +80,24 @@ QString general_help() {
                      "(also after a command), -v/--version.\n\n")
           .arg(TSimulateFaults::choices());
   t += QStringLiteral(
-      "Exit status: 0 done, 1 waveform data error, 2 usage, 3 no device, 4 no permission, 5 device in use, "
-      "6 the device stopped answering, 7 not possible now (no load board, over-temperature, running, "
-      "--timeout passed), 8 the board record read back differs, 9 serve cannot listen (port in use), 10 "
-      "board write not "
-      "given --yes. "
-      "Interrupted waits end with 128 + signal.\n");
+      "Exit status (with --json also in the result object, or alone: \"error\": {\"code\", \"kind\", "
+      "\"message\"}, kind in brackets; \"error\": null on success):\n"
+      "  0   done\n"
+      "  1   waveform data error (data_error)\n"
+      "  2   usage, or a file that cannot be read or opened (usage)\n"
+      "  3   no device (no_device)\n"
+      "  4   no permission (no_permission)\n"
+      "  5   device in use (in_use)\n"
+      "  6   the device stopped answering (no_answer)\n"
+      "  7   not possible now: no load board, over-temperature, running, --timeout passed, or the device cut "
+      "the run for a hot or removed board (not_possible)\n"
+      "  8   the board record read back differs (record_differs)\n"
+      "  9   serve cannot listen, the port is in use (cannot_listen)\n"
+      "  10  board write not given --yes (not_written)\n"
+      "  11  a log row could not be written, the disk is full (log_failed); run stops the output unless "
+      "--keep-running\n"
+      "  128+N  run or start --wait interrupted by signal N: SIGINT 130, SIGTERM 143, SIGHUP 129 "
+      "(interrupted); the output is stopped unless --keep-running. log ends on these signals with 0.\n");
   return t;
 }
 
@@ -108,10 +120,17 @@ QList<QCommandLineOption> all_options() {
               QStringLiteral(
                   "With --wait: give up after S seconds, 0 to 10000000 (exit 7), leaving it running."),
               QStringLiteral("S")},
-             {QStringLiteral("log"), QStringLiteral("Log to FILE (CSV) during the run; implies --wait."),
+             {QStringLiteral("log"),
+              QStringLiteral(
+                  "Log to FILE (CSV) during the run; implies --wait. Opened before anything is sent."),
               QStringLiteral("FILE")},
+             {QStringLiteral("keep-running"), QStringLiteral("start --wait, run: a signal, or a run log that "
+                                                             "cannot be written, leaves the output running "
+                                                             "(without it they stop the output).")},
              {QStringLiteral("interval"),
-              QStringLiteral("Milliseconds between polls, 10 to 3600000 (default 1000)."),
+              QStringLiteral(
+                  "Milliseconds between polls, 10 to 3600000 (default 1000); rows at fixed times from "
+                  "the start, coarser when the device link cannot keep it (said on standard error)."),
               QStringLiteral("MS"), QStringLiteral("1000")},
              {QStringLiteral("duration"),
               QStringLiteral(
@@ -150,7 +169,11 @@ int main(int argc, char *argv[]) {
   const QList<QCommandLineOption> options = all_options();
   parser.addOptions(options);
   QString fault_list;
-  if (!parser.parse(take_simulate_list(QCoreApplication::arguments(), fault_list)))
+  const bool parsed = parser.parse(take_simulate_list(QCoreApplication::arguments(), fault_list));
+  // With --json every failure from here on is also a JSON object on standard output.
+  set_json_failures(parsed ? parser.isSet(QStringLiteral("json"))
+                           : QCoreApplication::arguments().contains(QStringLiteral("--json")));
+  if (!parsed)
     return fail(exit_usage, parser.errorText() + QStringLiteral(" (see qx5200-ctl --help)"));
   QStringList args = parser.positionalArguments();
   const QString command = args.isEmpty() ? QString() : args.takeFirst();
@@ -201,8 +224,14 @@ int main(int argc, char *argv[]) {
   o.wait = parser.isSet(QStringLiteral("wait"));
   o.yes = parser.isSet(QStringLiteral("yes"));
   o.log = parser.value(QStringLiteral("log"));
+  o.keep_running = parser.isSet(QStringLiteral("keep-running"));
   if (parser.isSet(QStringLiteral("output")))
     o.output = parser.value(QStringLiteral("output"));
+  for (const char *name : {"log", "output"})
+    if (parser.isSet(QString::fromLatin1(name)) && parser.value(QString::fromLatin1(name)).isEmpty())
+      return fail(
+          exit_usage,
+          QStringLiteral("--%1: no FILE given (an empty path names no file)").arg(QString::fromLatin1(name)));
   o.format = parser.value(QStringLiteral("format"));
   o.separator = parser.value(QStringLiteral("separator"));
   o.decimal = parser.value(QStringLiteral("decimal"));
@@ -256,19 +285,23 @@ int main(int argc, char *argv[]) {
   if (command == u"serve")
     return ctl_serve({parser.value(QStringLiteral("listen")), o.device, o.log}, std::move(backends));
   TCtl ctl(o, std::move(backends));
-  if (command == u"list")
-    return ctl.list();
-  if (command == u"status")
-    return ctl.status();
-  if (command == u"upload")
-    return ctl.upload(args.value(0));
-  if (command == u"start")
-    return ctl.start();
-  if (command == u"stop")
-    return ctl.stop();
-  if (command == u"run")
-    return ctl.run(args.value(0));
-  if (command == u"log")
-    return ctl.log();
-  return sub == u"read" ? ctl.board_read() : ctl.board_write(args.front());
+  const int code = [&] {
+    if (command == u"list")
+      return ctl.list();
+    if (command == u"status")
+      return ctl.status();
+    if (command == u"upload")
+      return ctl.upload(args.value(0));
+    if (command == u"start")
+      return ctl.start();
+    if (command == u"stop")
+      return ctl.stop();
+    if (command == u"run")
+      return ctl.run(args.value(0));
+    if (command == u"log")
+      return ctl.log();
+    return sub == u"read" ? ctl.board_read() : ctl.board_write(args.front());
+  }();
+  print_held_result();
+  return code;
 }

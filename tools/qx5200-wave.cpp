@@ -116,10 +116,12 @@ void print_json(const TQX5200Waveform &w, const TSkippedRows &skipped, const std
 }
 
 // The window's graph of the built waveform, written as the file's extension says.
-bool write_plot(const TQX5200Waveform &w, const QString &file, QSize size, int dpi, QString &reason) {
+bool write_plot(const TQX5200Waveform &w, const QString &file, QSize size, int dpi, bool round_ticks,
+                QString &reason) {
   TQGraph graph;
   graph.resize(size);
   SetupWaveformGraph(graph);
+  graph.GraphArea().round_ticks = round_ticks;
   const QString units = w.load_board.lb_units.isEmpty() ? QStringLiteral("V") : w.load_board.lb_units;
   SetWaveformAxes(graph, w, units);
   PlotWaveform(graph, w, units);
@@ -182,10 +184,14 @@ int main(int argc, char *argv[]) {
   const QCommandLineOption plot_dpi_option(
       QStringLiteral("plot-dpi"), QStringLiteral("Resolution of a PNG plot, 48 to 1200 (default 96)."),
       QStringLiteral("DPI"), QStringLiteral("96"));
+  const QCommandLineOption plot_round_option(
+      QStringLiteral("plot-round-ticks"),
+      QStringLiteral(
+          "Ticks of the plot on whole steps of 1, 2 or 5 x 10^n, as Graph Setup's Round tick values."));
   parser.addOptions({help_option, version_option});
   parser.addOptions(wave_file_options());
   parser.addOptions({repeat_option, sensor_option, board_option, calibration_option, json_option, plot_option,
-                     plot_size_option, plot_dpi_option});
+                     plot_size_option, plot_dpi_option, plot_round_option});
   parser.addOptions(formula_options());
   parser.addPositionalArgument(QStringLiteral("FILE"),
                                QStringLiteral("The waveform text file (none with --formula)."));
@@ -268,7 +274,8 @@ int main(int argc, char *argv[]) {
   waveform.set_points(std::move(points));
   waveform.build_waveform(sensor);
 
-  if (parser.isSet(plot_option) && !write_plot(waveform, plot_file, plot_size, plot_dpi, reason))
+  if (parser.isSet(plot_option) &&
+      !write_plot(waveform, plot_file, plot_size, plot_dpi, parser.isSet(plot_round_option), reason))
     return fail(QStringLiteral("%1: %2").arg(plot_file, reason));
   if (parser.isSet(json_option))
     print_json(waveform, skipped, formula.given ? formula_json(formula, placed) : std::string(),

@@ -468,7 +468,9 @@ void Run::ctl_processes() {
         QStringLiteral("qx5200-ctl stop through the holder: ") + stopper.readAllStandardError());
   check(runner.waitForFinished(10000), QStringLiteral("the run went on after the stop"));
   const QString run_err = QString::fromLocal8Bit(runner.readAllStandardError());
-  check(runner.exitCode() == 0 && runner.readAllStandardOutput().endsWith("\nRun ended.\n") &&
+  check(runner.exitCode() == 0 &&
+            QString::fromLocal8Bit(runner.readAllStandardOutput())
+                .contains(QStringLiteral("\nRun stopped by qx5200-ctl (pid %1) after ").arg(stopper_pid)) &&
             run_err == QStringLiteral("qx5200-ctl: stopped by qx5200-ctl (pid %1)\n").arg(stopper_pid),
         QStringLiteral("qx5200-ctl run --wait ended with %1: %2").arg(runner.exitCode()).arg(run_err));
   const QString after = ctl({QStringLiteral("status")}, 0);

@@ -335,8 +335,7 @@ void TestGraphInteraction::wheel_and_middle_drag() {
   QCOMPARE(f.g.xMaxVal(), 9.0);
   QVERIFY(!f.g.ReadOutFrozen());
 
-  // Rounded, the axis still zooms in notch by notch, from the range it was given, not from the
-  // round one it is drawn over.
+  // Rounded, it zooms from the range it was given, not from the round one it is drawn over.
   f.g.GraphArea().round_ticks = 1;
   f.g.setXMajInc(10);
   for (double drawn : {8.0, 6.0, 4.0}) {

@@ -182,9 +182,12 @@ void TestGraphRender::widget_shows_the_back_buffer() {
   g.Redraw();
   const QImage shown = g.grab().toImage().convertToFormat(QImage::Format_RGB32);
   const QImage buffer = g.BackBuffer().convertToFormat(QImage::Format_RGB32);
+  // On a scaled screen (run again with QT_SCALE_FACTOR) the frame has the screen's pixels.
   QCOMPARE(shown.size(), buffer.size());
+  QCOMPARE(buffer.size(), (QSizeF(g.size()) * g.devicePixelRatioF()).toSize());
   const TGraphPoint &p = g.Curve(1).points[1];
-  QCOMPARE(shown.pixelColor(p.px - 3, p.py - 3), QColor(0, 0, 255));
+  const QPoint corner = (QPointF(p.px - 2, p.py - 2) * g.devicePixelRatioF()).toPoint();
+  QCOMPARE(shown.pixelColor(corner), QColor(0, 0, 255));
   QCOMPARE(shown.pixelColor(p.px, p.py), buffer.pixelColor(p.px, p.py));
 }
 

@@ -13,11 +13,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "../full_disk.h"
+
 #include <csignal>
 
 namespace {
 
 constexpr int ceiling_ms = 60000; // only a hang takes this long
+const char *const header =
+    "time,seconds,running,sensor_value,sensor_units,temperature,over_temperature,board_present\n";
 
 QProcessEnvironment environment(const QTemporaryDir &dir) {
   // Lock files of their own, so nothing else on the machine holds the virtual device.
@@ -114,6 +118,10 @@ private slots:
   void initTestCase();
   void commands_data();
   void commands();
+  void logs_data();
+  void logs();
+  void run_ends_data();
+  void run_ends();
   void json_for_scripts();
   void lock_and_log_end_data();
   void lock_and_log_end();
@@ -135,7 +143,7 @@ void TestQx5200Ctl::initTestCase() {
   // About 5 A from LB1 at its 12 V sensor: beyond its 50 W average once repeated.
   write(dir, "power.txt", "t\tv\n0\t5\n1e-3\t5.5\n2e-3\t5\n");
   write(dir, "good.csv", "t,v\n0,0\n1e-3,0.5\n2e-3,0\n");
-  write(dir, "board.json", R"({"gain": 50, "name": "LB9"})");
+  write(dir, "board.json", R"({"gain": 50, "name": "LB9", "return_to_zero": true})");
   write(dir, "same.json", R"({"gain": 100})");
   write(dir, "wide.json", R"({"max_value": 300})");
   write(dir, "unknown.json", R"({"colour": 1})");
@@ -143,6 +151,7 @@ void TestQx5200Ctl::initTestCase() {
         R"({"gain": 0, "sensor_gain": 1e-45, "offset": 1e39, "max_temp": -300, "max_power": "50",)"
         R"( "max_p2t": true, "name": 123, "units": "A", "units": "V", "monitor_gain": 1.23456})");
   write(dir, "single.json", R"({"gain": 0.1})");
+  write(dir, "append after a cut-off line", QByteArray(header) + "2026-12-09T03:31");
   write(dir, "comma.csv", "t;v\n0;0\n0,001;0,5\n0,002;0\n");
 }
 
@@ -202,8 +211,19 @@ void TestQx5200Ctl::commands_data() {
   row("upload bad separator", {"upload", "--separator", "pipe", "good.txt"}, 2, "^$",
       "'pipe' is not tab, comma, space or semicolon");
   row("run wait", {"run", "--wait", "--json", "good.txt"}, 0,
-      R"("ended":true.*"started":true.*"uploaded":true)");
-  row("run log", {"run", "--log", "run.csv", "--interval", "10", "good.txt"}, 0, "Run ended.\n$");
+      R"("duration_s":0\.\d+,"end_reason":"completed","ended":true.*"output":"stopped".*"started":true.*"uploaded":true)");
+  row("run log", {"run", "--log", "run.csv", "--interval", "10", "good.txt"}, 0,
+      "\nStarted.\nRun completed after 0\\.\\d{3} s.\n$");
+  row("run log empty path", {"run", "--log", "", "good.txt"}, 2, "^$", "--log: no FILE given");
+  row("run log unopenable", {"run", "--log", "nodir/x.csv", "good.txt"}, 2, "^$",
+      "cannot open nodir/x.csv: No such file or directory: nothing was sent");
+  row("json error", {"--json", "--simulate=no-board", "run", "good.txt"}, 7,
+      R"(^\{"error":\{"code":7,"kind":"not_possible","message":"QX5200 5200 has no load board: [^"]+"\}\}\n$)");
+  row("run timeout", {"run", "--json", "--repeat", "0", "--wait", "--timeout", "0.1", "good.txt"}, 7,
+      R"("end_reason":"timeout","ended":false,"error":\{"code":7,"kind":"not_possible".*"output":"running")");
+  row("run over temperature",
+      {"--simulate=over-temperature=0.1", "run", "--json", "--repeat", "0", "--wait", "good.txt"}, 7,
+      R"("end_reason":"over_temperature","ended":true,.*"kind":"not_possible".*is over temperature)");
   row("run until stopped", {"run", "--repeat", "0", "--json", "good.txt"}, 0,
       R"("running":true,"started":true)");
   row("stop", {"stop"}, 0, "^Stopped.\n$");
@@ -215,9 +235,10 @@ void TestQx5200Ctl::commands_data() {
       R"("temperature":2[45]\.\d+,"over_temperature":false,"board_present":true\}\n$)");
   row("board read", {"board", "read", "--json"}, 0, R"("gain":100,.*"max_value":\d+,.*"name":"LB1")");
   row("board write without yes", {"board", "write", "board.json"}, 10,
-      "^name: LB1 -> LB9\ngain: 100 -> 50\n$", "not written: run again with --yes");
+      "^name: LB1 -> LB9\ngain: 100 -> 50\nreturn_to_zero: no -> yes\n$",
+      "not written: run again with --yes");
   row("board write", {"board", "write", "--yes", "board.json"}, 0,
-      "name: LB1 -> LB9\ngain: 100 -> 50\nWritten and read back.\n$", "^$");
+      "name: LB1 -> LB9\ngain: 100 -> 50\nreturn_to_zero: no -> yes\nWritten and read back.\n$", "^$");
   row("board write no change", {"board", "write", "--yes", "same.json"}, 0, "^No field changes.\n$", "^$");
   row("board write max_value", {"board", "write", "--yes", "wide.json"}, 2, "^$",
       "max_value is a whole number from 0 to 255");
@@ -239,7 +260,8 @@ void TestQx5200Ctl::commands_data() {
   row("interval too short", {"log", "--interval", "1"}, 2, "^$", "--interval: '1'");
   row("no file", {"run"}, 2, "^$", "run: no FILE given");
   row("command help", {"upload", "--help"}, 0, "--repeat.*--format.*--separator", "^$");
-  row("help", {"--help"}, 0, "Exit status: 0 done, 1 waveform data error");
+  row("help", {"--help"}, 0,
+      "Exit status .*\n  1   waveform data error.*\n  11  a log row could not be written");
 }
 
 void TestQx5200Ctl::commands() {
@@ -322,8 +344,8 @@ void TestQx5200Ctl::lock_and_log_end() {
   }
   const QStringList rows = complete_rows(path, partial);
   QVERIFY(rows.size() >= seen);
-  if (signal == SIGTERM)
-    QVERIFY(!partial);
+  if (signal == SIGTERM) // complete, and its ending said
+    QVERIFY(!partial && holder.readAllStandardError().contains("log ended by SIGTERM after"));
   const QRegularExpression row_re(QStringLiteral(R"(^[0-9T:.Z-]+,\d+\.\d{3},0,12\.\d+,V,2[45]\.\d+,0,1$)"));
   for (const QString &row : rows)
     QVERIFY2(row_re.match(row).hasMatch(), qPrintable(row));
@@ -401,7 +423,10 @@ void TestQx5200Ctl::serve() {
 void TestQx5200Ctl::holder_stop() {
   QTemporaryDir own;
   QProcess holder;
+  QProcess gone; // a reader of its output that is gone at once: writing there must not end the run
+  holder.setStandardOutputProcess(&gone);
   start(holder, own, {"run", "--repeat", "0", "--wait", dir.filePath(QStringLiteral("good.txt"))});
+  gone.start(QStringLiteral("true"));
   QString socket;
   QTRY_VERIFY_WITH_TIMEOUT(
       !(socket = QDir(own.path()).entryList({QStringLiteral("*.lock.sock")}, QDir::System).value(0))
@@ -472,6 +497,105 @@ void TestQx5200Ctl::serve_clients() {
     QVERIFY(p->waitForFinished(ceiling_ms));
     QCOMPARE(p->exitCode(), 0);
   }
+}
+
+// The log file a command leaves (empty: none; HEADER and TIME stand for those), its rows on the
+// grid of the interval (or of the one the link keeps) from the start, as written.
+void TestQx5200Ctl::logs_data() {
+  QTest::addColumn<QStringList>("args");
+  QTest::addColumn<QString>("file");
+  QTest::addColumn<QString>("err");
+  auto row = [](const char *name, const QStringList &args, const char *file, const char *err = "") {
+    QTest::newRow(name) << args << QString(file) << QString(err);
+  };
+  const QStringList log{"log", "--interval", "10", "--duration"};
+  row("json lines to a file", log + QStringList{"0.2", "--json"},
+      R"(^(\{"time":"TIME","seconds":\d\.\d{3},"running":false,[^\n]+\}\n)+$)");
+  row("append after a cut-off line", log + QStringList{"0.1"},
+      R"(^HEADER2026-12-09T03:31\n(TIME,0\.\d{3},0,12\.\d+,V,[\d.]+,0,1\n)+$)");
+  row("no board", QStringList{"--simulate=no-board"} + log + QStringList{"0"},
+      R"(^HEADERTIME,0\.000,0,,,,0,0\n$)");
+  row("slow link", QStringList{"--simulate=latency=9"} + log + QStringList{"0.4"},
+      R"(^HEADER(TIME,\d\.\d{3},0,12\.\d+,V,[\d.]+,0,1\n)+$)",
+      R"(a status poll takes \d+\.\d ms on this link, so --interval 10 cannot be kept: one row every (\d+) ms)");
+  row("run fails before the start", {"--simulate=no-board", "run", "good.txt", "--log"}, "");
+}
+
+void TestQx5200Ctl::logs() {
+  QFETCH(QStringList, args);
+  QFETCH(QString, file);
+  QFETCH(QString, err);
+  const QString path = dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+  const Run r =
+      run(dir, args << (args.contains(QStringLiteral("run")) ? path : QStringLiteral("--output=") + path));
+  const auto e = QRegularExpression(err).match(r.err);
+  QVERIFY2(e.hasMatch(), qPrintable(r.err));
+  QFile f(path);
+  QCOMPARE(f.open(QIODevice::ReadOnly), !file.isEmpty());
+  const QString text = f.isOpen() ? QString::fromUtf8(f.readAll()) : QString();
+  file.replace(QStringLiteral("HEADER"), QString::fromLatin1(header))
+      .replace(QStringLiteral("TIME"), QStringLiteral(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)"));
+  QVERIFY2(QRegularExpression(file).match(text).hasMatch(), qPrintable(text));
+  const int grid = e.captured(1).isEmpty() ? 10 : e.captured(1).toInt();
+  const QRegularExpression times(
+      uR"re((?:^|\n)\{?"?(?:time":")?([0-9T:.-]+Z)"?,(?:"seconds":)?([\d.]+),)re"_qs);
+  QDateTime origin;
+  qint64 last = -1;
+  for (auto it = times.globalMatch(text); it.hasNext();) {
+    const auto m = it.next();
+    const QDateTime at = QDateTime::fromString(m.captured(1), Qt::ISODateWithMs);
+    const qint64 ms = qint64(std::llround(m.captured(2).toDouble() * 1000));
+    origin = origin.isValid() ? origin : at.addMSecs(-ms);
+    QVERIFY2(ms > last && ms % grid == 0 && origin.msecsTo(at) == ms, qPrintable(m.captured(0)));
+    last = ms;
+  }
+}
+
+// A waiting run ended by a signal or a full disk (FULL: a file there): its one result object
+// with the error in it, the exit status, and whether the output was left on.
+void TestQx5200Ctl::run_ends_data() {
+  QTest::addColumn<QStringList>("args");
+  QTest::addColumn<int>("signal"); // sent once the run waits; 0: none
+  QTest::addColumn<int>("exit_code");
+  QTest::addColumn<QString>("out");
+  const QStringList run{"run", "--json", "--repeat", "0", "--wait", "--interval", "10"};
+  auto row = [](const char *name, const QStringList &args, int sig, int code, const char *out) {
+    QTest::newRow(name) << args << sig << code << QString::fromUtf8(out);
+  };
+  row("SIGTERM", run, SIGTERM, 143,
+      R"("end_reason":"interrupted","ended":false,"error":\{"code":143,"kind":"interrupted","message":")"
+      R"(interrupted by SIGTERM after [\d.]+ s: the output was stopped."\}.*"interrupted":"SIGTERM".*"output":"stopped")");
+  row("SIGHUP keep running", run + QStringList{"--keep-running"}, SIGHUP, 129,
+      R"("error":\{"code":129,[^}]*still running \(--keep-running\)."\}.*"interrupted":"SIGHUP".*"output":"running")");
+  row("disk full", run + QStringList{"--log", "FULL"}, 0, 11,
+      R"("end_reason":"log_failed","ended":false,"error":\{"code":11,"kind":"log_failed","message":"cannot write )"
+      R"([^"]+: No space left on device: the log stopped after \d+ rows, and the output was stopped.*"output":"stopped")");
+}
+
+void TestQx5200Ctl::run_ends() {
+  QFETCH(QStringList, args);
+  QFETCH(int, signal);
+  QFETCH(int, exit_code);
+  QFETCH(QString, out);
+  TFullDisk disk;
+  if (args.contains(QStringLiteral("FULL")))
+    QX5200_REQUIRE_FULL_DISK(disk);
+  args.replaceInStrings(QStringLiteral("FULL"), disk.path(QStringLiteral("run.csv")));
+  QTemporaryDir own;
+  QProcess p;
+  start(p, own, args << dir.filePath(QStringLiteral("good.txt")));
+  if (signal) { // the holder socket is there once the run waits
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !QDir(own.path()).entryList({QStringLiteral("*.lock.sock")}, QDir::System).isEmpty(), ceiling_ms);
+    QCOMPARE(::kill(pid_t(p.processId()), signal), 0);
+  }
+  QVERIFY(p.waitForFinished(ceiling_ms));
+  QCOMPARE(p.exitCode(), exit_code);
+  const QString got = QString::fromUtf8(p.readAllStandardOutput());
+  QVERIFY2(got.count(u'\n') == 1 && QRegularExpression(out).match(got).hasMatch(), qPrintable(got));
+  QFile log(disk.path(QStringLiteral("run.csv")));
+  if (log.open(QIODevice::ReadOnly)) // whole rows only
+    QVERIFY(log.readAll().endsWith('\n'));
 }
 
 QTEST_GUILESS_MAIN(TestQx5200Ctl)

@@ -36,7 +36,7 @@ Run run(const QStringList &args) {
   // cron or CI); the lines checked here are the program's own.
   static const QTemporaryDir runtime;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  if (!env.contains(QStringLiteral("XDG_RUNTIME_DIR")))
+  if (env.value(QStringLiteral("XDG_RUNTIME_DIR")).isEmpty())
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
   p.setProcessEnvironment(env);
   p.start(QStringLiteral(QX5200_WAVE), args);
@@ -346,6 +346,15 @@ void TestQx5200Wave::plot() {
   const QByteArray text = s.readAll();
   for (const char *part : {"<path", ">Waveform</text>", ">Time (us)</text>", ">Voltage (V)</text>"})
     QVERIFY2(text.contains(part), part);
+  // 0 to 1300 us and 0 to 1: ticks every 130 us and 0.1000, rounded every 200 and 0.1.
+  p.start(QStringLiteral(QX5200_WAVE), {"--plot", svg, "--plot-round-ticks",
+                                        write_file(dir, "odd.txt", {"Time\tValue", "0\t0", "1.3e-3\t1"})});
+  QVERIFY(p.waitForFinished(60000) && p.exitCode() == 0);
+  QFile r(svg);
+  QVERIFY(r.open(QIODevice::ReadOnly));
+  const QByteArray rounded = r.readAll();
+  QVERIFY(rounded.contains(">400</text>") && !rounded.contains(">390</text>") &&
+          rounded.contains(">0.1</text>"));
 }
 
 QTEST_GUILESS_MAIN(TestQx5200Wave)

@@ -139,6 +139,12 @@ TForm1::TForm1(QWidget *parent, std::unique_ptr<THidBackend> backend)
 
 TForm1::~TForm1() {
   timer->stop();
+  // The undo stack is deleted with the window's children and signals as it clears; the title's
+  // guard reads this window, which is gone by then.
+  delete close_guard;
+  close_guard = nullptr;
+  delete file_watch;
+  file_watch = nullptr;
   // The graph is parented to its page only by setup_graph; make sure it goes either way.
   if (!graph->parent())
     delete graph;

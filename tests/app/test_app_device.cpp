@@ -152,15 +152,16 @@ class TestAppDevice : public QObject {
     // As selecting a cell after typing does.
     w_->update_start_button();
   }
-  // Types into row 2's value on the Data page of the window shown, as a user starts an edit.
-  void type_in_cell(const QString &text) {
+  // Types into a cell (row 2's value unless told) on the Data page of the window shown, as a
+  // user starts an edit.
+  void type_in_cell(const QString &text, int row = 1, int column = 1) {
     w_->show();
     QVERIFY(QTest::qWaitForWindowActive(w_.get()));
     QTabBar *tabs = ui<QTabWidget>("PageControl1")->tabBar();
     QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(TForm1::page_data).center());
     TQGrid *grid = ui<TQGrid>("sg_data");
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
-                      grid->visualRect(grid->grid()->index(1, 1)).center());
+                      grid->visualRect(grid->grid()->index(row, column)).center());
     QTest::keyClicks(grid, text);
   }
   void write_file(const QString &name, const QByteArray &text, int age_seconds) {
@@ -681,17 +682,11 @@ private slots:
     ui<TNumEdit>("ne_waveform_repeat_count")->setValue(0);
     bt_waveform_start()->click();
     QVERIFY(QTest::qWaitFor([this] { return model().is_playing(); }, 3000));
-    w_->show();
-    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
-    QTabBar *tabs = ui<QTabWidget>("PageControl1")->tabBar();
-    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(TForm1::page_data).center());
-    TQGrid *grid = ui<TQGrid>("sg_data");
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
-                      grid->visualRect(grid->grid()->index(2, 0)).center());
-    QTest::keyClicks(grid, "0"); // row 3 at 0 s, before row 2
+    type_in_cell("0", 2, 0); // row 3 at 0 s, before row 2
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     QTRY_COMPARE(ui<QLabel>("lb_status")->text(), QString("Time Data"));
     QVERIFY(ui<QLabel>("status_message")->text().contains("plays the earlier waveform"));
+    QTabBar *tabs = ui<QTabWidget>("PageControl1")->tabBar();
     QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(TForm1::page_graph).center());
     QVERIFY(ticks(2));
     QCOMPARE(ui<QTabWidget>("PageControl1")->currentIndex(), int(TForm1::page_graph));
